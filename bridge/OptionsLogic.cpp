@@ -1,0 +1,133 @@
+// The Preferences dialog's effect on the running bridge and on the settings store.
+#include "OptionsLogic.h"
+
+#include "PacketEngine.h"
+#include "SettingsStore.h"
+#include "SettingsTable.h"
+#include "TelnetSocket.h"
+#include "WindowOps.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace corvantle {
+namespace {
+
+std::string upperCased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// Values that pass the numeric test but do not fit their field are refused with a reason.
+struct CheckedNumbers {
+    int16_t radioPort = 0;
+    std::optional<int32_t> delayMs; // nothing: the delay field does not pass the numeric test
+    std::string refusal;            // empty when every field fits
+};
+
+CheckedNumbers checkNumbers(const OptionsFields &fields) {
+    CheckedNumbers checked;
+    if (const auto port = settings::readNumber(fields.radioPort)) {
+        const double rounded = std::round(*port);
+        if (rounded < INT16_MIN || rounded > INT16_MAX) {
+            checked.refusal = "RadioPort: " + fields.radioPort + " is outside -32768 to 32767.";
+            return checked;
+        }
+        checked.radioPort = static_cast<int16_t>(rounded);
+    }
+    if (const auto seconds = settings::readNumber(fields.autoMinimizeDelay)) {
+        const double ms = std::round(*seconds * 1000.0);
+        if (ms < 0) {
+            checked.refusal = "AutoMinimize delay: " + fields.autoMinimizeDelay + " is negative.";
+            return checked;
+        }
+        if (ms > INT32_MAX) {
+            checked.refusal = "AutoMinimize delay: " + fields.autoMinimizeDelay +
+                              " seconds is too long; the longest delay is 2147483.647 seconds.";
+            return checked;
+        }
+        checked.delayMs = static_cast<int32_t>(ms);
+    }
+    if (settings::readNumber(fields.localPort) && !settings::readWholeNumber(fields.localPort, 1, 65535)) {
+        checked.refusal = "Local TCP Port: " + fields.localPort + " is outside 1 to 65535.";
+        return checked;
+    }
+    return checked;
+}
+
+} // namespace
+
+OptionsLogic::OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &socket, PacketEngine &engine,
+                           SettingsStore &store)
+    : state_(state), window_(window), socket_(socket), engine_(engine), store_(store) {}
+
+OptionsFields OptionsLogic::Form_Load() const {
+    OptionsFields fields;
+    fields.callsign = state_.MyCallsign;
+    fields.cluster = state_.Cluster;
+    fields.localPort = std::to_string(socket_.localPort());
+    fields.radioPort = std::to_string(state_.Port);
+    fields.autoMinimize = state_.AutoMinimize != 0;
+    fields.autoMinimizeDelay = settings::secondsText(state_.AutoMinimizeDelay);
+    fields.monitorMode = state_.MonitorMode;
+    fields.compatibilityMode = state_.CompatibilityMode;
+    fields.digis = state_.Digis;
+    fields.connectVia = state_.ConnectViaDigi;
+    return fields;
+}
+
+void OptionsLogic::ConnectVia_Click(bool ticked) { state_.ConnectViaDigi = ticked; }
+
+OkOutcome OptionsLogic::cmdOK_Click(const OptionsFields &fields) {
+    const CheckedNumbers checked = checkNumbers(fields);
+    if (!checked.refusal.empty())
+        return {false, checked.refusal};
+
+    state_.MyCallsign = upperCased(fields.callsign);
+    state_.Cluster = upperCased(fields.cluster);
+    state_.Digis = upperCased(fields.digis);
+    state_.Port = checked.radioPort;
+    state_.ConnectViaDigi = fields.connectVia;
+    state_.MonitorMode = fields.monitorMode;
+    if (state_.MonitorMode && state_.Connected)
+        engine_.AGWPutData(state_.Cluster, "", 'd', 0, state_.Port);
+    state_.CompatibilityMode = fields.compatibilityMode;
+    state_.AutoMinimize = fields.autoMinimize ? 1 : 0;
+    if (checked.delayMs) {
+        state_.AutoMinimizeDelay = *checked.delayMs;
+        window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
+    }
+    window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize != 0);
+
+    // Texts are stored as the bridge now uses them: an engine refuses lower-case callsigns, so a
+    // callsign stored as typed would fail from the next start on.
+    const bool localPortPasses = settings::readNumber(fields.localPort).has_value();
+    const std::vector<std::pair<const settings::Key &, std::string>> writes = {
+        {settings::kMyCallsign, state_.MyCallsign},
+        {settings::kCluster, state_.Cluster},
+        {settings::kRadioPort, std::to_string(state_.Port)},
+        {settings::kAutoMinimize, std::to_string(state_.AutoMinimize)},
+        {settings::kAutoMinimizeDelay, std::to_string(state_.AutoMinimizeDelay)},
+        {settings::kMonitorMode, settings::booleanText(state_.MonitorMode)},
+        {settings::kCompatibilityMode, settings::booleanText(state_.CompatibilityMode)},
+        {settings::kConnectViaDigi, settings::booleanText(state_.ConnectViaDigi)},
+        {settings::kDigis, state_.Digis},
+        {settings::kLocalPort, localPortPasses ? fields.localPort : std::string(settings::kLocalPort.defaultText)},
+    };
+    for (const auto &[key, text] : writes) {
+        std::string error;
+        if (!store_.writeSetting(state_.ProgramName, settings::kSection, key.name, text, error))
+            return {false, "The settings are in use now but could not be saved to " + store_.location() + ": " +
+                               error + "."};
+    }
+    return {};
+}
+
+} // namespace corvantle

@@ -1,0 +1,126 @@
+#include "SettingsTable.h"
+
+#include "SettingsStore.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace corvantle::settings {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Digits with an optional "." fraction; at least one digit on either side of the point.
+bool isUnsignedDecimal(std::string_view text) {
+    std::size_t digits = 0;
+    bool point = false;
+    for (char c : text) {
+        if (isDigit(c))
+            ++digits;
+        else if (c == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits > 0;
+}
+
+} // namespace
+
+std::optional<double> readNumber(std::string_view text) {
+    text = trimBlanks(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (!isUnsignedDecimal(text))
+        return std::nullopt;
+    double value = 0;
+    // from_chars reads "5." and ".5" as decimal numbers, independent of the locale.
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::optional<int64_t> readWholeNumber(std::string_view text, int64_t min, int64_t max) {
+    const std::optional<double> number = readNumber(text);
+    if (!number)
+        return std::nullopt;
+    const double rounded = std::round(*number);
+    if (rounded < static_cast<double>(min) || rounded > static_cast<double>(max))
+        return std::nullopt;
+    return static_cast<int64_t>(rounded);
+}
+
+std::optional<bool> readBoolean(std::string_view text) {
+    if (text == "True")
+        return true;
+    if (text == "False")
+        return false;
+    return std::nullopt;
+}
+
+const char *booleanText(bool value) { return value ? "True" : "False"; }
+
+std::string secondsText(int32_t milliseconds) {
+    const int64_t ms = milliseconds;
+    std::string text = std::to_string(ms / 1000);
+    if (ms < 0 && ms > -1000)
+        text = "-0";
+    int64_t fraction = std::llabs(ms % 1000);
+    if (fraction == 0)
+        return text;
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%03lld", static_cast<long long>(fraction));
+    std::string fractionText = digits;
+    while (fractionText.back() == '0')
+        fractionText.pop_back();
+    return text + "." + fractionText;
+}
+
+StartupReader::StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings)
+    : store_(store), appName_(std::move(appName)), warnings_(warnings) {}
+
+std::string StartupReader::stored(const Key &key) const {
+    return store_.readSetting(appName_, kSection, key.name, key.defaultText);
+}
+
+void StartupReader::warn(const Key &key, const std::string &value, const std::string &why) const {
+    warnings_ << "corvantle: setting \"" << key.name << "\" holds \"" << value << "\", " << why
+              << "; using the default \"" << key.defaultText << "\"\n";
+}
+
+std::string StartupReader::text(const Key &key) const { return stored(key); }
+
+int64_t StartupReader::wholeNumber(const Key &key, int64_t min, int64_t max) const {
+    const std::string value = stored(key);
+    if (const auto number = readWholeNumber(value, min, max))
+        return *number;
+    const std::string why = readNumber(value)
+                                ? "which is outside " + std::to_string(min) + " to " + std::to_string(max)
+                                : "which is not a number";
+    warn(key, value, why);
+    return *readWholeNumber(key.defaultText, min, max);
+}
+
+bool StartupReader::boolean(const Key &key) const {
+    const std::string value = stored(key);
+    if (const auto flag = readBoolean(value))
+        return *flag;
+    warn(key, value, "which is neither \"True\" nor \"False\"");
+    return *readBoolean(key.defaultText);
+}
+
+} // namespace corvantle::settings

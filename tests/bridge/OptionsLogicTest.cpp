@@ -1,0 +1,164 @@
+#include "BridgeFixture.h"
+#include "OptionsLogic.h"
+
+using namespace corvantle;
+using namespace corvantle::testing;
+
+namespace {
+
+class OptionsLogicTest : public BridgeFixture {
+protected:
+    OptionsLogic options{state, window, socket, engine, store};
+
+    void SetUp() override { startConfigured(); }
+
+    std::string stored(const settings::Key &key) {
+        return store.readSetting(kProgramName, settings::kSection, key.name, "<unset>");
+    }
+};
+
+TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
+    BridgeRig rig;
+    ASSERT_TRUE(rig.bridge.Form_Load());
+    const OptionsFields fields = OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.Form_Load();
+    EXPECT_EQ(fields.callsign, "MYCALL");
+    EXPECT_EQ(fields.cluster, "CLUSTER");
+    EXPECT_EQ(fields.localPort, "4444");
+    EXPECT_EQ(fields.radioPort, "0");
+    EXPECT_FALSE(fields.autoMinimize);
+    EXPECT_EQ(fields.autoMinimizeDelay, "10");
+    EXPECT_FALSE(fields.monitorMode);
+    EXPECT_FALSE(fields.compatibilityMode);
+    EXPECT_FALSE(fields.connectVia);
+    EXPECT_EQ(fields.digis, "");
+}
+
+TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
+    OptionsFields fields = options.Form_Load();
+    fields.callsign = "g4abc-1";
+    fields.cluster = "gb7dxc";
+    fields.digis = "relay1,relay2"; // saved although the route is not switched on
+    fields.radioPort = " 3 ";
+    fields.localPort = " 5000 ";
+    fields.autoMinimize = true;
+    fields.autoMinimizeDelay = "2.5";
+    fields.compatibilityMode = true;
+    const OkOutcome outcome = options.cmdOK_Click(fields);
+
+    EXPECT_TRUE(outcome.closeDialog);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(state.MyCallsign, "G4ABC-1");
+    EXPECT_EQ(state.Cluster, "GB7DXC");
+    EXPECT_EQ(state.Digis, "RELAY1,RELAY2");
+    EXPECT_EQ(state.Port, 3);
+    EXPECT_EQ(state.AutoMinimizeDelay, 2500);
+    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 2500);
+    EXPECT_TRUE(window.enabled[TimerId::Timer2]);
+    EXPECT_TRUE(state.CompatibilityMode);
+    EXPECT_EQ(socket.port, 4444); // a new local port applies from the next start
+
+    const Journal expected = {"store.write MyCallsign=G4ABC-1",   "store.write Cluster=GB7DXC",
+                              "store.write RadioPort=3",           "store.write AutoMinimize=1",
+                              "store.write AutoMinimizeDelay=2500", "store.write MonitorMode=False",
+                              "store.write CompatibilityMode=True", "store.write ConnectViaDigi=False",
+                              "store.write Digis=RELAY1,RELAY2",   "store.write LocalPort= 5000 "};
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(options.Form_Load().autoMinimizeDelay, "2.5");
+}
+
+TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
+    state.AutoMinimizeDelay = 7000;
+    OptionsFields fields = options.Form_Load();
+    fields.radioPort = "two";
+    fields.localPort = "";
+    fields.autoMinimizeDelay = "";
+    const int startsBefore = window.countdownStarts[TimerId::Timer2];
+    ASSERT_TRUE(options.cmdOK_Click(fields).closeDialog);
+
+    EXPECT_EQ(state.Port, 0);
+    EXPECT_EQ(stored(settings::kRadioPort), "0");
+    EXPECT_EQ(stored(settings::kLocalPort), "4444");
+    EXPECT_EQ(state.AutoMinimizeDelay, 7000);
+    EXPECT_EQ(stored(settings::kAutoMinimizeDelay), "7000");
+    EXPECT_EQ(window.countdownStarts[TimerId::Timer2], startsBefore); // interval untouched
+}
+
+TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
+    struct Row {
+        const char *what;
+        std::string radioPort, delay, localPort;
+        std::string messageStart;
+    };
+    const Row rows[] = {
+        {"radio port too large", "40000", "10", "4444", "RadioPort: 40000 is outside -32768 to 32767"},
+        {"negative delay", "0", "-1", "4444", "AutoMinimize delay: -1 is negative"},
+        {"delay beyond 32 bits of ms", "0", "3000000", "4444", "AutoMinimize delay: 3000000 seconds is too long"},
+        {"local port zero", "0", "10", "0", "Local TCP Port: 0 is outside 1 to 65535"},
+        {"local port too large", "0", "10", "65536", "Local TCP Port: 65536 is outside 1 to 65535"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        OptionsFields fields = options.Form_Load();
+        fields.callsign = "changed";
+        fields.radioPort = row.radioPort;
+        fields.autoMinimizeDelay = row.delay;
+        fields.localPort = row.localPort;
+        const OkOutcome outcome = options.cmdOK_Click(fields);
+        EXPECT_FALSE(outcome.closeDialog);
+        EXPECT_EQ(outcome.message.rfind(row.messageStart, 0), 0u) << outcome.message;
+        EXPECT_EQ(state.MyCallsign, "N0CALL");
+        EXPECT_TRUE(journal.empty());
+    }
+}
+
+TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
+    OptionsFields fields = options.Form_Load();
+    fields.monitorMode = true;
+    fields.cluster = "gb7abc";
+    fields.radioPort = "1";
+
+    options.cmdOK_Click(fields); // no link: nothing
+    EXPECT_TRUE(engine.requests.empty());
+
+    state.Connected = true;
+    options.cmdOK_Click(fields);
+    options.cmdOK_Click(fields); // the test is on the state, not on a change
+    const std::vector<PutRequest> expected(2, PutRequest{"GB7ABC", "", 'd', 0, 1});
+    EXPECT_EQ(engine.requests, expected);
+    EXPECT_TRUE(state.Connected); // the engine's notice clears it
+}
+
+TEST_F(OptionsLogicTest, DigipeaterBoxChangesTheBridgeAtOnceEvenWithoutOk) {
+    options.ConnectVia_Click(true);
+    EXPECT_TRUE(state.ConnectViaDigi);
+    EXPECT_TRUE(journal.empty()); // nothing stored: the dialog was cancelled
+}
+
+TEST_F(OptionsLogicTest, AutoMinimizeClearedStopsTheTimer) {
+    window.enabled[TimerId::Timer2] = true;
+    OptionsFields fields = options.Form_Load();
+    fields.autoMinimize = false;
+    options.cmdOK_Click(fields);
+    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+}
+
+TEST_F(OptionsLogicTest, OpeningShowsThePortInUseNotTheStoredOne) {
+    OptionsFields fields = options.Form_Load();
+    fields.localPort = "5000";
+    options.cmdOK_Click(fields);
+    EXPECT_EQ(stored(settings::kLocalPort), "5000");
+    EXPECT_EQ(options.Form_Load().localPort, "4444");
+}
+
+TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDialogOpen) {
+    store.failWith = "the file is read-only";
+    OptionsFields fields = options.Form_Load();
+    fields.callsign = "g4abc";
+    const OkOutcome outcome = options.cmdOK_Click(fields);
+    EXPECT_FALSE(outcome.closeDialog);
+    EXPECT_EQ(outcome.message,
+              "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
+    EXPECT_EQ(state.MyCallsign, "G4ABC");
+}
+
+} // namespace

@@ -1,0 +1,198 @@
+// Recording fakes of the window, the telnet socket, the packet engine and the settings store.
+//
+// Every call that changes something is appended to one shared journal, so a test can check the order of
+// calls across all four, e.g. "engine.AGWPutData d GB7DXC" before "socket.close".
+#pragma once
+
+#include "PacketEngine.h"
+#include "SettingsStore.h"
+#include "TelnetSocket.h"
+#include "WindowOps.h"
+
+#include <deque>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace corvantle::testing {
+
+using Journal = std::vector<std::string>;
+
+class FakeWindow final : public WindowOps {
+public:
+    explicit FakeWindow(Journal &journal) : journal_(journal) {}
+
+    std::string statusText = "Status: Disconnected";
+    std::string counterText = "Transferred Bytes:";
+    int state = kWindowNormal;
+    std::map<TimerId, int32_t> intervalMs{{TimerId::Timer1, 500}, {TimerId::Timer2, 0}};
+    std::map<TimerId, bool> enabled{{TimerId::Timer1, true}, {TimerId::Timer2, true}};
+    // How often a timer's countdown was (re)started: by a new interval or by going from off to on.
+    std::map<TimerId, int> countdownStarts;
+    std::vector<std::string> messages;
+    int exitCode = -1;
+
+    void setStatusText(const std::string &text) override { statusText = text; }
+    void setCounterText(const std::string &text) override { counterText = text; }
+    int windowState() const override { return state; }
+    void setWindowState(int newState) override {
+        state = newState;
+        journal_.push_back("window.state " + std::to_string(newState));
+    }
+    void setTimerInterval(TimerId timer, int32_t ms) override {
+        intervalMs[timer] = ms;
+        ++countdownStarts[timer];
+    }
+    void setTimerEnabled(TimerId timer, bool on) override {
+        if (on && !enabled[timer])
+            ++countdownStarts[timer];
+        enabled[timer] = on;
+    }
+    void messageBox(const std::string &prompt) override {
+        messages.push_back(prompt);
+        journal_.push_back("window.messageBox " + prompt);
+    }
+    void endProgram(int code) override {
+        exitCode = code;
+        journal_.push_back("window.endProgram");
+    }
+
+private:
+    Journal &journal_;
+};
+
+class FakeSocket final : public TelnetSocket {
+public:
+    explicit FakeSocket(Journal &journal) : journal_(journal) {}
+
+    SocketState current = SocketState::Closed;
+    int32_t port = 4444;
+    std::string sent;     // everything sent to the client, concatenated
+    std::string incoming; // what readAll hands out next
+    bool failSends = false;
+    std::string listenError; // non-empty: listen fails with this reason
+    int32_t acceptedRequest = -1;
+
+    SocketState state() const override { return current; }
+    int32_t localPort() const override { return port; }
+    void setLocalPort(int32_t newPort) override { port = newPort; }
+    bool listen(std::string &error) override {
+        journal_.push_back("socket.listen " + std::to_string(port));
+        if (!listenError.empty()) {
+            error = listenError;
+            return false;
+        }
+        current = SocketState::Listening;
+        return true;
+    }
+    void accept(int32_t requestId) override {
+        acceptedRequest = requestId;
+        current = SocketState::Connected;
+        journal_.push_back("socket.accept " + std::to_string(requestId));
+    }
+    bool send(const std::string &bytes) override {
+        if (failSends || current != SocketState::Connected)
+            return false;
+        sent += bytes;
+        journal_.push_back("socket.send");
+        return true;
+    }
+    std::string readAll() override { return std::exchange(incoming, {}); }
+    void close() override {
+        current = SocketState::Closed;
+        journal_.push_back("socket.close");
+    }
+
+private:
+    Journal &journal_;
+};
+
+struct PutRequest {
+    std::string callsignField;
+    std::string data;
+    int16_t kindCode;
+    int32_t dataLength;
+    int16_t radioPort;
+    bool operator==(const PutRequest &) const = default;
+};
+
+struct QueuedFrame {
+    std::string headerCall;
+    std::string text; // placed at the start of the 4000-character buffer
+    int32_t kindCode;
+    int32_t length;
+    int32_t radioPort;
+};
+
+class FakeEngine final : public PacketEngine {
+public:
+    explicit FakeEngine(Journal &journal) : journal_(journal) {}
+
+    int16_t registrationResult = 1;
+    std::deque<QueuedFrame> frames;
+    std::vector<PutRequest> requests;
+    std::string registeredCall;
+    std::string registeredName;
+
+    int16_t AGWStartPoll(const std::string &callsign, const std::string &programName) override {
+        registeredCall = callsign;
+        registeredName = programName;
+        journal_.push_back("engine.AGWStartPoll");
+        return registrationResult;
+    }
+    int16_t AGWGetData(std::string &headerField, std::string &buffer, int32_t &kind, int32_t &length,
+                       int32_t &radioPort) override {
+        if (frames.empty())
+            return 0;
+        const QueuedFrame frame = frames.front();
+        frames.pop_front();
+        headerField.replace(0, frame.headerCall.size(), frame.headerCall);
+        buffer.replace(0, frame.text.size(), frame.text);
+        kind = frame.kindCode;
+        length = frame.length;
+        radioPort = frame.radioPort;
+        return 1;
+    }
+    int16_t AGWPutData(const std::string &callsignField, const std::string &data, int16_t kind,
+                       int32_t dataLength, int16_t radioPort) override {
+        requests.push_back({callsignField, data, kind, dataLength, radioPort});
+        journal_.push_back("engine.AGWPutData " + std::string(1, static_cast<char>(kind)) + " " + callsignField);
+        return 1;
+    }
+    void AGWClose() override { journal_.push_back("engine.AGWClose"); }
+
+private:
+    Journal &journal_;
+};
+
+class MemoryStore final : public SettingsStore {
+public:
+    explicit MemoryStore(Journal &journal) : journal_(journal) {}
+
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
+    std::string failWith; // non-empty: every write fails with this reason
+
+    std::string readSetting(const std::string &app, const std::string &section, const std::string &key,
+                            const std::string &defaultText) const override {
+        const auto found = values.find({app, section, key});
+        return found == values.end() ? defaultText : found->second;
+    }
+    bool writeSetting(const std::string &app, const std::string &section, const std::string &key,
+                      const std::string &text, std::string &error) override {
+        journal_.push_back("store.write " + key + "=" + text);
+        if (!failWith.empty()) {
+            error = failWith;
+            return false;
+        }
+        values[{app, section, key}] = text;
+        return true;
+    }
+    std::string location() const override { return "/fake/settings.ini"; }
+
+private:
+    Journal &journal_;
+};
+
+} // namespace corvantle::testing

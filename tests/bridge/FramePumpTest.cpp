@@ -1,7 +1,7 @@
 #include "BridgeFixture.h"
 
 using namespace corvantle;
-using namespace corvantle::testing;
+using namespace corvantle::test;
 
 namespace {
 

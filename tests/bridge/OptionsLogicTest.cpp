@@ -2,7 +2,7 @@
 #include "OptionsLogic.h"
 
 using namespace corvantle;
-using namespace corvantle::testing;
+using namespace corvantle::test;
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace corvantle::testing {
+namespace corvantle::test {
 
 // One bridge and its fakes; table-driven tests make one per row.
 struct BridgeRig {
@@ -47,4 +47,4 @@ struct BridgeRig {
 
 class BridgeFixture : public ::testing::Test, protected BridgeRig {};
 
-} // namespace corvantle::testing
+} // namespace corvantle::test

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace corvantle::testing {
+namespace corvantle::test {
 
 using Journal = std::vector<std::string>;
 
@@ -195,4 +195,4 @@ private:
     Journal &journal_;
 };
 
-} // namespace corvantle::testing
+} // namespace corvantle::test

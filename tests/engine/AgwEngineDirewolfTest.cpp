@@ -1,0 +1,220 @@
+// AgwEngine against a real Dire Wolf with no radio: registration, monitoring of its own transmissions, the
+// bounded wait when all client slots are taken, and an engine restart. Skipped when direwolf is not
+// installed.
+#include "AgwEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace corvantle {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool onPath(const std::string &program) {
+    std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+    for (std::string dir; std::getline(path, dir, ':');)
+        if (::access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+// A port nobody listens on, in the range Dire Wolf accepts for AGWPORT (1024..49151; it silently takes 8000
+// for anything else) and below the range the system hands out for outgoing connections.
+std::string freePort() {
+    std::mt19937 pick(std::random_device{}());
+    for (;;) {
+        const auto port = static_cast<uint16_t>(std::uniform_int_distribution<int>(20000, 32000)(pick));
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (free)
+            return std::to_string(port);
+    }
+}
+
+// One Dire Wolf on a free loopback port, reading silence from a FIFO and transmitting into ALSA's null
+// device.
+class Direwolf final {
+  public:
+    Direwolf()
+        : dir_(fs::temp_directory_path() / ("corvantle-dw-" + std::to_string(::getpid()))),
+          port_(freePort()) {
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "dw.conf") << "ADEVICE stdin null\nACHANNELS 1\nCHANNEL 0\nMYCALL N0CALL-9\n"
+                                        << "MODEM 1200\nAGWPORT " << port_ << "\nKISSPORT 0\n";
+        ::mkfifo((dir_ / "in.fifo").c_str(), 0600);
+    }
+    ~Direwolf() {
+        stop();
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // Starts the engine and waits until its AGW port listens.
+    bool start() {
+        fs::remove(dir_ / "dw.log"); // a restart must not find the last run's lines
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // The FIFO is opened read-write so that the open does not block and stdin never ends.
+            ::chdir(dir_.c_str());
+            const int in = ::open("in.fifo", O_RDWR);
+            const int out = ::open("dw.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(in, 0);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::execlp("direwolf", "direwolf", "-c", "dw.conf", "-t", "0", "-", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (log().find("Ready to accept AGW client application 0 on port " + port_) != std::string::npos)
+                return true;
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    void stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(20ms);
+        if (::kill(pid_, SIGKILL) == 0)
+            ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    std::string port() const { return port_; }
+    std::string log() const {
+        std::ifstream file(dir_ / "dw.log");
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+  private:
+    fs::path dir_;
+    std::string port_;
+    pid_t pid_ = -1;
+};
+
+struct Received {
+    int16_t result = 0;
+    int32_t kind = 0;
+    std::string text;
+};
+
+// Polls until a frame of `kind` comes whose text contains `part`, or `wait` passes.
+Received awaitFrame(AgwEngine &engine, char kind, const std::string &part, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string header(kHeaderFieldChars, '\0'), buffer(kReceiveBufferChars, '\0');
+        Received r;
+        int32_t length = 0, port = 0;
+        r.result = engine.AGWGetData(header, buffer, r.kind, length, port);
+        r.text = buffer.substr(0, static_cast<std::size_t>(length));
+        if (r.result != 0 && r.kind == kind && r.text.find(part) != std::string::npos)
+            return r;
+        if (r.result == 0)
+            std::this_thread::sleep_for(20ms);
+    }
+    return {};
+}
+
+class AgwEngineDirewolf : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!onPath("direwolf"))
+            GTEST_SKIP()
+                << "direwolf is not on PATH: install Dire Wolf (Debian package direwolf) to run these tests";
+        ASSERT_TRUE(direwolf.start()) << direwolf.log();
+    }
+
+    static AgwTiming timing() {
+        AgwTiming t;
+        t.answerWait = 1000ms;
+        t.retryInterval = 300ms;
+        t.closeGrace = 200ms;
+        return t;
+    }
+
+    SettingLookup lookup() const {
+        return [port = direwolf.port()](const std::string &, const std::string &, const std::string &key,
+                                        const std::string &def) { return key == "Port" ? port : def; };
+    }
+
+    // A connect request makes the engine transmit a SABM, which only a monitoring client hears back as 'T'.
+    void expectConnectAttemptMonitored(AgwEngine &engine) {
+        ASSERT_NE(engine.AGWPutData("GB7DXC", "", 'c', 0, 0), 0);
+        const Received sabm = awaitFrame(engine, 'T', "Fm N0CALL To GB7DXC <SABM", 10s);
+        EXPECT_NE(sabm.result, 0) << direwolf.log();
+    }
+
+    Direwolf direwolf;
+};
+
+TEST_F(AgwEngineDirewolf, RegistersAndTurnsMonitoringOn) {
+    AgwEngine engine(lookup(), timing());
+    ASSERT_NE(engine.AGWStartPoll("n0call", "Corvantle Test"), 0) << direwolf.log();
+    expectConnectAttemptMonitored(engine);
+}
+
+TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
+    std::vector<int> holders;
+    for (int i = 0; i < 3; ++i) {
+        holders.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(std::stoi(direwolf.port())));
+        ASSERT_EQ(::connect(holders.back(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    }
+    std::this_thread::sleep_for(200ms);
+    AgwEngine engine(lookup(), timing());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine.AGWStartPoll("N0CALL", "Corvantle Test"), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    for (int fd : holders)
+        ::close(fd);
+}
+
+TEST_F(AgwEngineDirewolf, ReportsTheLinkDownAndRejoinsAfterARestart) {
+    AgwEngine engine(lookup(), timing());
+    ASSERT_NE(engine.AGWStartPoll("N0CALL", "Corvantle Test"), 0);
+    ASSERT_NE(engine.AGWPutData("GB7DXC", "", 'c', 0, 0), 0);
+
+    direwolf.stop();
+    EXPECT_NE(awaitFrame(engine, 'd', "*** DISCONNECTED From Station GB7DXC\r", 2s).result, 0);
+    ASSERT_TRUE(direwolf.start()) << direwolf.log();
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (direwolf.log().find("Attached to AGW client application") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        awaitFrame(engine, '?', "", 50ms);
+    expectConnectAttemptMonitored(engine);
+}
+
+} // namespace
+} // namespace corvantle

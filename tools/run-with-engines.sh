@@ -1,0 +1,285 @@
+#!/usr/bin/env bash
+# run-with-engines.sh: runs a command next to one or two real Dire Wolf packet engines on loopback.
+#
+# Engine A (MYCALL N0CALL) and engine B (MYCALL GB7DXC) are joined by a simulated radio channel: each one
+# writes its transmitted audio into a FIFO through an ALSA "file" PCM, and reads the other's audio from a
+# FIFO on its standard input. No sound card is needed. With --one only engine A runs, transmitting into
+# ALSA "null".
+#
+# The command sees:
+#   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
+#   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
+#   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there
+#
+# Whatever way the command ends (success, failure, Ctrl-C, SIGTERM to this script), the engines and the
+# command's remaining processes are stopped by process id, the temporary directory is removed, and the
+# script exits with the command's status (128 + signal number when it was interrupted).
+# --keep-dir DIR works in DIR instead of a temporary directory and leaves the configurations and logs there.
+# Exits 77 (the CTest skip code) when direwolf is not installed.
+
+set -u
+
+# A non-interactive shell that starts this script in the background makes it ignore SIGINT, and bash cannot
+# trap a signal that was ignored at entry. Restore the default, so that Ctrl-C in a calling script that runs
+# us in the background still reaches the cleanup below.
+if [ -n "$(trap -p INT)" ] && [ -z "${CORVANTLE_ENGINES_SIGINT_RESET:-}" ] &&
+    env --default-signal=INT true 2>/dev/null; then
+    CORVANTLE_ENGINES_SIGINT_RESET=1 exec env --default-signal=INT "$BASH" "$0" "$@"
+fi
+unset CORVANTLE_ENGINES_SIGINT_RESET
+
+readonly kReadyText="Ready to accept AGW client application"
+readonly kReadyTimeoutSeconds=20
+
+usage() {
+    echo "usage: $0 [--one] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    exit 2
+}
+
+one_engine=0
+keep_dir=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --one) one_engine=1; shift ;;
+    --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
+    --) shift; break ;;
+    -h | --help) usage ;;
+    *) usage ;;
+    esac
+done
+[ $# -gt 0 ] || usage
+
+if ! command -v direwolf >/dev/null 2>&1; then
+    echo "$0: direwolf is not installed; skipping" >&2
+    exit 77
+fi
+
+engine_pids=()
+command_pid=""
+work_dir=""
+cleaned_up=0
+
+# All processes below $1, deepest first, so that a parent cannot restart what we just stopped.
+descendants_of() {
+    local child
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        descendants_of "$child"
+        echo "$child"
+    done
+}
+
+# Whether any of the listed processes still runs. Zombies do not count: an orphan waits for a PID 1 that,
+# in a container, may never collect it.
+any_running() {
+    local IFS=,
+    ps -o stat= -p "$*" 2>/dev/null | grep -qv '^Z'
+}
+
+# Stops the listed processes: TERM, up to three seconds of grace (a station says goodbye on the air), then
+# KILL for what is left.
+stop_pids() {
+    [ $# -gt 0 ] || return 0
+    kill -TERM "$@" 2>/dev/null
+    local _
+    for _ in $(seq 30); do
+        any_running "$@" || break
+        sleep 0.1
+    done
+    kill -KILL "$@" 2>/dev/null
+    return 0
+}
+
+# Processes that inherited this run's CORVANTLE_ENGINE_DIR: what the command started, even when its parent
+# has already exited and the tree walk cannot reach it any more. The directory name is unique to this run.
+marked_processes() {
+    local env_file pid
+    for env_file in /proc/[0-9]*/environ; do
+        pid="${env_file#/proc/}"
+        pid="${pid%/environ}"
+        [ "$pid" != "$$" ] || continue
+        grep -qzxF "CORVANTLE_ENGINE_DIR=$work_dir" "$env_file" 2>/dev/null && echo "$pid"
+    done
+}
+
+cleanup() {
+    [ "$cleaned_up" -eq 0 ] || return 0
+    cleaned_up=1
+    local leftovers=() marked=()
+    if [ -n "$command_pid" ]; then
+        mapfile -t leftovers < <(descendants_of "$command_pid")
+        leftovers+=("$command_pid")
+    fi
+    if [ -n "$work_dir" ]; then
+        mapfile -t marked < <(marked_processes)
+        leftovers+=("${marked[@]}")
+    fi
+    # The command's processes first, so that nothing of it outlives the engines it was talking to.
+    stop_pids "${leftovers[@]}"
+    [ -z "$command_pid" ] || wait "$command_pid" 2>/dev/null
+    if [ ${#engine_pids[@]} -gt 0 ]; then
+        stop_pids "${engine_pids[@]}"
+        wait "${engine_pids[@]}" 2>/dev/null
+    fi
+    if [ -n "$work_dir" ] && [ -d "$work_dir" ]; then
+        if [ -n "$keep_dir" ]; then
+            rm -f "$work_dir"/*.fifo
+        else
+            rm -rf "$work_dir"
+        fi
+    fi
+}
+
+# shellcheck disable=SC2317 # reached through the traps below
+on_signal() {
+    trap '' INT TERM HUP
+    cleanup
+    exit $((128 + $1))
+}
+
+trap 'cleanup' EXIT
+trap 'on_signal 2' INT
+trap 'on_signal 15' TERM
+trap 'on_signal 1' HUP
+
+# Prints $1 distinct TCP ports that are free on all interfaces (Dire Wolf listens on all of them). Dire Wolf
+# refuses AGW ports above 49151, and the kernel hands out its own outgoing ports from 32768 up, so the
+# choice stays in 20000..32767.
+free_ports() {
+    local ports=() port
+    if command -v python3 >/dev/null 2>&1; then
+        # Every socket stays bound until all are chosen, so the ports differ.
+        read -r -a ports < <(python3 -c '
+import random, socket, sys
+held = []
+while len(held) < int(sys.argv[1]):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    try:
+        s.bind(("", random.randint(20000, 32767)))
+        held.append(s)
+    except OSError:
+        s.close()
+print(" ".join(str(s.getsockname()[1]) for s in held))' "$1" 2>/dev/null)
+    fi
+    [ ${#ports[@]} -eq "$1" ] || ports=()
+    # Without python (or if it failed): ports that nothing answers on loopback.
+    while [ ${#ports[@]} -lt "$1" ]; do
+        port=$((20000 + RANDOM % 12768))
+        case " ${ports[*]} " in *" $port "*) continue ;; esac
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            ports+=("$port")
+        fi
+    done
+    echo "${ports[*]}"
+}
+
+# write_config FILE MYCALL AUDIO_OUT AGWPORT
+write_config() {
+    cat >"$1" <<EOF
+ADEVICE stdin $3
+ACHANNELS 1
+CHANNEL 0
+MYCALL $2
+MODEM 1200
+FULLDUP ON
+AGWPORT $4
+KISSPORT 0
+EOF
+}
+
+# start_engine NAME HOME_DIR STDIN_FIFO: starts direwolf in the work directory with NAME.conf, output to NAME.log.
+start_engine() {
+    (
+        cd "$work_dir" || exit 1
+        # Full duplex keeps each engine from waiting for a carrier that, in a FIFO, never drops.
+        HOME="$2" exec direwolf -c "$1.conf" -t 0 - 0<>"$3" >"$1.log" 2>&1
+    ) &
+    engine_pids+=($!)
+}
+
+# wait_ready NAME PID PORT: 0 once the engine listens on PORT; 2 if the port was taken meanwhile (worth
+# another try with other ports); 1 for any other failure, after showing the engine's output.
+wait_ready() {
+    local log="$work_dir/$1.log"
+    local deadline=$((SECONDS + kReadyTimeoutSeconds))
+    while ! grep -q "$kReadyText 0 on port $3 " "$log" 2>/dev/null; do
+        # Dire Wolf goes on running without its AGW port after these, so waiting longer is no use.
+        if grep -qE "Bind failed|Invalid port number" "$log" 2>/dev/null; then
+            return 2
+        fi
+        if ! kill -0 "$2" 2>/dev/null; then
+            echo "$0: engine $1 exited while starting:" >&2
+            cat "$log" >&2
+            return 1
+        fi
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            echo "$0: engine $1 not ready after ${kReadyTimeoutSeconds}s:" >&2
+            cat "$log" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# Starts the engine(s) on fresh ports; the status is that of wait_ready.
+start_engines() {
+    local port_a port_b
+    rm -f "$work_dir"/*.fifo "$work_dir"/a.log "$work_dir"/b.log
+    if [ "$one_engine" -eq 1 ]; then
+        read -r port_a <<<"$(free_ports 1)"
+        mkfifo "$work_dir/a-in.fifo"
+        write_config "$work_dir/a.conf" N0CALL null "$port_a"
+        start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo"
+        wait_ready a "${engine_pids[0]}" "$port_a" || return
+        export CORVANTLE_ENGINE_A_PORT="$port_a"
+        unset CORVANTLE_ENGINE_B_PORT
+        return 0
+    fi
+    read -r port_a port_b <<<"$(free_ports 2)"
+    mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
+    # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
+    local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$work_dir/ab.fifo\" format \"raw\" }
+pcm.toA { type file slave.pcm \"null\" file \"$work_dir/ba.fifo\" format \"raw\" }"
+    echo "$asoundrc" >"$work_dir/home-a/.asoundrc"
+    echo "$asoundrc" >"$work_dir/home-b/.asoundrc"
+    write_config "$work_dir/a.conf" N0CALL toB "$port_a"
+    write_config "$work_dir/b.conf" GB7DXC toA "$port_b"
+    start_engine a "$work_dir/home-a" "$work_dir/ba.fifo"
+    start_engine b "$work_dir/home-b" "$work_dir/ab.fifo"
+    wait_ready a "${engine_pids[0]}" "$port_a" || return
+    wait_ready b "${engine_pids[1]}" "$port_b" || return
+    export CORVANTLE_ENGINE_A_PORT="$port_a"
+    export CORVANTLE_ENGINE_B_PORT="$port_b"
+}
+
+if [ -n "$keep_dir" ]; then
+    # Absolute, because the ALSA configuration names the FIFOs in it.
+    mkdir -p "$keep_dir" && work_dir="$(cd "$keep_dir" && pwd)" || exit 1
+else
+    work_dir="$(mktemp -d "${TMPDIR:-/tmp}/corvantle-engines.XXXXXX")" || exit 1
+fi
+mkdir -p "$work_dir/home-a" "$work_dir/home-b"
+
+# Another program may take a chosen port before the engine binds it; then try again with others.
+for attempt in 1 2 3; do
+    start_engines
+    result=$?
+    [ "$result" -eq 0 ] && break
+    stop_pids "${engine_pids[@]}"
+    wait "${engine_pids[@]}" 2>/dev/null
+    engine_pids=()
+    if [ "$result" -ne 2 ] || [ "$attempt" -eq 3 ]; then
+        [ "$result" -ne 2 ] || echo "$0: the engines found no free port in $attempt tries" >&2
+        exit 1
+    fi
+done
+export CORVANTLE_ENGINE_DIR="$work_dir"
+
+# In the background so that a signal to this script is handled at once rather than after the command ends;
+# the explicit redirection keeps the terminal as its standard input (bash would give it /dev/null).
+"$@" 0<&0 &
+command_pid=$!
+wait "$command_pid"
+status=$?
+command_pid=""
+cleanup
+exit "$status"

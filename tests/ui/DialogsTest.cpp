@@ -1,0 +1,383 @@
+// The Preferences and About dialogs, opened from the main window's menus over OptionsLogic and fakes.
+#include "AboutDialog.h"
+#include "CaptionChecks.h"
+#include "DialogLauncher.h"
+#include "MainForm.h"
+#include "OptionsDialog.h"
+#include "OptionsLogic.h"
+#include "RecordingFakes.h"
+#include "VersionLine.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace corvantle;
+using namespace corvantle::test;
+
+namespace {
+
+template <typename Dialog> QList<Dialog *> openDialogs() {
+    QList<Dialog *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<Dialog *>(widget))
+            found.append(dialog);
+    }
+    return found;
+}
+
+// The bridge, the menus and the dialogs, wired as main wires them.
+struct Rig {
+    Journal journal;
+    FakeWindow window{journal};
+    FakeSocket socket{journal};
+    FakeEngine engine{journal};
+    MemoryStore store{journal};
+    BridgeState state;
+    OptionsLogic logic{state, window, socket, engine, store};
+    MainForm form;
+    DialogLauncher launcher{form, logic};
+
+    Rig() {
+        state.MyCallsign = "N0CALL";
+        state.Cluster = "GB7DXC";
+        state.ProgramName = kProgramName;
+        state.Port = 1;
+    }
+    void menu(const char *actionName) { form.findChild<QAction *>(actionName)->trigger(); }
+    OptionsDialog *options() {
+        menu("preferences");
+        const auto dialogs = openDialogs<OptionsDialog>();
+        return dialogs.size() == 1 ? dialogs.front() : nullptr;
+    }
+    template <typename W> W *control(QWidget *dialog, const char *name) {
+        return dialog->findChild<W *>(name);
+    }
+    int storeWrites() const {
+        return static_cast<int>(std::count_if(journal.begin(), journal.end(), [](const std::string &line) {
+            return line.starts_with("store.");
+        }));
+    }
+};
+
+} // namespace
+
+class DialogsTest final : public QObject {
+    Q_OBJECT
+  private slots:
+    void cleanup();
+    void oneInstancePerDialog_data();
+    void oneInstancePerDialog();
+    void reopeningRefillsButRaisingDoesNot();
+    void optionsOpensWithCallsignFocusedAndCentred();
+    void optionsTabOrder();
+    void escapeCancels_data();
+    void escapeCancels();
+    void enterDoesNotConfirm_data();
+    void enterDoesNotConfirm();
+    void okAppliesAndCloses();
+    void refusedOkKeepsTheDialogOpenWithAWarning();
+    void checkBoxesRunTheirClickHandlers();
+    void captionsFit_data();
+    void captionsFit();
+    void aboutOpensWhereItWasDrawn();
+    void aboutShowsTheProgramVersion();
+    void aboutClosesOnEnterAndEscape_data();
+    void aboutClosesOnEnterAndEscape();
+    void versionLine_data();
+    void versionLine();
+};
+
+void DialogsTest::cleanup() {
+    // Each rig takes its dialogs with it; nothing may outlive a test.
+    QVERIFY(openDialogs<OptionsDialog>().isEmpty());
+    QVERIFY(openDialogs<AboutDialog>().isEmpty());
+}
+
+void DialogsTest::oneInstancePerDialog_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("Preferences") << "preferences";
+    QTest::newRow("About") << "about2";
+}
+
+void DialogsTest::oneInstancePerDialog() {
+    QFETCH(QString, action);
+    Rig rig;
+    rig.menu(action.toLatin1().constData());
+    rig.menu(action.toLatin1().constData());
+    const int open =
+        static_cast<int>(openDialogs<OptionsDialog>().size() + openDialogs<AboutDialog>().size());
+    QCOMPARE(open, 1);
+
+    QDialog *dialog = openDialogs<OptionsDialog>().isEmpty()
+                          ? static_cast<QDialog *>(openDialogs<AboutDialog>().front())
+                          : openDialogs<OptionsDialog>().front();
+    QVERIFY(dialog->isVisible());
+    QVERIFY(dialog->parentWidget() == nullptr);
+    QVERIFY(!dialog->isModal());
+    dialog->close();
+    rig.menu(action.toLatin1().constData());
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(openDialogs<OptionsDialog>().size() + openDialogs<AboutDialog>().size(), 1);
+}
+
+void DialogsTest::reopeningRefillsButRaisingDoesNot() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    auto *callsign = rig.control<QLineEdit>(dialog, "CallsignText");
+    QCOMPARE(callsign->text(), QString("N0CALL"));
+
+    callsign->setText("typed");
+    rig.menu("preferences");
+    QCOMPARE(callsign->text(), QString("typed"));
+
+    dialog->close();
+    rig.state.MyCallsign = "ZS6XYZ";
+    rig.menu("preferences");
+    QCOMPARE(callsign->text(), QString("ZS6XYZ"));
+}
+
+void DialogsTest::optionsOpensWithCallsignFocusedAndCentred() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    QVERIFY(grownInProportion(dialog->size(), {315, 328}));
+    QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+    QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QCOMPARE(dialog->focusWidget(), rig.control<QWidget>(dialog, "CallsignText"));
+    const QPoint screenCentre = dialog->screen()->geometry().center();
+    // Centred as a whole; where the frame is not known yet, the client area is centred instead.
+    QVERIFY((dialog->geometry().center() - screenCentre).manhattanLength() <= 20);
+}
+
+void DialogsTest::optionsTabOrder() {
+    Rig rig;
+    rig.state.AutoMinimize = 1; // every control enabled
+    rig.state.ConnectViaDigi = true;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    const QStringList expected = {"CallsignText",  "ClusterText",       "PortText",
+                                  "RadioPortText", "AutoMinimizeCheck", "AutoMinimizeDelayText",
+                                  "cmdOK",         "cmdCancel",         "RX_Check",
+                                  "via",           "ConnectVia",        "Compatibility"};
+    QStringList order;
+    QWidget *widget = rig.control<QWidget>(dialog, "CallsignText");
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus)
+            order.append(widget->objectName());
+        widget = widget->nextInFocusChain();
+    } while (widget != rig.control<QWidget>(dialog, "CallsignText") && order.size() <= expected.size());
+    QCOMPARE(order, expected);
+}
+
+void DialogsTest::escapeCancels_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("in a text box") << "CallsignText";
+    QTest::newRow("on a check box") << "RX_Check";
+}
+
+void DialogsTest::escapeCancels() {
+    QFETCH(QString, focus);
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    rig.control<QLineEdit>(dialog, "CallsignText")->setText("ZS6XYZ");
+    rig.control<QCheckBox>(dialog, "RX_Check")->setChecked(true);
+
+    QTest::keyClick(rig.control<QWidget>(dialog, focus.toLatin1().constData()), Qt::Key_Escape);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.state.MyCallsign, std::string("N0CALL"));
+    QVERIFY(!rig.state.MonitorMode);
+    QCOMPARE(rig.storeWrites(), 0);
+}
+
+void DialogsTest::enterDoesNotConfirm_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return in the callsign") << "CallsignText" << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter in the port") << "PortText" << int(Qt::Key_Enter);
+    QTest::newRow("Return on a check box") << "Compatibility" << int(Qt::Key_Return);
+}
+
+void DialogsTest::enterDoesNotConfirm() {
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    rig.control<QLineEdit>(dialog, "CallsignText")->setText("ZS6XYZ");
+
+    QTest::keyClick(rig.control<QWidget>(dialog, focus.toLatin1().constData()), Qt::Key(key));
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(rig.state.MyCallsign, std::string("N0CALL"));
+    QCOMPARE(rig.storeWrites(), 0);
+}
+
+void DialogsTest::okAppliesAndCloses() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    rig.control<QLineEdit>(dialog, "CallsignText")->setText("zs6xyz");
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.state.MyCallsign, std::string("ZS6XYZ"));
+    QVERIFY(rig.storeWrites() > 0);
+}
+
+void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    rig.control<QLineEdit>(dialog, "RadioPortText")->setText("99999");
+
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, dialog, [&] {
+        QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        caption = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+
+    QCOMPARE(caption, QString("Preferences"));
+    QVERIFY(text.contains("99999"));
+    QCOMPARE(icon, QMessageBox::Warning);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(rig.storeWrites(), 0);
+}
+
+void DialogsTest::checkBoxesRunTheirClickHandlers() {
+    Rig rig;
+    rig.state.AutoMinimize = 1;
+    rig.state.ConnectViaDigi = false;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    auto *delay = rig.control<QLineEdit>(dialog, "AutoMinimizeDelayText");
+    auto *delayLabel = rig.control<QLabel>(dialog, "Label6");
+    auto *via = rig.control<QLineEdit>(dialog, "via");
+    QVERIFY(delay->isEnabled());
+    QVERIFY(delayLabel->isEnabled());
+    QVERIFY(!via->isEnabled());
+
+    QTest::mouseClick(rig.control<QCheckBox>(dialog, "AutoMinimizeCheck"), Qt::LeftButton);
+    QVERIFY(!delay->isEnabled());
+    QVERIFY(!delayLabel->isEnabled());
+
+    // The digipeater box takes effect at once, without OK.
+    QTest::mouseClick(rig.control<QCheckBox>(dialog, "ConnectVia"), Qt::LeftButton);
+    QVERIFY(via->isEnabled());
+    QVERIFY(rig.state.ConnectViaDigi);
+}
+
+void DialogsTest::captionsFit_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QSize>("designSize");
+    QTest::addColumn<int>("fontPixels");
+    QTest::newRow("Preferences, system font") << "preferences" << QSize(315, 328) << 0;
+    QTest::newRow("Preferences, small font") << "preferences" << QSize(315, 328) << 8;
+    QTest::newRow("Preferences, large font") << "preferences" << QSize(315, 328) << 24;
+    QTest::newRow("About, system font") << "about2" << QSize(382, 237) << 0;
+    QTest::newRow("About, small font") << "about2" << QSize(382, 237) << 8;
+    QTest::newRow("About, large font") << "about2" << QSize(382, 237) << 24;
+}
+
+// A dialog has its design size where its captions fit at that size, and grows in proportion where not.
+void DialogsTest::captionsFit() {
+    QFETCH(QString, action);
+    QFETCH(QSize, designSize);
+    QFETCH(int, fontPixels);
+    const FontOverride font(fontPixels);
+    Rig rig;
+    rig.menu(action.toLatin1().constData());
+    QWidget *dialog = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && qobject_cast<QDialog *>(widget))
+            dialog = widget;
+    }
+    QVERIFY(dialog);
+
+    if (fontPixels == 8)
+        QCOMPARE(dialog->size(), designSize);
+    QVERIFY(grownInProportion(dialog->size(), designSize));
+    QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+    QCOMPARE(firstCutCaption(*dialog), QString());
+}
+
+void DialogsTest::aboutOpensWhereItWasDrawn() {
+    Rig rig;
+    rig.menu("about2");
+    AboutDialog *about = openDialogs<AboutDialog>().value(0);
+    QVERIFY(about);
+    QCOMPARE(about->geometry().topLeft(), QPoint(156, 129));
+
+    about->move(about->pos() + QPoint(40, 30));
+    const QPoint movedTo = about->geometry().topLeft();
+    about->close();
+    rig.menu("about2");
+    QCOMPARE(about->geometry().topLeft(), movedTo);
+}
+
+void DialogsTest::aboutShowsTheProgramVersion() {
+    Rig rig;
+    rig.menu("about2");
+    AboutDialog *about = openDialogs<AboutDialog>().value(0);
+    QVERIFY(about);
+    auto *version = about->findChild<QLabel *>("lblVersion");
+    QCOMPARE(version->text(), QString("Version " CORVANTLE_PROJECT_VERSION));
+    QCOMPARE(about->focusWidget(), about->findChild<QWidget *>("cmdOK"));
+
+    version->setText("stale");
+    about->close();
+    rig.menu("about2");
+    QCOMPARE(version->text(), QString("Version " CORVANTLE_PROJECT_VERSION));
+}
+
+void DialogsTest::aboutClosesOnEnterAndEscape_data() {
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Escape") << int(Qt::Key_Escape);
+}
+
+void DialogsTest::aboutClosesOnEnterAndEscape() {
+    QFETCH(int, key);
+    Rig rig;
+    rig.menu("about2");
+    AboutDialog *about = openDialogs<AboutDialog>().value(0);
+    QVERIFY(about);
+    QTest::keyClick(about->findChild<QWidget *>("cmdOK"), Qt::Key(key));
+    QVERIFY(!about->isVisible());
+}
+
+void DialogsTest::versionLine_data() {
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("patch");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("this release") << 1 << 2 << 2 << "Version 1.2.2";
+    QTest::newRow("two-digit parts") << 2 << 12 << 10 << "Version 2.12.10";
+    QTest::newRow("zeros") << 3 << 0 << 0 << "Version 3.0.0";
+}
+
+void DialogsTest::versionLine() {
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, patch);
+    QFETCH(QString, line);
+    QCOMPARE(corvantle::versionLine(major, minor, patch), line);
+}
+
+QTEST_MAIN(DialogsTest)
+#include "DialogsTest.moc"

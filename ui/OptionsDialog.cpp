@@ -1,0 +1,106 @@
+// The Preferences dialog.
+#include "OptionsDialog.h"
+
+#include "FormScaling.h"
+#include "OptionsLogic.h"
+#include "ui_frmOptions.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace corvantle {
+
+namespace {
+QString qs(const std::string &text) {
+    return QString::fromStdString(text);
+}
+std::string ss(const QString &text) {
+    return text.toStdString();
+}
+} // namespace
+
+OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::frmOptions>()), logic_(logic) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(scaleChildren(*this, captionFitFactor(*this), size()));
+
+    connect(ui_->AutoMinimizeCheck, &QCheckBox::clicked, this, &OptionsDialog::AutoMinimizeCheck_Click);
+    connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::ConnectVia_Click);
+    connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::cmdOK_Click);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+OptionsDialog::~OptionsDialog() = default;
+
+void OptionsDialog::openOrRaise() {
+    if (!isVisible()) {
+        Form_Load();
+        show();
+    }
+    raise();
+    activateWindow();
+}
+
+void OptionsDialog::Form_Load() {
+    // Centred as a whole, frame included, once the frame is known (from the second opening on).
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->geometry().center());
+        move(frame.topLeft());
+    }
+
+    const OptionsFields f = logic_.Form_Load();
+    ui_->CallsignText->setText(qs(f.callsign));
+    ui_->ClusterText->setText(qs(f.cluster));
+    ui_->via->setText(qs(f.digis));
+    ui_->PortText->setText(qs(f.localPort));
+    ui_->RadioPortText->setText(qs(f.radioPort));
+    ui_->AutoMinimizeDelayText->setText(qs(f.autoMinimizeDelay));
+    ui_->AutoMinimizeCheck->setChecked(f.autoMinimize);
+    AutoMinimizeCheck_Click();
+    ui_->ConnectVia->setChecked(f.connectVia);
+    ConnectVia_Click();
+    ui_->RX_Check->setChecked(f.monitorMode);
+    ui_->Compatibility->setChecked(f.compatibilityMode);
+    ui_->CallsignText->setFocus();
+}
+
+void OptionsDialog::AutoMinimizeCheck_Click() {
+    const bool ticked = ui_->AutoMinimizeCheck->isChecked();
+    ui_->AutoMinimizeDelayText->setEnabled(ticked);
+    ui_->Label6->setEnabled(ticked);
+}
+
+void OptionsDialog::ConnectVia_Click() {
+    const bool ticked = ui_->ConnectVia->isChecked();
+    logic_.ConnectVia_Click(ticked);
+    ui_->via->setEnabled(ticked);
+}
+
+OptionsFields OptionsDialog::fields() const {
+    OptionsFields f;
+    f.callsign = ss(ui_->CallsignText->text());
+    f.cluster = ss(ui_->ClusterText->text());
+    f.digis = ss(ui_->via->text());
+    f.localPort = ss(ui_->PortText->text());
+    f.radioPort = ss(ui_->RadioPortText->text());
+    f.autoMinimizeDelay = ss(ui_->AutoMinimizeDelayText->text());
+    f.connectVia = ui_->ConnectVia->isChecked();
+    f.autoMinimize = ui_->AutoMinimizeCheck->isChecked();
+    f.monitorMode = ui_->RX_Check->isChecked();
+    f.compatibilityMode = ui_->Compatibility->isChecked();
+    return f;
+}
+
+void OptionsDialog::cmdOK_Click() {
+    const OkOutcome outcome = logic_.cmdOK_Click(fields());
+    if (!outcome.message.empty())
+        QMessageBox::warning(this, windowTitle(), qs(outcome.message));
+    if (outcome.closeDialog)
+        accept();
+}
+
+} // namespace corvantle

@@ -1,0 +1,79 @@
+// WindowOps on the main window.
+#include "QtWindowOps.h"
+
+#include "Bridge.h"
+#include "MainForm.h"
+#include "WindowTimer.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+namespace corvantle {
+
+void QtWindowOps::setStatusText(const std::string &text) {
+    form_.setStatusText(QString::fromStdString(text));
+}
+
+void QtWindowOps::setCounterText(const std::string &text) {
+    form_.setCounterText(QString::fromStdString(text));
+}
+
+int QtWindowOps::windowState() const {
+    const Qt::WindowStates states = form_.windowState();
+    if (states & Qt::WindowMinimized)
+        return kWindowMinimized;
+    if (states & Qt::WindowMaximized)
+        return kWindowMaximized;
+    return kWindowNormal;
+}
+
+void QtWindowOps::setWindowState(int state) {
+    Qt::WindowState wanted = Qt::WindowNoState;
+    if (state == kWindowMinimized)
+        wanted = Qt::WindowMinimized;
+    else if (state == kWindowMaximized)
+        wanted = Qt::WindowMaximized;
+    // A window not shown yet only takes the state on; showing it is main's decision.
+    if (!form_.isVisible()) {
+        form_.setWindowState(wanted);
+        return;
+    }
+    switch (wanted) {
+    case Qt::WindowMinimized:
+        form_.showMinimized();
+        break;
+    case Qt::WindowMaximized:
+        form_.showMaximized();
+        break;
+    default:
+        form_.showNormal();
+        break;
+    }
+}
+
+WindowTimer &QtWindowOps::timer(TimerId id) {
+    return id == TimerId::Timer1 ? form_.timer1() : form_.timer2();
+}
+
+void QtWindowOps::setTimerInterval(TimerId timer, int32_t intervalMs) {
+    this->timer(timer).setInterval(intervalMs);
+}
+
+void QtWindowOps::setTimerEnabled(TimerId timer, bool enabled) {
+    this->timer(timer).setEnabled(enabled);
+}
+
+void QtWindowOps::messageBox(const std::string &prompt) {
+    QWidget *owner = form_.isVisible() ? &form_ : nullptr;
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle), QString::fromStdString(prompt),
+                    QMessageBox::Ok, owner);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void QtWindowOps::endProgram(int exitCode) {
+    exitCode_ = exitCode;
+    QCoreApplication::exit(exitCode);
+}
+
+} // namespace corvantle

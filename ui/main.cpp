@@ -1,0 +1,55 @@
+// Corvantle: creates the parts and wires them together; nothing else lives here.
+#include "AgwEngine.h"
+#include "Bridge.h"
+#include "DialogLauncher.h"
+#include "IniSettingsStore.h"
+#include "MainForm.h"
+#include "OptionsLogic.h"
+#include "QtTelnetSocket.h"
+#include "QtWindowOps.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QString>
+
+#include <cstdlib>
+
+int main(int argc, char *argv[]) {
+    using namespace corvantle;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("corvantle"));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(CORVANTLE_VERSION_MAJOR)
+                                            .arg(CORVANTLE_VERSION_MINOR)
+                                            .arg(CORVANTLE_VERSION_PATCH));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/corvantle-16.png")));
+
+    IniSettingsStore store;
+    AgwEngine engine([&store](const std::string &appName, const std::string &section, const std::string &key,
+                              const std::string &defaultText) {
+        return store.readSetting(appName, section, key, defaultText);
+    });
+    QtTelnetSocket socket;
+    MainForm form;
+    QtWindowOps window(form);
+    Bridge bridge(window, socket, engine, store);
+    OptionsLogic options(bridge.state(), window, socket, engine, store);
+    DialogLauncher dialogs(form, options);
+
+    socket.setHandlers({
+        .connectionRequest = [&bridge](int32_t requestId) { bridge.Winsock1_ConnectionRequest(requestId); },
+        .dataArrival = [&bridge](int32_t bytesTotal) { bridge.Winsock1_DataArrival(bytesTotal); },
+        .peerClosed = [&bridge] { bridge.Winsock1_Close(); },
+        .error = [&bridge](int32_t number,
+                           const std::string &description) { bridge.Winsock1_Error(number, description); },
+    });
+    QObject::connect(&form.timer1(), &WindowTimer::tick, [&bridge] { bridge.Timer1_Timer(); });
+    QObject::connect(&form.timer2(), &WindowTimer::tick, [&bridge] { bridge.Timer2_Timer(); });
+    QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.Form_Unload(); });
+
+    if (!bridge.Form_Load())
+        return window.exitCode().value_or(EXIT_FAILURE);
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,286 @@
+// Whole cluster sessions over the air: the bridge (the real Qt socket side and the real engine library) on
+// Dire Wolf engine A, the project's cluster station GB7DXC on engine B, the two joined by a simulated radio
+// channel, and a real TCP client on 127.0.0.1. Run by tools/run-with-engines.sh, which starts the engines
+// and says where they listen.
+#include "AgwEngine.h"
+#include "Bridge.h"
+#include "QtTelnetSocket.h"
+#include "RecordingFakes.h"
+#include "SettingsTable.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace corvantle;
+using namespace corvantle::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString environment(const char *name) { return qEnvironmentVariable(name); }
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// Reverses the station log's escaping of a received or sent text.
+std::string unescape(const QString &quoted) {
+    std::string out;
+    const std::string text = quoted.toStdString();
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        const char next = text[++i];
+        if (next == 'r')
+            out += '\r';
+        else if (next == 'n')
+            out += '\n';
+        else if (next == 't')
+            out += '\t';
+        else if (next == 'x') {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else
+            out += next;
+    }
+    return out;
+}
+
+// The cluster station on engine B, with its log of everything it heard and said.
+class ClusterStation {
+public:
+    ClusterStation() {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
+                                                   "GB7DXC", "--spot-interval", "2"});
+        process_.waitForStarted();
+    }
+    ~ClusterStation() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+
+    QStringList log() {
+        log_ += QString::fromLatin1(process_.readAll());
+        return log_.split('\n', Qt::SkipEmptyParts);
+    }
+    bool logged(const QString &line) { return log().contains(line); }
+    // The texts of the station's log lines that start with `prefix`, unescaped.
+    std::vector<std::string> texts(const QString &prefix) {
+        std::vector<std::string> found;
+        for (const QString &line : log())
+            if (line.startsWith(prefix))
+                found.push_back(unescape(line.mid(prefix.size())));
+        return found;
+    }
+
+private:
+    QProcess process_;
+    QString log_;
+};
+
+using Config = std::map<std::string, std::string>;
+
+// The bridge wired as the program wires it, with the window's labels recorded instead of drawn.
+class BridgeOnEngineA {
+public:
+    explicit BridgeOnEngineA(const Config &config) {
+        const std::string app = kProgramName;
+        store.values[{app, "Engine", "Port"}] = environment("CORVANTLE_ENGINE_A_PORT").toStdString();
+        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
+        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
+        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
+        for (const auto &[key, value] : config)
+            store.values[{app, settings::kSection, key}] = value;
+
+        socket.setHandlers({
+            .connectionRequest = [this](int32_t id) { bridge.Winsock1_ConnectionRequest(id); },
+            .dataArrival = [this](int32_t bytes) { bridge.Winsock1_DataArrival(bytes); },
+            .peerClosed = [this] { bridge.Winsock1_Close(); },
+            .error = [this](int32_t number, const std::string &text) { bridge.Winsock1_Error(number, text); },
+        });
+        QObject::connect(&timer1, &QTimer::timeout, [this] { bridge.Timer1_Timer(); });
+        loaded = bridge.Form_Load();
+        timer1.start(500);
+    }
+    ~BridgeOnEngineA() {
+        bridge.Form_Unload();
+        QTest::qWait(1000); // the disconnect request goes out before the engine sees us leave
+    }
+
+    Journal journal;
+    FakeWindow window{journal};
+    MemoryStore store{journal};
+    QtTelnetSocket socket;
+    AgwEngine engine{[this](const std::string &app, const std::string &section, const std::string &key,
+                            const std::string &defaultText) {
+        return store.readSetting(app, section, key, defaultText);
+    }};
+    Bridge bridge{window, socket, engine, store};
+    quint16 localPort = freePort();
+    QTimer timer1;
+    bool loaded = false;
+};
+
+// A telnet client of the bridge, keeping everything it received.
+class Client {
+public:
+    explicit Client(quint16 port) {
+        socket_.connectToHost(QHostAddress::LocalHost, port);
+        connected = socket_.waitForConnected(3000);
+    }
+    QByteArray received() {
+        received_ += socket_.readAll();
+        return received_;
+    }
+    bool waitFor(const QByteArray &text, std::chrono::milliseconds timeout) {
+        return QTest::qWaitFor([&] { return received().contains(text); }, static_cast<int>(timeout.count()));
+    }
+    void type(const QByteArray &text) {
+        socket_.write(text);
+        socket_.flush();
+    }
+    void close() { socket_.disconnectFromHost(); }
+    bool connected = false;
+
+private:
+    QTcpSocket socket_;
+    QByteArray received_;
+};
+
+const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
+                             "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
+
+class ClusterSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (environment("CORVANTLE_ENGINE_B_PORT").isEmpty())
+            GTEST_SKIP() << "needs two engines: run through tools/run-with-engines.sh";
+    }
+    ClusterStation cluster;
+};
+
+TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    auto client = std::make_unique<Client>(bridge.localPort);
+    ASSERT_TRUE(client->connected);
+    ASSERT_TRUE(client->waitFor(kGreeting, 2s));
+    EXPECT_TRUE(client->received().startsWith(kGreeting));
+
+    ASSERT_TRUE(client->waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client->received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.texts("TX N0CALL ").size() >= 5; }, 20000));
+
+    client->type("sh/dx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 10000))
+        << cluster.log().join('\n').toStdString();
+    bridge.bridge.state().CompatibilityMode = true;
+    client->type("sh/dx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx\r")"); }, 10000));
+
+    // Every spot the cluster sent reaches the client exactly once, byte for byte, with telnet line ends.
+    // The bridge takes one frame from the engine per 500 ms tick, so the last ones may still be on their way.
+    std::vector<QByteArray> spots;
+    for (const std::string &line : cluster.texts("TX N0CALL "))
+        if (line.rfind("DX de ", 0) == 0)
+            spots.push_back(QByteArray::fromStdString(line).replace("\r", "\r\n"));
+    ASSERT_GE(spots.size(), 3u);
+    const auto allArrived = [&] {
+        return std::all_of(spots.begin(), spots.end(),
+                           [&](const QByteArray &spot) { return client->received().contains(spot); });
+    };
+    EXPECT_TRUE(QTest::qWaitFor(allArrived, 30000)) << client->received().data();
+    for (const QByteArray &spot : spots)
+        EXPECT_EQ(client->received().count(spot), 1) << spot.data();
+    EXPECT_EQ(client->received().count('\0'), 0);
+
+    client->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 15000))
+        << cluster.log().join('\n').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.window.statusText == "Status: Disconnected"; }, 20000));
+
+    Client next(bridge.localPort);
+    ASSERT_TRUE(next.connected);
+    EXPECT_TRUE(next.waitFor(kGreeting, 2s));
+    ASSERT_TRUE(next.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s));
+    next.type("bye\r\n");
+    EXPECT_TRUE(next.waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 15s)) << next.received().data();
+}
+
+TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation) {
+    BridgeOnEngineA bridge(Config{{"MonitorMode", "True"}});
+    ASSERT_TRUE(bridge.loaded);
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor("Monitoring GB7DXC DX Cluster Station...\r\n", 2s));
+    EXPECT_EQ(bridge.window.statusText, "Status: Monitoring");
+
+    // A third station on engine A works the cluster itself.
+    AgwEngine third{[](const std::string &, const std::string &section, const std::string &key,
+                       const std::string &defaultText) {
+        return section == "Engine" && key == "Port" ? environment("CORVANTLE_ENGINE_A_PORT").toStdString()
+                                                    : defaultText;
+    }};
+    ASSERT_NE(third.AGWStartPoll("G4XYZ", "third station"), 0);
+    third.AGWPutData("GB7DXC", "", 'c', 0, 0);
+    QTimer drain; // the third station reads what it is sent, as a real client would
+    QObject::connect(&drain, &QTimer::timeout, [&] {
+        std::string header(kHeaderFieldChars, '\0'), buffer(kReceiveBufferChars, '\0');
+        int32_t kind = 0, length = 0, port = 0;
+        third.AGWGetData(header, buffer, kind, length, port);
+    });
+    drain.start(100);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.texts("TX G4XYZ ").size() >= 3; }, 20000));
+    const std::string greeting = cluster.texts("TX G4XYZ ").front();
+    EXPECT_TRUE(client.waitFor(QByteArray::fromStdString(greeting).replace("\r", "\r\n"), 15s))
+        << client.received().data();
+
+    client.type("sh/dx\r\n");
+    QTest::qWait(3000);
+    EXPECT_TRUE(cluster.texts("RX N0CALL ").empty());
+    EXPECT_FALSE(cluster.logged("UP N0CALL"));
+    third.AGWPutData("GB7DXC", "", 'd', 0, 0);
+    QTest::qWait(2000);
+    third.AGWClose();
+}
+
+TEST_F(ClusterSessionTest, ConnectThroughDigipeatersGoesOutWithTheirPath) {
+    BridgeOnEngineA bridge(Config{{"ConnectViaDigi", "True"}, {"Digis", "RELAY1,RELAY2"}});
+    ASSERT_TRUE(bridge.loaded);
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor(kGreeting, 2s));
+
+    QFile engineLog(environment("CORVANTLE_ENGINE_DIR") + "/a.log");
+    const auto pathSent = [&] {
+        engineLog.open(QIODevice::ReadOnly);
+        const bool found = engineLog.readAll().contains("N0CALL>GB7DXC,RELAY1,RELAY2:(SABM");
+        engineLog.close();
+        return found;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(pathSent, 10000));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,106 @@
+// Starts the real corvantle program on the offscreen platform with a prepared store and a fake engine,
+// and looks at it from outside: whom it registers, where it listens, what a telnet client gets.
+#include "FakeAgwServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using corvantle::test::FakeAgwServer;
+
+namespace {
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The local addresses on which something listens at `port`, from the kernel's socket table.
+QStringList listeningAddresses(quint16 port) {
+    QStringList addresses;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine(); // column titles
+        while (!file.atEnd()) {
+            const QStringList columns = QString(file.readLine()).simplified().split(' ');
+            const QStringList local = columns.value(1).split(':');
+            if (columns.value(3) == "0A" && local.value(1).toUInt(nullptr, 16) == port)
+                addresses << local.value(0);
+        }
+    }
+    return addresses;
+}
+
+class ProgramStartTest : public ::testing::Test {
+protected:
+    QTemporaryDir config;
+    FakeAgwServer engine;
+    quint16 localPort = freePort();
+    QProcess program;
+
+    void SetUp() override {
+        QDir().mkpath(config.path() + "/corvantle");
+        QFile store(config.path() + "/corvantle/settings.ini");
+        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+        store.write(QString("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n"
+                            "Config\\MyCallsign=n0call\n"
+                            "Config\\Cluster=GB7DXC\n"
+                            "Config\\LocalPort=%1\n"
+                            "Engine\\Port=%2\n")
+                        .arg(localPort)
+                        .arg(QString::fromStdString(engine.port()))
+                        .toUtf8());
+        store.close();
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(CORVANTLE_PROGRAM, {});
+        ASSERT_TRUE(program.waitForStarted());
+    }
+
+    void TearDown() override {
+        program.terminate();
+        if (!program.waitForFinished(5000))
+            program.kill();
+    }
+};
+
+TEST_F(ProgramStartTest, RegistersListensOnLoopbackOnlyAndGreetsAClient) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
+    EXPECT_EQ(listeningAddresses(localPort), QStringList{"0100007F"}); // 127.0.0.1, nothing else
+
+    const auto registration = engine.frames(1);
+    ASSERT_FALSE(registration.empty());
+    EXPECT_EQ(registration[0].kind, 'X');
+    EXPECT_EQ(registration[0].callFrom, "N0CALL"); // the engine only takes upper-case calls
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, localPort);
+    ASSERT_TRUE(client.waitForConnected(3000));
+    QByteArray greeting;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (greeting += client.readAll()).count('\n') >= 2; }, 5000));
+    EXPECT_EQ(greeting, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
+                        "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
+    EXPECT_EQ(engine.frames().back().callTo, "GB7DXC");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

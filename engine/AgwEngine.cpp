@@ -5,6 +5,10 @@
 // 'T' frames and whatever else the engine sends, handed to the bridge one per AGWGetData call.
 #include "AgwEngine.h"
 
+#include "AgwCalls.h"
+#include "AgwTexts.h"
+#include "TcpConnection.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -27,6 +31,8 @@
 namespace corvantle {
 namespace {
 
+using namespace agw;
+
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -42,183 +48,12 @@ void note(const std::string &line) {
     std::cerr << "corvantle: " << line << std::endl;
 }
 
-unsigned char uchar(char c) {
-    return static_cast<unsigned char>(c);
-}
-
-std::string trimmed(const std::string &text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string upper(std::string text) {
-    for (char &c : text)
-        c = static_cast<char>(std::toupper(uchar(c)));
-    return text;
-}
-
-// Engines report calls without "-0" and match links by exact text, so every call is compared and sent this
-// way.
-std::string normalCall(const std::string &call) {
-    std::string text = upper(trimmed(call));
-    if (text.size() > 2 && text.ends_with("-0"))
-        text.resize(text.size() - 2);
-    return text;
-}
-
-// "DEST, DIGI1 ,,DIGI2" -> {"DEST", "DIGI1", "DIGI2"}: blanks trimmed, empty entries skipped.
-std::vector<std::string> routeCalls(const std::string &field) {
-    std::vector<std::string> calls;
-    std::size_t start = 0;
-    while (start <= field.size()) {
-        const std::size_t comma = std::min(field.find(',', start), field.size());
-        if (std::string call = normalCall(field.substr(start, comma - start)); !call.empty())
-            calls.push_back(call);
-        start = comma + 1;
-    }
-    return calls;
-}
-
-std::string firstCall(const std::string &field) {
-    const std::vector<std::string> calls = routeCalls(field);
-    return calls.empty() ? std::string() : calls.front();
-}
-
-// The data of a 'v' request: a count byte, then one NUL-padded call field per digipeater.
-std::string digipeaterField(const std::vector<std::string> &digis) {
-    std::string out(1, static_cast<char>(digis.size()));
-    for (const std::string &digi : digis) {
-        std::string field(agw::kCallFieldBytes, '\0');
-        field.replace(0, std::min(digi.size(), agw::kCallFieldBytes - 1), digi);
-        out += field.substr(0, agw::kCallFieldBytes);
-    }
-    return out;
-}
-
 bool isPortNumber(const std::string &text) {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), digit))
         return false;
     const int value = std::stoi(text);
     return value >= 1 && value <= 65535;
-}
-
-std::string clockText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::snprintf(text, sizeof text, "[%02d:%02d:%02d]", local.tm_hour, local.tm_min, local.tm_sec);
-    return text;
-}
-
-// The bridge reads connected data in the engine's monitor layout: a header naming both stations that ends at
-// the first "]", one CR, the payload, one final NUL.
-std::string connectedDataText(const agw::Frame &frame, const std::string &receiver) {
-    char head[96];
-    std::snprintf(head, sizeof head, " %d:Fm %s To %s <D pid=%02X Len=%zu>", frame.port + 1,
-                  frame.callFrom.c_str(), receiver.c_str(), frame.pid, frame.data.size());
-    return head + clockText() + '\r' + frame.data + '\0';
-}
-
-// The information length an engine states in a monitor description ("<I S0 R0 pid=F0 Len=68 P=0 >").
-std::optional<std::size_t> statedInfoBytes(const std::string &text, std::size_t headerEnd) {
-    const std::size_t at = text.rfind("Len=", headerEnd);
-    if (at == std::string::npos || !std::isdigit(uchar(text[at + 4])))
-        return std::nullopt;
-    return std::stoul(text.substr(at + 4, 6));
-}
-
-// Engines end the information part of a monitored frame with a CR of their own before the NUL. The bridge
-// forwards everything between "]" CR and the last character, so that CR would reach the telnet client as an
-// extra line end, in the middle of a line when a cluster line spans two frames. "Len=" in the description
-// gives the information length: cut exactly there. Dire Wolf 1.6 cuts the information at its first NUL, and
-// then only the engine's own CR can go.
-std::string monitorText(const std::string &text) {
-    const std::size_t close = text.find(']');
-    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != '\r')
-        return text;
-    const std::optional<std::size_t> infoBytes = statedInfoBytes(text, close);
-    std::size_t end = close + 2 + infoBytes.value_or(text.size());
-    if (end > text.size()) {
-        const std::string_view body = std::string_view(text).substr(0, text.find_last_not_of('\0') + 1);
-        end = body.size() > close + 2 && body.back() == '\r' ? body.size() - 1 : body.size();
-    }
-    return text.substr(0, end) + '\0';
-}
-
-std::string disconnectNotice(const std::string &call) {
-    return "*** DISCONNECTED From Station " + call + "\r" + '\0';
-}
-
-bool waitFor(int fd, short events, milliseconds wait) {
-    const auto deadline = Clock::now() + wait;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
-        if (ready > 0)
-            return true;
-        if (ready == 0 || errno != EINTR)
-            return false;
-    }
-}
-
-// A non-blocking TCP connection to host:port, given up after `wait`; -1 when none.
-int connectWithin(const std::string &host, const std::string &port, milliseconds wait) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0)
-        return -1;
-    const auto deadline = Clock::now() + wait;
-    int fd = -1;
-    for (addrinfo *a = found; a != nullptr && fd < 0 && Clock::now() < deadline; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        bool connected = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
-        if (!connected && errno == EINPROGRESS &&
-            waitFor(fd, POLLOUT, std::chrono::duration_cast<milliseconds>(deadline - Clock::now()))) {
-            int error = 0;
-            socklen_t size = sizeof error;
-            connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-        }
-        if (!connected) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    ::freeaddrinfo(found);
-    if (fd >= 0) {
-        // Requests are small and the telnet user waits for each: do not hold them back.
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    return fd;
-}
-
-// Writes all of `bytes`; false when the connection failed.
-bool sendAll(int fd, const std::string &bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (sent > 0)
-            done += static_cast<std::size_t>(sent);
-        else if (sent < 0 && errno == EINTR)
-            continue;
-        else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-                 waitFor(fd, POLLOUT, milliseconds(1000)))
-            continue;
-        else
-            return false;
-    }
-    return true;
 }
 
 std::string padded(const std::string &text, std::size_t size) {

@@ -1,0 +1,57 @@
+#include "AgwCalls.h"
+
+#include "AgwFrame.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace corvantle::agw {
+
+std::string trimmed(const std::string &text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string upper(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string normalCall(const std::string &call) {
+    std::string text = upper(trimmed(call));
+    if (text.size() > 2 && text.ends_with("-0"))
+        text.resize(text.size() - 2);
+    return text;
+}
+
+std::vector<std::string> routeCalls(const std::string &field) {
+    std::vector<std::string> calls;
+    std::size_t start = 0;
+    while (start <= field.size()) {
+        const std::size_t comma = std::min(field.find(',', start), field.size());
+        if (std::string call = normalCall(field.substr(start, comma - start)); !call.empty())
+            calls.push_back(call);
+        start = comma + 1;
+    }
+    return calls;
+}
+
+std::string firstCall(const std::string &field) {
+    const std::vector<std::string> calls = routeCalls(field);
+    return calls.empty() ? std::string() : calls.front();
+}
+
+std::string digipeaterField(const std::vector<std::string> &digis) {
+    std::string out(1, static_cast<char>(digis.size()));
+    for (const std::string &digi : digis) {
+        std::string field(agw::kCallFieldBytes, '\0');
+        field.replace(0, std::min(digi.size(), agw::kCallFieldBytes - 1), digi);
+        out += field.substr(0, agw::kCallFieldBytes);
+    }
+    return out;
+}
+
+} // namespace corvantle::agw

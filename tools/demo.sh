@@ -9,23 +9,13 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 readonly kLocalPort=4444
 
-port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# shellcheck source=tools/lib/stations.sh
+source "$top/tools/lib/stations.sh"
 
 # Runs inside tools/run-with-engines.sh, which stops every process of this run when it ends.
 run_inside_engines() {
-    local work="$CORVANTLE_ENGINE_DIR"
-    mkdir -p "$work/config/corvantle"
-    cat >"$work/config/corvantle/settings.ini" <<INI
-[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]
-Config\\MyCallsign=N0CALL
-Config\\Cluster=GB7DXC
-Config\\LocalPort=$kLocalPort
-Engine\\Host=127.0.0.1
-Engine\\Port=$CORVANTLE_ENGINE_A_PORT
-INI
-
-    "$top/build/tools/cluster-station/corvantle-cluster-station" --port "$CORVANTLE_ENGINE_B_PORT" \
-        --call GB7DXC >"$work/cluster.log" 2>&1 &
+    work="$CORVANTLE_ENGINE_DIR"
+    start_cluster_station GB7DXC || { echo "The cluster station did not start: $work/cluster.log" >&2; return 1; }
 
     if [ -z "${DISPLAY:-}" ]; then
         local display=":$((90 + RANDOM % 100))"
@@ -35,9 +25,11 @@ INI
         echo "No display here: the corvantle window runs on the virtual display $DISPLAY (Xvfb)."
     fi
 
-    XDG_CONFIG_HOME="$work/config" "$top/build/ui/corvantle" 2>"$work/corvantle.log" &
-    local corvantle=$!
-    for _ in $(seq 100); do port_busy "$kLocalPort" && break; sleep 0.1; done
+    if ! start_corvantle N0CALL GB7DXC "$kLocalPort"; then
+        echo "corvantle did not start listening on port $kLocalPort:" >&2
+        cat "$work/corvantle.log" >&2
+        return 1
+    fi
     cat <<TEXT
 
 corvantle is running: N0CALL on engine A, the cluster station GB7DXC on engine B, joined by a simulated
@@ -48,7 +40,7 @@ radio channel.
 Logs: $work/{a,b,cluster,corvantle}.log
 
 TEXT
-    wait "$corvantle"
+    wait "$corvantle_pid"
 }
 
 if [ "${1:-}" = "--inside-engines" ]; then
@@ -56,7 +48,7 @@ if [ "${1:-}" = "--inside-engines" ]; then
     exit
 fi
 
-if port_busy "$kLocalPort"; then
+if port_listening "$kLocalPort"; then
     echo "Port $kLocalPort on 127.0.0.1 is busy: is another demo or corvantle already running? Stop it first." >&2
     exit 1
 fi

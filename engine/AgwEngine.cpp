@@ -74,7 +74,7 @@ int16_t AgwEngine::AGWStartPoll(const std::string &callsign, const std::string &
     closeSocket();
     ownLinks_.clear();
     ownCall_ = normalCall(callsign);
-    ownCallShown_ = upper(trimmed(callsign));
+    ownCallShown_ = callsign;
     state_ = State::Closed;
     if (ownCall_.empty())
         return 0;

@@ -91,7 +91,8 @@ class AgwEngine final : public PacketEngine {
     std::string host_;
     std::string port_;
     std::string ownCall_;      // as registered: upper case, no "-0"
-    std::string ownCallShown_; // upper case as the user wrote it, for the "To " of connected data
+    // Exactly as the bridge gave it: the bridge finds its own frames by "To " followed by this text.
+    std::string ownCallShown_;
     int fd_ = -1;
     State state_ = State::Closed;
     std::string inBytes_;

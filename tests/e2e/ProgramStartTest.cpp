@@ -95,6 +95,16 @@ TEST_F(ProgramStartTest, RegistersListensOnLoopbackOnlyAndGreetsAClient) {
                         "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
     EXPECT_EQ(engine.frames().back().callTo, "GB7DXC");
+
+    // The link comes up and the cluster sends a spot: it reaches the client although the callsign is
+    // stored in lower case and the engine reports it in upper case.
+    engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+    const std::string spot = "DX de K1ABC:     14025.0  JA1XYZ       CW 599                         1234Z\r";
+    engine.send({0, 'D', 0xF0, "GB7DXC", "N0CALL", spot});
+    const QByteArray expected = "*** CONNECTED With Station GB7DXC\r\n" +
+                                QByteArray::fromStdString(spot).replace("\r", "\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (greeting += client.readAll()).contains(expected); }, 5000))
+        << greeting.toStdString();
 }
 
 } // namespace

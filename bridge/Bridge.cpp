@@ -58,6 +58,7 @@ bool Bridge::Form_Load() {
         window_.endProgram(1);
         return false;
     }
+    phase_ = Phase::Registered;
 
     if (state_.Cluster == "CLUSTER" || state_.MyCallsign == "MYCALL")
         window_.messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
@@ -77,7 +78,7 @@ bool Bridge::Form_Load() {
 }
 
 void Bridge::Timer1_Timer() {
-    if (phase_ != Phase::Running)
+    if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
     std::string headerField(kHeaderFieldChars, '\0');
     std::string buffer(kReceiveBufferChars, '\0');
@@ -97,7 +98,7 @@ void Bridge::Timer1_Timer() {
     window_.setCounterText("Bytes Transferred: " + std::to_string(state_.TransferredBytes / 1024) + "K");
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
-    if (socket_.state() == SocketState::Closed)
+    if (phase_ == Phase::Running && socket_.state() == SocketState::Closed)
         listenAgain();
 }
 

@@ -59,8 +59,10 @@ private:
     PacketEngine &engine_;
     SettingsStore &store_;
     BridgeState state_;
-    // Ticks before start-up has finished (a message box runs the event loop) and after shutdown do nothing.
-    enum class Phase { Loading, Running, ShutDown };
+    // A start-up message box runs the event loop, so ticks can come before start-up has finished. Once
+    // registered, the pump reads the engine all the same: an engine whose client stops reading stalls for
+    // all its clients. Listening, and listening again, belong to the running phase only.
+    enum class Phase { Loading, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
     std::string lastListenError_;
 };

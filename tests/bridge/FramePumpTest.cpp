@@ -165,6 +165,11 @@ TEST_F(MonitorPumpTest, FramesHeardFromTheClusterReachTheClientUncounted) {
 
     EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
     EXPECT_EQ(state.TransferredBytes, 0);
+
+    bridge.Winsock1_Close(); // without a client the same frame is dropped
+    queueFrame('I', toThird, len(toThird));
+    bridge.Timer1_Timer();
+    EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
 }
 
 TEST_F(MonitorPumpTest, LinkNoticesLeaveTheStateAlone) {

@@ -57,7 +57,8 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
     EXPECT_TRUE(state.CompatibilityMode);
     EXPECT_EQ(socket.port, 4444); // a new local port applies from the next start
 
-    const Journal expected = {"store.write MyCallsign=G4ABC-1",   "store.write Cluster=GB7DXC",
+    const Journal expected = {"Timer2.interval 2500", "Timer2.enable",
+                              "store.write MyCallsign=G4ABC-1",   "store.write Cluster=GB7DXC",
                               "store.write RadioPort=3",           "store.write AutoMinimize=1",
                               "store.write AutoMinimizeDelay=2500", "store.write MonitorMode=False",
                               "store.write CompatibilityMode=True", "store.write ConnectViaDigi=False",

@@ -1,5 +1,7 @@
 #include "BridgeFixture.h"
 
+#include <algorithm>
+
 using namespace corvantle;
 using namespace corvantle::test;
 
@@ -31,9 +33,9 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_EQ(socket.current, SocketState::Listening);
     const Journal expected = {
-        "engine.AGWStartPoll",
+        "Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
-        "socket.listen 4444"};
+        "socket.listen 4444", "Timer1.enable"};
     EXPECT_EQ(journal, expected);
 }
 
@@ -101,8 +103,8 @@ TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = 0;
     EXPECT_FALSE(bridge.Form_Load());
 
-    const Journal expected = {"engine.AGWStartPoll", "window.messageBox Can't connect to AGW Packet Engine",
-                              "window.endProgram"};
+    const Journal expected = {"Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll",
+                              "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
     EXPECT_EQ(socket.current, SocketState::Closed);
@@ -119,11 +121,28 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     EXPECT_FALSE(bridge.Form_Load());
 
     const Journal expected = {
-        "engine.AGWStartPoll", "socket.listen 4445",
+        "Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll", "socket.listen 4445",
         "window.messageBox Can't listen on local TCP port 4445: The bound address is already in use",
         "engine.AGWClose", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
+}
+
+// The reminder box runs the event loop: ticks then still read the engine, but nothing listens yet.
+TEST_F(StartupTest, TicksDuringTheReminderReadTheEngineButDoNotListen) {
+    socket.listenError = "not yet";
+    engine.frames.push_back({"GB7DXC", "*** CONNECTED With Station GB7DXC\r", 'c', 35, 0});
+    window.onMessageBox = [this] {
+        bridge.Timer1_Timer();
+        EXPECT_TRUE(engine.frames.empty());
+        EXPECT_EQ(socket.current, SocketState::Closed);
+        socket.listenError.clear();
+    };
+    ASSERT_TRUE(bridge.Form_Load());
+    // The link that came up with nobody to use it was taken down.
+    ASSERT_EQ(engine.requests.size(), 1u);
+    EXPECT_EQ(engine.requests[0].kindCode, 'd');
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "socket.listen 4444"), 1);
 }
 
 TEST_F(StartupTest, ReminderAppearsWhileEitherCallsignHoldsItsDefault) {

@@ -1,4 +1,5 @@
 #include "IniSettingsStore.h"
+#include "SettingsTable.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 
 using corvantle::IniSettingsStore;
 
@@ -68,6 +70,55 @@ TEST_F(IniSettingsStoreTest, UnwritableStoreSaysWhy) {
     std::string error;
     EXPECT_FALSE(store.writeSetting(kApp, "Config", "MyCallsign", "G4ABC", error));
     EXPECT_EQ(error, "it is not a regular file");
+}
+
+// Start-up's conversions, read back from the file as the dialog and a person write it.
+TEST_F(IniSettingsStoreTest, StartupConversionsReadTheFile) {
+    namespace s = corvantle::settings;
+    struct Row {
+        const s::Key &key;
+        std::string stored;
+        std::string expected; // the converted value as text; the default when the stored text is unusable
+        bool warned;
+    };
+    const Row rows[] = {
+        {s::kMyCallsign, "g4abc-1", "g4abc-1", false},
+        {s::kCluster, " GB7DXC ", " GB7DXC ", false},
+        {s::kDigis, "RELAY1,RELAY2", "RELAY1,RELAY2", false},
+        {s::kRadioPort, "-3", "-3", false},
+        {s::kRadioPort, "32768", "0", true},
+        {s::kLocalPort, " 5000 ", "5000", false},
+        {s::kLocalPort, "5000.0", "5000", false},
+        {s::kLocalPort, "65536", "4444", true},
+        {s::kLocalPort, "port", "4444", true},
+        {s::kAutoMinimize, "1", "1", false},
+        {s::kAutoMinimize, "2", "0", true},
+        {s::kAutoMinimizeDelay, "2500", "2500", false},
+        {s::kAutoMinimizeDelay, "2147483648", "10000", true},
+        {s::kMonitorMode, "True", "1", false},
+        {s::kCompatibilityMode, "False", "0", false},
+        {s::kConnectViaDigi, "yes", "0", true},
+    };
+    const std::pair<int64_t, int64_t> ranges[] = {{INT16_MIN, INT16_MAX}, {1, 65535}, {0, 1}, {0, INT32_MAX}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.key.name) + "=" + row.stored);
+        write(kApp, s::kSection, row.key.name, row.stored);
+        std::ostringstream warnings;
+        const IniSettingsStore reopened(path);
+        const s::StartupReader reader(reopened, kApp, warnings);
+        const std::string name = row.key.name;
+        std::string value;
+        if (name == "RadioPort" || name == "LocalPort" || name == "AutoMinimize" || name == "AutoMinimizeDelay") {
+            const auto index = name == "RadioPort" ? 0 : name == "LocalPort" ? 1 : name == "AutoMinimize" ? 2 : 3;
+            value = std::to_string(reader.wholeNumber(row.key, ranges[index].first, ranges[index].second));
+        } else if (name == "MonitorMode" || name == "CompatibilityMode" || name == "ConnectViaDigi") {
+            value = reader.boolean(row.key) ? "1" : "0";
+        } else {
+            value = reader.text(row.key);
+        }
+        EXPECT_EQ(value, row.expected);
+        EXPECT_EQ(!warnings.str().empty(), row.warned) << warnings.str();
+    }
 }
 
 TEST(IniSettingsStoreLocation, FollowsXdgConfigHome) {

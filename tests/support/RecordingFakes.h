@@ -10,6 +10,7 @@
 #include "WindowOps.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -44,15 +45,22 @@ public:
     void setTimerInterval(TimerId timer, int32_t ms) override {
         intervalMs[timer] = ms;
         ++countdownStarts[timer];
+        journal_.push_back(name(timer) + ".interval " + std::to_string(ms));
     }
     void setTimerEnabled(TimerId timer, bool on) override {
         if (on && !enabled[timer])
             ++countdownStarts[timer];
         enabled[timer] = on;
+        journal_.push_back(name(timer) + (on ? ".enable" : ".disable"));
     }
+    // Runs while a message box is "open", as the event loop of a real one would run ticks.
+    std::function<void()> onMessageBox;
+
     void messageBox(const std::string &prompt) override {
         messages.push_back(prompt);
         journal_.push_back("window.messageBox " + prompt);
+        if (onMessageBox)
+            onMessageBox();
     }
     void endProgram(int code) override {
         exitCode = code;
@@ -60,6 +68,8 @@ public:
     }
 
 private:
+    static std::string name(TimerId timer) { return timer == TimerId::Timer1 ? "Timer1" : "Timer2"; }
+
     Journal &journal_;
 };
 

@@ -37,18 +37,18 @@ bool Bridge::Form_Load() {
     state_.Connected = false;
     state_.TransferredBytes = 0;
 
-    namespace keys = settings;
-    const settings::StartupReader read(store_, state_.ProgramName, std::cerr);
-    state_.MyCallsign = read.text(keys::kMyCallsign);
-    state_.Cluster = read.text(keys::kCluster);
-    state_.Port = static_cast<int16_t>(read.wholeNumber(keys::kRadioPort, INT16_MIN, INT16_MAX));
-    socket_.setLocalPort(static_cast<int32_t>(read.wholeNumber(keys::kLocalPort, 1, 65535)));
-    state_.AutoMinimize = static_cast<int16_t>(read.wholeNumber(keys::kAutoMinimize, 0, 1));
-    state_.AutoMinimizeDelay = static_cast<int32_t>(read.wholeNumber(keys::kAutoMinimizeDelay, 0, INT32_MAX));
-    state_.MonitorMode = read.boolean(keys::kMonitorMode);
-    state_.CompatibilityMode = read.boolean(keys::kCompatibilityMode);
-    state_.ConnectViaDigi = read.boolean(keys::kConnectViaDigi);
-    state_.Digis = read.text(keys::kDigis);
+    using namespace settings;
+    const StartupReader read(store_, state_.ProgramName, std::cerr);
+    state_.MyCallsign = read.text(kMyCallsign);
+    state_.Cluster = read.text(kCluster);
+    state_.Port = static_cast<int16_t>(read.wholeNumber(kRadioPort));
+    socket_.setLocalPort(static_cast<int32_t>(read.wholeNumber(kLocalPort)));
+    state_.AutoMinimize = static_cast<int16_t>(read.wholeNumber(kAutoMinimize));
+    state_.AutoMinimizeDelay = static_cast<int32_t>(read.wholeNumber(kAutoMinimizeDelay));
+    state_.MonitorMode = read.boolean(kMonitorMode);
+    state_.CompatibilityMode = read.boolean(kCompatibilityMode);
+    state_.ConnectViaDigi = read.boolean(kConnectViaDigi);
+    state_.Digis = read.text(kDigis);
 
     window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
     window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize == 1);

@@ -34,13 +34,14 @@ struct CheckedNumbers {
 
 CheckedNumbers checkNumbers(const OptionsFields &fields) {
     CheckedNumbers checked;
-    if (const auto port = settings::readNumber(fields.radioPort)) {
-        const double rounded = std::round(*port);
-        if (rounded < INT16_MIN || rounded > INT16_MAX) {
+    if (settings::readNumber(fields.radioPort)) {
+        const auto port = settings::readWholeNumber(fields.radioPort, settings::kRadioPort.min,
+                                                    settings::kRadioPort.max);
+        if (!port) {
             checked.refusal = "RadioPort: " + fields.radioPort + " is outside -32768 to 32767.";
             return checked;
         }
-        checked.radioPort = static_cast<int16_t>(rounded);
+        checked.radioPort = static_cast<int16_t>(*port);
     }
     if (const auto seconds = settings::readNumber(fields.autoMinimizeDelay)) {
         const double ms = std::round(*seconds * 1000.0);
@@ -55,7 +56,8 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
         }
         checked.delayMs = static_cast<int32_t>(ms);
     }
-    if (settings::readNumber(fields.localPort) && !settings::readWholeNumber(fields.localPort, 1, 65535)) {
+    if (settings::readNumber(fields.localPort) &&
+        !settings::readWholeNumber(fields.localPort, settings::kLocalPort.min, settings::kLocalPort.max)) {
         checked.refusal = "Local TCP Port: " + fields.localPort + " is outside 1 to 65535.";
         return checked;
     }

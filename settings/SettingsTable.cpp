@@ -104,15 +104,15 @@ void StartupReader::warn(const Key &key, const std::string &value, const std::st
 
 std::string StartupReader::text(const Key &key) const { return stored(key); }
 
-int64_t StartupReader::wholeNumber(const Key &key, int64_t min, int64_t max) const {
+int64_t StartupReader::wholeNumber(const Key &key) const {
     const std::string value = stored(key);
-    if (const auto number = readWholeNumber(value, min, max))
+    if (const auto number = readWholeNumber(value, key.min, key.max))
         return *number;
     const std::string why = readNumber(value)
-                                ? "which is outside " + std::to_string(min) + " to " + std::to_string(max)
+                                ? "which is outside " + std::to_string(key.min) + " to " + std::to_string(key.max)
                                 : "which is not a number";
     warn(key, value, why);
-    return *readWholeNumber(key.defaultText, min, max);
+    return *readWholeNumber(key.defaultText, key.min, key.max);
 }
 
 bool StartupReader::boolean(const Key &key) const {

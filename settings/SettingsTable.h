@@ -22,14 +22,18 @@ inline constexpr const char *kSection = "Config";
 struct Key {
     const char *name;
     const char *defaultText;
+    // For whole-number keys, the values that fit: a 16-bit radio port, a TCP port, 0 or 1, a 32-bit
+    // millisecond count.
+    int64_t min = 0;
+    int64_t max = 0;
 };
 
 inline constexpr Key kMyCallsign{"MyCallsign", "MYCALL"};
 inline constexpr Key kCluster{"Cluster", "CLUSTER"};
-inline constexpr Key kRadioPort{"RadioPort", "0"};
-inline constexpr Key kLocalPort{"LocalPort", "4444"};
-inline constexpr Key kAutoMinimize{"AutoMinimize", "0"};
-inline constexpr Key kAutoMinimizeDelay{"AutoMinimizeDelay", "10000"};
+inline constexpr Key kRadioPort{"RadioPort", "0", INT16_MIN, INT16_MAX};
+inline constexpr Key kLocalPort{"LocalPort", "4444", 1, 65535};
+inline constexpr Key kAutoMinimize{"AutoMinimize", "0", 0, 1};
+inline constexpr Key kAutoMinimizeDelay{"AutoMinimizeDelay", "10000", 0, INT32_MAX};
 inline constexpr Key kMonitorMode{"MonitorMode", "False"};
 inline constexpr Key kCompatibilityMode{"CompatibilityMode", "False"};
 inline constexpr Key kConnectViaDigi{"ConnectViaDigi", "False"};
@@ -60,7 +64,7 @@ public:
     StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings);
 
     std::string text(const Key &key) const;
-    int64_t wholeNumber(const Key &key, int64_t min, int64_t max) const;
+    int64_t wholeNumber(const Key &key) const; // within the key's range
     bool boolean(const Key &key) const;
 
 private:

@@ -99,23 +99,16 @@ TEST_F(IniSettingsStoreTest, StartupConversionsReadTheFile) {
         {s::kCompatibilityMode, "False", "0", false},
         {s::kConnectViaDigi, "yes", "0", true},
     };
-    const std::pair<int64_t, int64_t> ranges[] = {{INT16_MIN, INT16_MAX}, {1, 65535}, {0, 1}, {0, INT32_MAX}};
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.key.name) + "=" + row.stored);
         write(kApp, s::kSection, row.key.name, row.stored);
         std::ostringstream warnings;
         const IniSettingsStore reopened(path);
         const s::StartupReader reader(reopened, kApp, warnings);
-        const std::string name = row.key.name;
-        std::string value;
-        if (name == "RadioPort" || name == "LocalPort" || name == "AutoMinimize" || name == "AutoMinimizeDelay") {
-            const auto index = name == "RadioPort" ? 0 : name == "LocalPort" ? 1 : name == "AutoMinimize" ? 2 : 3;
-            value = std::to_string(reader.wholeNumber(row.key, ranges[index].first, ranges[index].second));
-        } else if (name == "MonitorMode" || name == "CompatibilityMode" || name == "ConnectViaDigi") {
-            value = reader.boolean(row.key) ? "1" : "0";
-        } else {
-            value = reader.text(row.key);
-        }
+        const bool isBoolean = std::string(row.key.defaultText) == "False";
+        const std::string value = row.key.max != 0 ? std::to_string(reader.wholeNumber(row.key))
+                                  : isBoolean      ? std::to_string(reader.boolean(row.key))
+                                                   : reader.text(row.key);
         EXPECT_EQ(value, row.expected);
         EXPECT_EQ(!warnings.str().empty(), row.warned) << warnings.str();
     }

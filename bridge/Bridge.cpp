@@ -1,38 +1,44 @@
-// The bridge's handlers: start-up, the frame pump, the telnet session, auto-minimize and shutdown.
+// The bridge's handlers: start-up, frames from the engine, the telnet session, the tick, auto-minimize and
+// shutdown.
 //
 // Everything runs on the user-interface thread, one handler at a time, so the state needs no locking.
 #include "Bridge.h"
 
-#include "FrameText.h"
+#include "AgwCalls.h"
 #include "LineEnds.h"
-#include "PacketEngine.h"
+#include "SettingsStore.h"
 #include "SettingsTable.h"
 #include "TelnetSocket.h"
 #include "WindowOps.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <iostream>
-#include <limits>
 
 namespace corvantle {
 namespace {
 
-constexpr int16_t kindCode(char letter) { return static_cast<unsigned char>(letter); }
-
 constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n";
 
-bool isTextFrame(int32_t kind) { return kind == kindCode('D') || kind == kindCode('I'); }
+// Text held back waiting for a line end goes out after this many ticks without more: about a second.
+constexpr int kHoldTicks = 2;
 
-bool contains(const std::string &haystack, const std::string &needle) {
-    return haystack.find(needle) != std::string::npos;
+// An engine's notice as the client should see it: without the engine's closing NULs.
+std::string noticeText(std::string text) {
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
 }
 
 } // namespace
 
 Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store)
-    : window_(window), socket_(socket), engine_(engine), store_(store) {}
+    : window_(window), socket_(socket), engine_(engine), store_(store) {
+    engine_.setListener(this);
+}
 
-bool Bridge::Form_Load() {
+// ---- start-up ----
+
+bool Bridge::start() {
     state_.ProgramName = kProgramName;
     state_.Connected = false;
     state_.TransferredBytes = 0;
@@ -53,7 +59,7 @@ bool Bridge::Form_Load() {
     window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
     window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize == 1);
 
-    if (engine_.AGWStartPoll(state_.MyCallsign, state_.ProgramName) == 0) {
+    if (!engine_.registerCallsign(state_.MyCallsign, state_.ProgramName)) {
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
         return false;
@@ -67,7 +73,7 @@ bool Bridge::Form_Load() {
     if (!socket_.listen(error)) {
         window_.messageBox("Can't listen on local TCP port " + std::to_string(socket_.localPort()) + ": " +
                            error);
-        engine_.AGWClose();
+        engine_.close();
         window_.endProgram(2);
         return false;
     }
@@ -77,20 +83,23 @@ bool Bridge::Form_Load() {
     return true;
 }
 
-void Bridge::Timer1_Timer() {
+// ---- the tick ----
+
+void Bridge::onTick() {
     if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
-    std::string headerField(kHeaderFieldChars, '\0');
-    std::string buffer(kReceiveBufferChars, '\0');
-    int32_t kind = 0;
-    int32_t length = 0;
-    int32_t radioPort = 0;
-    if (engine_.AGWGetData(headerField, buffer, kind, length, radioPort) != 0) {
-        if (state_.MonitorMode)
-            monitorFrame(headerField, buffer, kind, length, radioPort);
-        else
-            clusterFrame(headerField, buffer, kind, length, radioPort);
+
+    if (clientLines_.holding() && ++clientHeldTicks_ >= kHoldTicks) {
+        // A client that never ends its lines still gets through, a second late.
+        clientHeldTicks_ = 0;
+        if (const auto held = clientLines_.takeHeld())
+            takeClientLine(*held);
     }
+    if (radioLines_.holding() && ++radioHeldTicks_ >= kHoldTicks)
+        flushRadioText(); // a prompt without a line end
+    // A safety net: client text left waiting while the engine's queue was full.
+    if (clientConnected() && socket_.bytesAvailable() > 0)
+        onClientData();
 
     if (state_.AutoMinimize != 0 && window_.windowState() == kWindowNormal)
         window_.setTimerEnabled(TimerId::Timer2, true);
@@ -102,59 +111,125 @@ void Bridge::Timer1_Timer() {
         listenAgain();
 }
 
-void Bridge::clusterFrame(const std::string &headerField, const std::string &buffer, int32_t kind,
-                          int32_t length, int32_t radioPort) {
-    const bool clientConnected = socket_.state() == SocketState::Connected;
-    if (kind == kindCode('c')) {
-        // A link is only wanted while its client is there; otherwise it would stay up with nobody reading.
-        if (!clientConnected || !sendToClient(noticeText(buffer, length))) {
-            sendDisconnectRequest(linkStation(headerField));
-            return;
-        }
-        state_.Connected = true;
-        window_.setStatusText("Status: Connected");
-        return;
-    }
-    if (kind == kindCode('d')) {
-        state_.Connected = false;
-        window_.setStatusText("Status: Disconnected");
-        if (clientConnected)
-            sendToClient(noticeText(buffer, length));
-        return;
-    }
-    if (clientConnected && contains(buffer, "To " + state_.MyCallsign) && radioPort == state_.Port &&
-        isTextFrame(kind)) {
-        const auto text = frameText(buffer, length);
-        if (text && sendToClient(*text))
-            state_.TransferredBytes += length;
-    }
-}
-
-void Bridge::monitorFrame(const std::string &headerField, const std::string &buffer, int32_t kind,
-                          int32_t length, int32_t radioPort) {
-    // A monitor session opens no link; one that comes up anyway (a connect still pending when Monitor
-    // Mode was switched on) would hold the cluster with nobody reading.
-    if (kind == kindCode('c')) {
-        sendDisconnectRequest(linkStation(headerField));
-        return;
-    }
-    if (contains(buffer, "Fm " + state_.Cluster) && radioPort == state_.Port &&
-        socket_.state() == SocketState::Connected && isTextFrame(kind)) {
-        if (const auto text = frameText(buffer, length))
-            sendToClient(*text);
-    }
-}
-
-void Bridge::Timer2_Timer() {
+void Bridge::onAutoMinimizeTimer() {
     if (state_.AutoMinimize != 0 && window_.windowState() == kWindowNormal)
         window_.setWindowState(kWindowMinimized);
     window_.setTimerEnabled(TimerId::Timer2, false);
 }
 
-void Bridge::Winsock1_ConnectionRequest(int32_t requestID) {
+// ---- frames from the engine ----
+
+void Bridge::frameArrived(const EngineFrame &frame) {
+    if (phase_ != Phase::Registered && phase_ != Phase::Running)
+        return;
+    if (state_.MonitorMode)
+        monitorFrame(frame);
+    else
+        clusterFrame(frame);
+}
+
+// In a cluster session the client hears the cluster station and nobody else: a stranger who connects to
+// the user's callsign could otherwise put fake spots into the logging program.
+void Bridge::clusterFrame(const EngineFrame &frame) {
+    switch (frame.kind) {
+    case 'c':
+        if (isCluster(frame.from))
+            clusterLinkUp(frame);
+        else
+            sendDisconnectRequest(frame.from);
+        return;
+    case 'd':
+        if (isCluster(frame.from))
+            clusterLinkDown(frame);
+        return;
+    case 'D':
+        if (isCluster(frame.from) && frame.radioPort == state_.Port && clientConnected() &&
+            relayRadioText(frame.text))
+            state_.TransferredBytes += static_cast<int64_t>(frame.text.size());
+        return;
+    default:
+        return;
+    }
+}
+
+// Monitor Mode opens no link and passes on what the cluster is heard sending to others.
+void Bridge::monitorFrame(const EngineFrame &frame) {
+    switch (frame.kind) {
+    case 'c':
+        // A link that comes up anyway (a connect still pending when Monitor Mode was switched on) would hold
+        // the cluster with nobody reading.
+        sendDisconnectRequest(frame.from);
+        return;
+    case 'd':
+        if (isCluster(frame.from))
+            clusterLinkDown(frame);
+        return;
+    case 'D':
+    case 'I':
+        if (isCluster(frame.from) && frame.radioPort == state_.Port && clientConnected())
+            relayRadioText(frame.text);
+        return;
+    default:
+        return;
+    }
+}
+
+void Bridge::clusterLinkUp(const EngineFrame &frame) {
+    // A link is only wanted while its client is there; otherwise it would stay up with nobody reading.
+    if (!clientConnected() || !sendToClient(noticeText(frame.text))) {
+        sendDisconnectRequest(frame.from);
+        return;
+    }
+    setLink(Link::Up);
+    sendHeldLines();
+    onClientData(); // what the client sent while the link came up
+}
+
+void Bridge::clusterLinkDown(const EngineFrame &frame) {
+    const bool hadLink = link_ != Link::Down || state_.Connected;
+    flushRadioText();
+    setLink(Link::Down);
+    if (!clientConnected())
+        return;
+    if (state_.MonitorMode)
+        window_.setStatusText("Status: Monitoring");
+    if ((hadLink || !state_.MonitorMode) && !sendToClient(noticeText(frame.text)))
+        return;
+    dropHeldLines();
+}
+
+bool Bridge::isCluster(const std::string &station) const {
+    return agw::normalCall(station) == agw::normalCall(state_.Cluster);
+}
+
+// Whole lines only, each in a write of its own: some clients parse every read on its own.
+bool Bridge::relayRadioText(const std::string &text) {
+    for (const std::string &line : radioLines_.feed(text))
+        if (!sendToClient(line))
+            return false;
+    radioHeldTicks_ = 0;
+    return true;
+}
+
+void Bridge::flushRadioText() {
+    radioHeldTicks_ = 0;
+    const std::string held = radioLines_.takeHeld();
+    if (!held.empty() && clientConnected())
+        sendToClient(held);
+}
+
+// ---- the telnet session ----
+
+void Bridge::onClientArrival(int32_t requestId) {
     if (socket_.state() != SocketState::Closed)
         socket_.close();
-    socket_.accept(requestID);
+    socket_.accept(requestId);
+    clientLines_.reset();
+    radioLines_.reset();
+    clientHeldTicks_ = radioHeldTicks_ = 0;
+    linesWaitingForLink_.clear();
+    linesWaitingBytes_ = 0;
+    link_ = state_.Connected ? Link::Up : Link::Down;
 
     if (!sendToClient(kWelcomeLine))
         return;
@@ -165,62 +240,171 @@ void Bridge::Winsock1_ConnectionRequest(int32_t requestID) {
     }
     if (!sendToClient("Connecting to " + state_.Cluster + " DX Cluster Station...*Please Wait*\r\n"))
         return;
-
-    if (!state_.Digis.empty() && state_.ConnectViaDigi)
-        engine_.AGWPutData(state_.Cluster + "," + state_.Digis, "", kindCode('v'), 0, state_.Port);
-    else
-        engine_.AGWPutData(state_.Cluster, "", kindCode('c'), 0, state_.Port);
+    requestLink();
 }
 
-void Bridge::Winsock1_DataArrival(int32_t /*bytesTotal*/) {
-    std::string line = socket_.readAll();
-    if (state_.MonitorMode)
+void Bridge::requestLink() {
+    std::vector<std::string> digipeaters;
+    if (state_.ConnectViaDigi && !state_.Digis.empty())
+        digipeaters = agw::routeCalls(state_.Digis);
+    const std::string problem = engine_.connect(state_.Cluster, digipeaters, state_.Port);
+    if (problem.empty()) {
+        if (link_ == Link::Down)
+            link_ = Link::Pending;
         return;
-    line = withRadioLineEnd(std::move(line), state_.CompatibilityMode);
-    engine_.AGWPutData(state_.Cluster, line, kindCode('D'), static_cast<int32_t>(line.size()), state_.Port);
-    state_.TransferredBytes += static_cast<int64_t>(line.size());
+    }
+    // Without this the client would wait at "*Please Wait*" for ever.
+    setLink(Link::Down);
+    if (sendToClient("*** Can't connect to " + state_.Cluster + ": " + problem + "\r\n"))
+        sendToClient("*** DISCONNECTED From Station " + state_.Cluster + "\r\n");
 }
 
-void Bridge::Winsock1_Close() {
+void Bridge::onClientData() {
+    if (!clientConnected())
+        return;
+    if (state_.MonitorMode) {
+        while (socket_.bytesAvailable() > 0)
+            socket_.read(socket_.bytesAvailable());
+        return;
+    }
+    // What is not read now stays in the socket, and TCP holds the client back until there is room.
+    while (clientConnected() && socket_.bytesAvailable() > 0 && canTakeClientText()) {
+        std::size_t room = kClientReadBytes;
+        if (link_ == Link::Pending)
+            room = kMaxLinesWaitingForLinkBytes - linesWaitingBytes_;
+        for (const ClientLine &line : clientLines_.feed(socket_.read(room))) {
+            takeClientLine(line);
+            if (!clientConnected())
+                return;
+        }
+        clientHeldTicks_ = 0;
+    }
+}
+
+bool Bridge::canTakeClientText() const {
+    switch (link_) {
+    case Link::Up:
+        return engine_.canTakeData();
+    case Link::Pending:
+        return linesWaitingBytes_ < kMaxLinesWaitingForLinkBytes;
+    case Link::Down:
+        return true;
+    }
+    return true;
+}
+
+void Bridge::takeClientLine(const ClientLine &line) {
+    const std::string text = line.ended ? withRadioLineEnd(line.text, state_.CompatibilityMode) : line.text;
+    switch (link_) {
+    case Link::Up:
+        engine_.sendData(state_.Cluster, text, state_.Port);
+        state_.TransferredBytes += static_cast<int64_t>(text.size());
+        return;
+    case Link::Pending:
+        // An engine drops data for a link that is still being set up.
+        linesWaitingForLink_.push_back(text);
+        linesWaitingBytes_ += text.size();
+        return;
+    case Link::Down:
+        sendToClient("*** Not sent, no link to " + state_.Cluster + "\r\n");
+        return;
+    }
+}
+
+void Bridge::sendHeldLines() {
+    for (const std::string &text : linesWaitingForLink_) {
+        engine_.sendData(state_.Cluster, text, state_.Port);
+        state_.TransferredBytes += static_cast<int64_t>(text.size());
+    }
+    linesWaitingForLink_.clear();
+    linesWaitingBytes_ = 0;
+}
+
+void Bridge::dropHeldLines() {
+    if (linesWaitingForLink_.empty())
+        return;
+    const std::size_t lines = linesWaitingForLink_.size();
+    linesWaitingForLink_.clear();
+    linesWaitingBytes_ = 0;
+    sendToClient("*** Not sent, no link to " + state_.Cluster + ": " + std::to_string(lines) +
+                 (lines == 1 ? " line" : " lines") + " typed while connecting\r\n");
+}
+
+void Bridge::onClientGone() {
     // Closing the socket at shutdown may report the client's close; nothing is to be reopened then.
     if (phase_ == Phase::ShutDown)
         return;
-    socket_.close();
-    if (state_.Connected)
-        sendDisconnectRequest(state_.Cluster);
+    endSession();
     listenAgain();
 }
 
-void Bridge::Winsock1_Error(int32_t number, const std::string &description) {
+void Bridge::onClientError(int32_t number, const std::string &description) {
     std::cerr << "corvantle: telnet socket error " << number << ": " << description << "\n";
-    Winsock1_Close();
+    onClientGone();
 }
 
-void Bridge::Form_Unload() {
-    if (phase_ == Phase::ShutDown)
-        return;
-    phase_ = Phase::ShutDown;
+// The client is gone: its last unfinished line still reaches the cluster, then the link goes down.
+void Bridge::endSession() {
+    if (link_ == Link::Up && !state_.MonitorMode)
+        if (const auto held = clientLines_.takeHeld())
+            takeClientLine(*held);
+    socket_.close();
     if (state_.Connected)
         sendDisconnectRequest(state_.Cluster);
+    clientLines_.reset();
+    radioLines_.reset();
+    linesWaitingForLink_.clear();
+    linesWaitingBytes_ = 0;
+    if (link_ == Link::Pending)
+        link_ = Link::Down;
+}
+
+void Bridge::shutDown() {
+    if (phase_ == Phase::ShutDown)
+        return;
+    const bool running = phase_ == Phase::Running || phase_ == Phase::Registered;
+    phase_ = Phase::ShutDown;
+    if (running && clientConnected())
+        endSession();
+    else if (state_.Connected)
+        sendDisconnectRequest(state_.Cluster);
     socket_.close();
-    engine_.AGWClose();
+    engine_.close();
+}
+
+void Bridge::readyForData() {
+    if (phase_ == Phase::Running || phase_ == Phase::Registered)
+        onClientData();
 }
 
 bool Bridge::sendToClient(const std::string &text) {
-    if (socket_.send(withTelnetLineEnds(text)))
+    const std::string bytes = withTelnetLineEnds(text);
+    if (socket_.unsentBytes() + bytes.size() > kMaxUnsentToClientBytes) {
+        onClientError(0, "the client stopped reading: more than " +
+                             std::to_string(kMaxUnsentToClientBytes / 1024) + " KB are waiting for it");
+        return false;
+    }
+    if (socket_.send(bytes))
         return true;
     // A client that cannot be written to is gone: end the session as on a socket error.
-    Winsock1_Error(0, "sending to the client failed");
+    onClientError(0, "sending to the client failed");
     return false;
 }
 
-void Bridge::sendDisconnectRequest(const std::string &station) {
-    engine_.AGWPutData(station, "", kindCode('d'), 0, state_.Port);
+bool Bridge::clientConnected() const {
+    return socket_.state() == SocketState::Connected;
 }
 
-std::string Bridge::linkStation(const std::string &headerField) const {
-    const std::string station = headerCallsign(headerField);
-    return station.empty() ? state_.Cluster : station;
+void Bridge::sendDisconnectRequest(const std::string &station) {
+    engine_.disconnect(station, state_.Port);
+}
+
+void Bridge::setLink(Link link) {
+    link_ = link;
+    if (link == Link::Pending)
+        return;
+    state_.Connected = link == Link::Up;
+    window_.setStatusText(link == Link::Up ? "Status: Connected" : "Status: Disconnected");
 }
 
 void Bridge::listenAgain() {

@@ -1,26 +1,37 @@
 // The bridge: the main window's logic and owner of the bridge state.
 //
-// Its handlers are named after the window's events. They reach the window, the telnet socket, the packet
-// engine and the settings only through the interfaces passed in, so they run in tests without a display.
+// It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
+// passed in, so its handlers run in tests without a display. The engine hands it frames as they arrive;
+// the window's half-second tick keeps the counter, the auto-minimize and the listener up to date and lets
+// out text held back waiting for a line end.
 #pragma once
 
 #include "BridgeState.h"
+#include "ClientLines.h"
+#include "PacketEngine.h"
+#include "RadioLines.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 namespace corvantle {
 
 class WindowOps;
 class TelnetSocket;
-class PacketEngine;
 class SettingsStore;
 
 // The caption of every message box.
 inline constexpr const char *kApplicationTitle = "ZR8QOD Logger - AGWPE Telnet Corvantle";
 
-class Bridge final {
-public:
+// Bounds of what the bridge holds for one session.
+inline constexpr std::size_t kMaxUnsentToClientBytes = 1 << 20;  // a client that reads nothing
+inline constexpr std::size_t kMaxLinesWaitingForLinkBytes = 4096; // typed before the link is up
+inline constexpr std::size_t kClientReadBytes = 4096;            // read from the client per step
+
+class Bridge final : public EngineListener {
+  public:
     Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store);
 
     BridgeState &state() { return state_; }
@@ -28,30 +39,46 @@ public:
 
     // Start-up, before the window is shown. Returns false when it ended the program (no engine, or the
     // local port cannot be listened on); the window must then not be shown.
-    bool Form_Load();
+    bool start();
 
-    void Timer1_Timer(); // frame pump, every 500 ms
-    void Timer2_Timer(); // auto-minimize
-    void Winsock1_ConnectionRequest(int32_t requestID);
-    void Winsock1_DataArrival(int32_t bytesTotal);
-    void Winsock1_Close();
-    void Winsock1_Error(int32_t number, const std::string &description);
+    void onTick();               // every 500 ms: counter, auto-minimize re-arm, listening, held text
+    void onAutoMinimizeTimer();
+    void onClientArrival(int32_t requestId);
+    void onClientData();
+    void onClientGone();
+    void onClientError(int32_t number, const std::string &description);
 
     // Shutdown when the main window closes: runs once per program, later calls do nothing.
-    void Form_Unload();
+    void shutDown();
 
-private:
-    // The frame pump's decisions for one received frame, in a cluster session and in Monitor Mode.
-    void clusterFrame(const std::string &headerField, const std::string &buffer, int32_t kind, int32_t length,
-                      int32_t radioPort);
-    void monitorFrame(const std::string &headerField, const std::string &buffer, int32_t kind, int32_t length,
-                      int32_t radioPort);
+    // From the packet engine.
+    void frameArrived(const EngineFrame &frame) override;
+    void readyForData() override;
+
+  private:
+    // The session's link to the cluster station.
+    enum class Link { Down, Pending, Up };
+
+    void clusterFrame(const EngineFrame &frame);
+    void monitorFrame(const EngineFrame &frame);
+    void clusterLinkUp(const EngineFrame &frame);
+    void clusterLinkDown(const EngineFrame &frame);
+    bool isCluster(const std::string &station) const;
+    bool relayRadioText(const std::string &text);
+    void flushRadioText();
+
+    void requestLink();
+    bool canTakeClientText() const;
+    void takeClientLine(const ClientLine &line);
+    void sendHeldLines();
+    void dropHeldLines();
 
     // Sends text to the client with telnet line ends; when that fails, ends the session and returns false.
     bool sendToClient(const std::string &text);
+    bool clientConnected() const;
     void sendDisconnectRequest(const std::string &station);
-    // The station named in a frame's header field, or the cluster when the field is empty.
-    std::string linkStation(const std::string &headerField) const;
+    void setLink(Link link);
+    void endSession();
     void listenAgain();
 
     WindowOps &window_;
@@ -59,12 +86,21 @@ private:
     PacketEngine &engine_;
     SettingsStore &store_;
     BridgeState state_;
-    // A start-up message box runs the event loop, so ticks can come before start-up has finished. Once
-    // registered, the pump reads the engine all the same: an engine whose client stops reading stalls for
-    // all its clients. Listening, and listening again, belong to the running phase only.
+    // A start-up message box runs the event loop, so frames can come before start-up has finished. Once
+    // registered, they are handled all the same: an engine whose client stops reading stalls for all its
+    // clients. Listening, and listening again, belong to the running phase only.
     enum class Phase { Loading, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
     std::string lastListenError_;
+
+    Link link_ = Link::Down;
+    ClientLines clientLines_;
+    RadioLines radioLines_;
+    // Ticks since the last text arrived while part of a line is held; at 2 the held text goes out.
+    int clientHeldTicks_ = 0;
+    int radioHeldTicks_ = 0;
+    std::deque<std::string> linesWaitingForLink_;
+    std::size_t linesWaitingBytes_ = 0;
 };
 
 } // namespace corvantle

@@ -1,6 +1,7 @@
 // The Preferences dialog's effect on the running bridge and on the settings store.
 #include "OptionsLogic.h"
 
+#include "AgwCalls.h"
 #include "PacketEngine.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
@@ -19,10 +20,27 @@
 namespace corvantle {
 namespace {
 
-std::string upperCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
+// A callsign, cluster or digipeater that does not fit the engine's call fields is refused: cut short, it
+// would name another station.
+std::string callsignRefusal(const OptionsFields &fields) {
+    const auto check = [](const char *field, const std::string &call) -> std::string {
+        if (const std::string problem = agw::callProblem(agw::normalCall(call));
+            !problem.empty() && !agw::normalCall(call).empty())
+            return std::string(field) + ": \"" + call + "\" " + problem + ".";
+        return {};
+    };
+    if (std::string refusal = check("Callsign", fields.callsign); !refusal.empty())
+        return refusal;
+    if (std::string refusal = check("DX Cluster", fields.cluster); !refusal.empty())
+        return refusal;
+    const std::vector<std::string> digis = agw::routeCalls(fields.digis);
+    if (digis.size() > agw::kMaxDigipeaters)
+        return "Via: " + std::to_string(digis.size()) + " digipeaters, at most " +
+               std::to_string(agw::kMaxDigipeaters) + " fit.";
+    for (const std::string &digi : digis)
+        if (std::string refusal = check("Via", digi); !refusal.empty())
+            return refusal;
+    return {};
 }
 
 // Values that pass the numeric test but do not fit their field are refused with a reason.
@@ -38,7 +56,7 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
         const auto port = settings::readWholeNumber(fields.radioPort, settings::kRadioPort.min,
                                                     settings::kRadioPort.max);
         if (!port) {
-            checked.refusal = "RadioPort: " + fields.radioPort + " is outside -32768 to 32767.";
+            checked.refusal = "RadioPort: " + fields.radioPort + " is outside 0 to 255.";
             return checked;
         }
         checked.radioPort = static_cast<int16_t>(*port);
@@ -72,9 +90,12 @@ OptionsLogic::OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &
 
 OptionsFields OptionsLogic::Form_Load() const {
     OptionsFields fields;
-    fields.callsign = state_.MyCallsign;
+    // The callsign and the local port take effect at the next start: show what that start will use.
+    fields.callsign = store_.readSetting(state_.ProgramName, settings::kSection, settings::kMyCallsign.name,
+                                         state_.MyCallsign);
     fields.cluster = state_.Cluster;
-    fields.localPort = std::to_string(socket_.localPort());
+    fields.localPort = store_.readSetting(state_.ProgramName, settings::kSection, settings::kLocalPort.name,
+                                          std::to_string(socket_.localPort()));
     fields.radioPort = std::to_string(state_.Port);
     fields.autoMinimize = state_.AutoMinimize != 0;
     fields.autoMinimizeDelay = settings::secondsText(state_.AutoMinimizeDelay);
@@ -88,18 +109,21 @@ OptionsFields OptionsLogic::Form_Load() const {
 void OptionsLogic::ConnectVia_Click(bool ticked) { state_.ConnectViaDigi = ticked; }
 
 OkOutcome OptionsLogic::cmdOK_Click(const OptionsFields &fields) {
+    if (const std::string refusal = callsignRefusal(fields); !refusal.empty())
+        return {false, refusal};
     const CheckedNumbers checked = checkNumbers(fields);
     if (!checked.refusal.empty())
         return {false, checked.refusal};
 
-    state_.MyCallsign = upperCased(fields.callsign);
-    state_.Cluster = upperCased(fields.cluster);
-    state_.Digis = upperCased(fields.digis);
+    // The registered callsign stays in use until the next start; only the store gets the new one.
+    const std::string callsign = agw::upper(fields.callsign);
+    state_.Cluster = agw::upper(fields.cluster);
+    state_.Digis = agw::upper(fields.digis);
     state_.Port = checked.radioPort;
     state_.ConnectViaDigi = fields.connectVia;
     state_.MonitorMode = fields.monitorMode;
     if (state_.MonitorMode && state_.Connected)
-        engine_.AGWPutData(state_.Cluster, "", 'd', 0, state_.Port);
+        engine_.disconnect(state_.Cluster, state_.Port);
     state_.CompatibilityMode = fields.compatibilityMode;
     state_.AutoMinimize = fields.autoMinimize ? 1 : 0;
     if (checked.delayMs) {
@@ -112,7 +136,7 @@ OkOutcome OptionsLogic::cmdOK_Click(const OptionsFields &fields) {
     // callsign stored as typed would fail from the next start on.
     const bool localPortPasses = settings::readNumber(fields.localPort).has_value();
     const std::vector<std::pair<const settings::Key &, std::string>> writes = {
-        {settings::kMyCallsign, state_.MyCallsign},
+        {settings::kMyCallsign, callsign},
         {settings::kCluster, state_.Cluster},
         {settings::kRadioPort, std::to_string(state_.Port)},
         {settings::kAutoMinimize, std::to_string(state_.AutoMinimize)},

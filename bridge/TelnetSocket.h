@@ -5,6 +5,7 @@
 // QTcpSocket, tests with a recording fake.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,7 +14,7 @@ namespace corvantle {
 enum class SocketState { Closed = 0, Listening = 2, Connected = 7, Closing = 8, Error = 9 };
 
 class TelnetSocket {
-public:
+  public:
     virtual ~TelnetSocket() = default;
 
     virtual SocketState state() const = 0;
@@ -27,11 +28,18 @@ public:
     // Takes the pending connection `requestId` on this object: from then on it is the client connection.
     virtual void accept(int32_t requestId) = 0;
 
-    // Sends the bytes to the client. Returns false when they could not be sent.
+    // Sends the bytes to the client in a write of their own. Returns false when they could not be sent.
     virtual bool send(const std::string &bytes) = 0;
 
-    // Everything the client has sent so far, as 8-bit text.
-    virtual std::string readAll() = 0;
+    // Bytes sent that the client has not taken yet.
+    virtual std::size_t unsentBytes() const = 0;
+
+    // Bytes the client has sent that are waiting to be read. What is left unread holds the client back:
+    // the socket reads only a bounded amount ahead, and TCP makes the client wait for the rest.
+    virtual std::size_t bytesAvailable() const = 0;
+
+    // At most `maxBytes` of what the client has sent, as 8-bit text.
+    virtual std::string read(std::size_t maxBytes) = 0;
 
     // Closes the client connection or stops listening, whichever the object is doing.
     virtual void close() = 0;

@@ -1,6 +1,7 @@
 // Callsigns and digipeater routes as AGW engines take them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,21 @@ std::vector<std::string> routeCalls(const std::string &field);
 // The destination of a route, or empty text.
 std::string firstCall(const std::string &field);
 
-// The data of a 'v' request: a count byte, then one NUL-padded call field per digipeater.
+// Callsigns longer than this do not fit an AGW call field with its closing NUL.
+inline constexpr std::size_t kMaxCallChars = 9;
+// The most digipeaters a 'v' request can name.
+inline constexpr std::size_t kMaxDigipeaters = 7;
+
+// Why `call` cannot go into a request ("is empty", "is longer than 9 characters"), or empty text when it
+// fits. Whether it is a valid callsign on the air is the engine's to judge.
+std::string callProblem(const std::string &call);
+
+// Why the route cannot go into a connect request, naming the station or digipeater at fault; empty when it
+// fits.
+std::string routeProblem(const std::string &station, const std::vector<std::string> &digis);
+
+// The data of a 'v' request: a count byte, then one NUL-padded call field per digipeater. The route must
+// pass routeProblem.
 std::string digipeaterField(const std::vector<std::string> &digis);
 
 } // namespace corvantle::agw

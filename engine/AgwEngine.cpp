@@ -1,45 +1,30 @@
-// AgwEngine: the four packet-engine calls over the AGW Packet Engine TCP API.
+// AgwEngine: the packet engine over the AGW Packet Engine TCP API.
 //
-// Sent to the engine: 'X' register, 'm' monitoring on, 'C' / 'v' connect, 'D' connected data, 'd' disconnect,
-// 'x' unregister. Received: 'X' answers, 'C' / 'd' link notices, 'D' connected data, monitored 'I' 'U' 'S'
-// 'T' frames and whatever else the engine sends, handed to the bridge one per AGWGetData call.
+// Sent to the engine: 'X' register, 'm' monitoring on, 'C' / 'v' connect, 'D' connected data, 'Y' frames
+// outstanding on a link, 'd' disconnect, 'R' version (a sign of life), 'x' unregister. Received: answers to
+// 'X', 'Y' and 'R' (kept here), 'C' / 'd' link notices, 'D' connected data, monitored 'I' 'U' 'S' 'T' frames
+// and whatever else the engine sends, each handed to the listener as soon as it is whole.
 #include "AgwEngine.h"
 
 #include "AgwCalls.h"
 #include "AgwTexts.h"
-#include "TcpConnection.h"
+
+#include <QEventLoop>
+#include <QSignalBlocker>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <iostream>
-#include <optional>
 #include <string_view>
 #include <vector>
-
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace corvantle {
 namespace {
 
 using namespace agw;
 
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
 const std::string kSection = "Engine";
 const std::string kDefaultHost = "127.0.0.1";
 const std::string kDefaultPort = "8000";
-constexpr std::size_t kMaxDigipeaters = 7;
 // Dire Wolf drops the connection on more than 2122 bytes and LinBPQ on more than 400; 256 suits every engine.
 constexpr std::size_t kMaxDataPerFrame = 256;
 constexpr std::uint8_t kPidText = 0xF0;
@@ -56,198 +41,371 @@ bool isPortNumber(const std::string &text) {
     return value >= 1 && value <= 65535;
 }
 
-std::string padded(const std::string &text, std::size_t size) {
-    std::string out = text.substr(0, size);
-    out.resize(size, '\0');
-    return out;
+std::string cut(const std::string &text) {
+    return text.size() > kMaxFrameTextBytes ? text.substr(0, kMaxFrameTextBytes) : text;
+}
+
+std::uint32_t littleEndianCount(const std::string &data) {
+    std::uint32_t count = 0;
+    for (std::size_t i = 0; i < std::min<std::size_t>(data.size(), 4); ++i)
+        count |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+    return count;
 }
 
 } // namespace
 
-AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing) : lookup_(std::move(lookup)), timing_(timing) {}
+AgwEngine::OwnLink AgwEngine::newLink(const std::string &call, std::uint8_t port) {
+    OwnLink link;
+    link.shownCall = call;
+    link.port = port;
+    return link;
+}
+
+AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
+    : lookup_(std::move(lookup)), timing_(timing), limits_(limits) {
+    // Qt keeps at most this much of the engine's stream itself; the rest waits in the kernel.
+    socket_.setReadBufferSize(static_cast<qint64>(limits_.readChunkBytes) * 4);
+    for (QTimer *timer : {&attemptTimer_, &retryTimer_, &quietTimer_, &probeTimer_})
+        timer->setSingleShot(true);
+    paceTimer_.setInterval(timing_.pacePollInterval);
+
+    QObject::connect(&socket_, &QTcpSocket::connected, &socket_, [this] { onConnected(); });
+    QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { onReadyRead(); });
+    QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_,
+                     [this] { onSocketTrouble("closed by the engine"); });
+    QObject::connect(&socket_, &QAbstractSocket::errorOccurred, &socket_,
+                     [this] { onSocketTrouble(socket_.errorString().toStdString()); });
+    QObject::connect(&attemptTimer_, &QTimer::timeout, &socket_, [this] {
+        onAttemptFailed(state_ == State::Connecting ? "no connection within " +
+                                                          std::to_string(timing_.connectWait.count()) + " ms"
+                                                    : "no answer to the registration within " +
+                                                          std::to_string(timing_.answerWait.count()) + " ms");
+    });
+    QObject::connect(&retryTimer_, &QTimer::timeout, &socket_, [this] { startConnecting(); });
+    QObject::connect(&quietTimer_, &QTimer::timeout, &socket_, [this] { onQuiet(); });
+    QObject::connect(&probeTimer_, &QTimer::timeout, &socket_, [this] {
+        loseConnection("no answer within " + std::to_string(timing_.probeAnswerWait.count()) +
+                       " ms to a version request");
+    });
+    QObject::connect(&paceTimer_, &QTimer::timeout, &socket_, [this] { onPaceTick(); });
+}
 
 AgwEngine::~AgwEngine() {
-    AGWClose();
+    listener_ = nullptr;
+    close();
 }
 
-int16_t AgwEngine::AGWStartPoll(const std::string &callsign, const std::string &programName) {
-    closeSocket();
+// ---- registration and the connection to the engine ----
+
+bool AgwEngine::registerCallsign(const std::string &callsign, const std::string &programName) {
+    abortSocket();
     ownLinks_.clear();
+    queuedBytes_ = 0;
+    closing_ = false;
+    reconnects_ = false;
     ownCall_ = normalCall(callsign);
-    ownCallShown_ = callsign;
-    state_ = State::Closed;
-    if (ownCall_.empty())
-        return 0;
+    if (const std::string problem = callProblem(ownCall_); !problem.empty()) {
+        note("the callsign \"" + callsign + "\" " + problem + "; it cannot be registered");
+        state_ = State::Closed;
+        return false;
+    }
     readEngineAddress(programName);
-    if (!openSocket(timing_.connectWait))
-        return 0;
-    // Monitoring is a toggle that starts off on every new connection: one 'm' per connection.
-    if (!sendFrame(request('X', {}, 0)) || !awaitRegistration() || !sendFrame(request('m', {}, 0))) {
-        closeSocket();
-        return 0;
-    }
-    state_ = State::Up;
-    return 1;
-}
-
-int16_t AgwEngine::AGWGetData(std::string &headerField, std::string &receiveBuffer, int32_t &kindCode,
-                              int32_t &length, int32_t &radioPort) {
-    maintainConnection();
-    readAvailable();
-    finishRejoin();
-    if (deliveries_.empty())
-        return 0;
-    const Delivery next = std::move(deliveries_.front());
-    deliveries_.pop_front();
-    headerField = padded(next.from, kHeaderFieldChars);
-    receiveBuffer = padded(next.text, kReceiveBufferChars);
-    kindCode = static_cast<unsigned char>(next.kind);
-    length = static_cast<int32_t>(std::min(next.text.size(), kReceiveBufferChars));
-    radioPort = next.port;
-    return 1;
-}
-
-int16_t AgwEngine::AGWPutData(const std::string &callsignField, const std::string &data, int16_t kindCode,
-                              int32_t dataLength, int16_t radioPort) {
-    if (radioPort < 0 || radioPort > 255) {
-        note("radio port " + std::to_string(radioPort) + " is not 0..255; request not sent");
-        return 0;
-    }
-    const auto port = static_cast<std::uint8_t>(radioPort);
-    switch (kindCode) {
-    case 'c':
-        return connect(callsignField, false, port);
-    case 'v':
-        return connect(callsignField, true, port);
-    case 'D':
-        return sendData(firstCall(callsignField),
-                        data.substr(0, static_cast<std::size_t>(std::max(dataLength, 0))), port);
-    case 'd':
-        return disconnect(firstCall(callsignField), port);
-    default:
-        note("request kind " + std::to_string(kindCode) + " is not known; not sent");
-        return 0;
-    }
-}
-
-void AgwEngine::AGWClose() {
-    if (fd_ >= 0 && state_ != State::Lost) {
-        // When a client goes, the engine drops its links without telling the other station, which then keeps
-        // a stale session (a cluster refuses the next login). End them first and give them a moment.
-        for (auto &[key, link] : ownLinks_) {
-            if (!link.disconnectRequested)
-                sendFrame(request('d', key, link.port));
-            link.disconnectRequested = true;
-        }
-        const auto deadline = Clock::now() + timing_.closeGrace;
-        while (fd_ >= 0 && !ownLinks_.empty() && Clock::now() < deadline &&
-               waitFor(fd_, POLLIN, std::chrono::duration_cast<milliseconds>(deadline - Clock::now())))
-            readAvailable();
-        if (fd_ >= 0)
-            sendFrame(request('x', {}, 0));
-    }
-    closeSocket();
-    state_ = State::Closed;
-    ownLinks_.clear();
-    deliveries_.clear();
+    startConnecting();
+    // The window is not shown yet; the event loop runs, and the connect and answer timers end the wait.
+    while (state_ == State::Connecting || state_ == State::Registering)
+        QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
+    if (state_ != State::Up)
+        return false;
+    reconnects_ = true;
+    return true;
 }
 
 void AgwEngine::readEngineAddress(const std::string &programName) {
     host_ = trimmed(lookup_(programName, kSection, "Host", kDefaultHost));
     if (host_.empty())
         host_ = kDefaultHost;
-    const std::string port = lookup_(programName, kSection, "Port", kDefaultPort);
-    port_ = trimmed(port);
-    if (!isPortNumber(port_)) {
-        note("setting Port=\"" + port + "\" is not a port number 1..65535; using " + kDefaultPort);
-        port_ = kDefaultPort;
+    const std::string stored = lookup_(programName, kSection, "Port", kDefaultPort);
+    std::string port = trimmed(stored);
+    if (!isPortNumber(port)) {
+        note("setting Port=\"" + stored + "\" is not a port number 1..65535; using " + kDefaultPort);
+        port = kDefaultPort;
     }
+    port_ = static_cast<quint16>(std::stoi(port));
 }
 
-bool AgwEngine::openSocket(milliseconds wait) {
-    closeSocket();
-    fd_ = connectWithin(host_, port_, wait);
-    return fd_ >= 0;
+// Name lookup and connect run in the background; attemptTimer_ bounds both.
+void AgwEngine::startConnecting() {
+    abortSocket();
+    state_ = State::Connecting;
+    registrationRefused_ = false;
+    socket_.connectToHost(QString::fromStdString(host_), port_);
+    attemptTimer_.start(timing_.connectWait);
 }
 
-// Waits for the answer to 'X'. Dire Wolf serves three clients and never answers a fourth, so the wait is
-// bounded.
-bool AgwEngine::awaitRegistration() {
-    awaitingAnswer_ = true;
-    registrationAnswer_.reset();
-    const auto deadline = Clock::now() + timing_.answerWait;
-    while (fd_ >= 0 && !registrationAnswer_ && Clock::now() < deadline) {
-        if (waitFor(fd_, POLLIN, std::chrono::duration_cast<milliseconds>(deadline - Clock::now())))
-            readAvailable();
+void AgwEngine::onConnected() {
+    if (state_ != State::Connecting)
+        return;
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    state_ = State::Registering;
+    attemptTimer_.start(timing_.answerWait);
+    sendFrame(request('X', {}, 0));
+}
+
+void AgwEngine::onRegistrationAnswer(bool accepted) {
+    if (!accepted) {
+        registrationRefused_ = true;
+        onAttemptFailed("the engine refused to register " + ownCall_);
+        return;
     }
-    awaitingAnswer_ = false;
-    return registrationAnswer_.value_or(false);
+    attemptTimer_.stop();
+    state_ = State::Up;
+    // Monitoring is a toggle that starts off on every new connection: one 'm' per connection.
+    sendFrame(request('m', {}, 0));
+    quietTimer_.start(timing_.quietBeforeProbe);
+    if (reconnects_)
+        note("connection to the packet engine at " + host_ + ":" + std::to_string(port_) + " is back");
 }
 
-void AgwEngine::closeSocket() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    inBytes_.clear();
-    awaitingAnswer_ = false;
+void AgwEngine::onSocketTrouble(const std::string &why) {
+    if (state_ == State::Connecting || state_ == State::Registering)
+        onAttemptFailed(why);
+    else if (state_ == State::Up)
+        loseConnection(why);
+}
+
+void AgwEngine::onAttemptFailed(const std::string &why) {
+    const State was = state_;
+    state_ = reconnects_ ? State::Waiting : State::Closed;
+    abortSocket();
+    if (!reconnects_) {
+        note("cannot register with the packet engine at " + host_ + ":" + std::to_string(port_) + ": " + why);
+        return;
+    }
+    if (was == State::Registering)
+        note("reconnecting to the packet engine: " + why + "; trying again later");
+    retryTimer_.start(timing_.retryInterval);
 }
 
 // The engine went away: every link it held is gone, and the bridge must hear so or it believes them up.
 void AgwEngine::loseConnection(const std::string &why) {
-    closeSocket();
-    if (state_ == State::Closed)
+    if (state_ != State::Up)
         return;
-    if (state_ == State::Up)
-        note("connection to the packet engine at " + host_ + ":" + port_ + " lost (" + why +
-             "); reconnecting");
-    while (!ownLinks_.empty())
-        reportLinkDown(ownLinks_.begin()->first);
-    state_ = State::Lost;
-    nextAttempt_ = Clock::now() + timing_.retryInterval;
+    // What the engine sent before it went is still handled.
+    if (socket_.bytesAvailable() > 0 && why.rfind("closed", 0) == 0)
+        onReadyRead();
+    if (state_ != State::Up)
+        return;
+    state_ = State::Waiting;
+    abortSocket();
+    note("connection to the packet engine at " + host_ + ":" + std::to_string(port_) + " lost (" + why +
+         "); reconnecting");
+    std::vector<EngineFrame> notices;
+    for (const auto &[key, link] : ownLinks_)
+        notices.push_back({'d', link.port, link.shownCall, ownCall_, disconnectNotice(link.shownCall)});
+    ownLinks_.clear();
+    queuedBytes_ = 0;
+    // Later, not from inside whatever request found the connection gone.
+    for (EngineFrame &notice : notices)
+        deliverLater(std::move(notice));
+    announceRoomLater();
+    if (reconnects_)
+        retryTimer_.start(timing_.retryInterval);
 }
 
-// Reconnects after a loss. Runs on the UI thread, so the connect is short and the registration answer is
-// picked up by later polls instead of being waited for.
-void AgwEngine::maintainConnection() {
-    const auto now = Clock::now();
-    if (state_ == State::Rejoining && now >= answerDeadline_) {
-        closeSocket();
-        state_ = State::Lost;
-    }
-    if (state_ != State::Lost || now < nextAttempt_)
-        return;
-    nextAttempt_ = now + timing_.retryInterval;
-    if (!openSocket(timing_.retryConnectWait))
-        return;
-    state_ = State::Rejoining;
-    awaitingAnswer_ = true;
-    registrationAnswer_.reset();
-    answerDeadline_ = now + timing_.answerWait;
-    // A failed write has already marked the connection lost.
-    if (sendFrame(request('X', {}, 0)))
-        sendFrame(request('m', {}, 0));
+void AgwEngine::abortSocket() {
+    ++connection_;
+    for (QTimer *timer : {&attemptTimer_, &retryTimer_, &quietTimer_, &probeTimer_, &paceTimer_})
+        timer->stop();
+    const QSignalBlocker quiet(socket_);
+    socket_.abort();
+    inBytes_.clear();
 }
 
-void AgwEngine::finishRejoin() {
-    if (state_ != State::Rejoining || !registrationAnswer_)
+void AgwEngine::close() {
+    if (state_ == State::Up) {
+        closing_ = true;
+        // When a client goes, the engine drops its links without telling the other station, which then
+        // keeps a stale session (a cluster refuses the next login). End them first and give them a moment.
+        std::vector<std::string> keys;
+        for (const auto &[key, link] : ownLinks_)
+            keys.push_back(key);
+        for (const std::string &key : keys) {
+            flushQueue(key);
+            // Sending the queue can end the connection, and with it every link.
+            const auto held = ownLinks_.find(key);
+            if (held == ownLinks_.end() || state_ != State::Up)
+                continue;
+            if (!held->second.disconnectRequested)
+                sendFrame(request('d', key, held->second.port));
+        }
+        QTimer grace;
+        grace.setSingleShot(true);
+        grace.start(timing_.closeGrace);
+        while (state_ == State::Up && !ownLinks_.empty() && grace.isActive())
+            QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
+        if (state_ == State::Up) {
+            sendFrame(request('x', {}, 0));
+            socket_.flush();
+        }
+    }
+    reconnects_ = false;
+    state_ = State::Closed;
+    abortSocket();
+    ownLinks_.clear();
+    queuedBytes_ = 0;
+    closing_ = false;
+}
+
+// ---- frames from the engine ----
+
+void AgwEngine::onReadyRead() {
+    if (state_ != State::Registering && state_ != State::Up)
         return;
-    if (*registrationAnswer_) {
-        state_ = State::Up;
-        note("connection to the packet engine at " + host_ + ":" + port_ + " is back");
+    quietTimer_.start(timing_.quietBeforeProbe);
+    probeTimer_.stop();
+    const std::uint64_t connection = connection_;
+    const QByteArray chunk = socket_.read(static_cast<qint64>(limits_.readChunkBytes));
+    inBytes_.append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+    if (!decodeBuffered()) {
+        onSocketTrouble("the engine sent a frame of impossible length");
         return;
     }
-    note("the packet engine refused to register " + ownCall_ + "; trying again later");
-    closeSocket();
-    state_ = State::Lost;
+    // A big backlog is handled a chunk per turn of the event loop, so the window stays live meanwhile.
+    if (connection == connection_ && socket_.bytesAvailable() > 0)
+        QTimer::singleShot(0, &socket_, [this, connection] {
+            if (connection == connection_)
+                onReadyRead();
+        });
 }
+
+bool AgwEngine::decodeBuffered() {
+    const std::uint64_t connection = connection_;
+    std::size_t used = 0;
+    for (;;) {
+        DecodeResult result = decode(std::string_view(inBytes_).substr(used));
+        if (result.status == DecodeStatus::Invalid)
+            return false;
+        if (result.status == DecodeStatus::NeedMore)
+            break;
+        used += result.consumedBytes;
+        handleFrame(std::move(result.frame));
+        // Handling a frame can end the connection (a write past its bound); its bytes are gone then.
+        if (connection != connection_)
+            return true;
+    }
+    inBytes_.erase(0, used);
+    return true;
+}
+
+void AgwEngine::handleFrame(agw::Frame frame) {
+    EngineFrame out{frame.kind, frame.port, frame.callFrom, frame.callTo, {}};
+    switch (frame.kind) {
+    case 'X':
+    case 'x': // Dire Wolf answers 'X'; one soundmodem answers 'x'
+        if (state_ == State::Registering)
+            onRegistrationAnswer(!frame.data.empty() && frame.data[0] == 1);
+        return;
+    case 'R': // the answer to the sign-of-life probe; the bytes themselves were the sign
+        return;
+    case 'Y':
+        onOutstandingAnswer(frame);
+        return;
+    case 'C':
+        trackLinkNotice(frame);
+        out.kind = 'c';
+        out.from = remoteOf(frame);
+        out.to = ownCall_;
+        out.text = cut(frame.data);
+        break;
+    case 'd':
+        trackLinkNotice(frame);
+        out.from = remoteOf(frame);
+        out.to = ownCall_;
+        out.text = cut(frame.data);
+        break;
+    case 'I':
+        // The engine also monitors the user's own links, before it delivers the same data as 'D', and reports
+        // each retransmission again: only 'D' may reach the bridge.
+        if (isOwnLinkTraffic(frame))
+            return;
+        out.text = cut(monitoredInformation(frame.data));
+        break;
+    case 'U':
+    case 'S':
+    case 'T':
+        out.text = cut(monitoredInformation(frame.data));
+        break;
+    default:
+        out.text = cut(frame.data);
+        break;
+    }
+    deliver(std::move(out));
+}
+
+void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
+    const std::string remote = normalCall(remoteOf(frame));
+    if (frame.kind == 'd') {
+        if (const auto held = ownLinks_.find(remote); held != ownLinks_.end()) {
+            forgetQueue(held->second);
+            ownLinks_.erase(held);
+        }
+        return;
+    }
+    OwnLink &link = ownLinks_[remote];
+    link.shownCall = remoteOf(frame);
+    link.port = frame.port;
+}
+
+bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {
+    const std::string from = normalCall(frame.callFrom);
+    const std::string to = normalCall(frame.callTo);
+    return (from == ownCall_ && ownLinks_.contains(to)) || (to == ownCall_ && ownLinks_.contains(from));
+}
+
+// Link notices name the remote station as CallFrom; accept an engine that puts it the other way round.
+std::string AgwEngine::remoteOf(const agw::Frame &frame) const {
+    return normalCall(frame.callFrom) == ownCall_ ? frame.callTo : frame.callFrom;
+}
+
+void AgwEngine::deliver(EngineFrame frame) {
+    if (listener_ != nullptr && !closing_)
+        listener_->frameArrived(frame);
+}
+
+void AgwEngine::deliverLater(EngineFrame frame) {
+    QTimer::singleShot(0, &socket_, [this, frame = std::move(frame)] { deliver(frame); });
+}
+
+void AgwEngine::announceRoomLater() {
+    if (!wasFull_ || !canTakeData())
+        return;
+    wasFull_ = false;
+    QTimer::singleShot(0, &socket_, [this] {
+        if (listener_ != nullptr && !closing_)
+            listener_->readyForData();
+    });
+}
+
+// Nothing heard for a while: a remote engine whose machine lost power is never reported by TCP.
+void AgwEngine::onQuiet() {
+    if (state_ != State::Up)
+        return;
+    sendFrame(request('R', {}, 0));
+    probeTimer_.start(timing_.probeAnswerWait);
+}
+
+// ---- requests ----
 
 bool AgwEngine::sendFrame(const agw::Frame &frame) {
-    if (fd_ < 0)
+    if (state_ != State::Registering && state_ != State::Up)
         return false;
     // One write per frame: LinBPQ drops the connection on a frame split across writes.
-    if (sendAll(fd_, agw::encode(frame)))
+    const std::string bytes = encode(frame);
+    socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    if (static_cast<std::size_t>(socket_.bytesToWrite()) <= limits_.unsentToEngineBytes)
         return true;
-    loseConnection(std::string("write failed: ") + std::strerror(errno));
+    onSocketTrouble("the engine took no data for too long: " + std::to_string(socket_.bytesToWrite()) +
+                    " bytes unsent");
     return false;
 }
 
@@ -260,153 +418,153 @@ agw::Frame AgwEngine::request(char kind, const std::string &remote, std::uint8_t
     return frame;
 }
 
-int16_t AgwEngine::connect(const std::string &callsignField, bool viaDigis, std::uint8_t port) {
-    std::vector<std::string> calls = routeCalls(callsignField);
-    if (calls.empty()) {
-        note("connect request without a station; not sent");
-        return 0;
-    }
-    const std::string remote = calls.front();
-    calls.erase(calls.begin());
+std::string AgwEngine::connect(const std::string &station, const std::vector<std::string> &digipeaters,
+                               int radioPort) {
+    if (radioPort < 0 || radioPort > 255)
+        return "radio port " + std::to_string(radioPort) + " is not 0 to 255";
+    const std::string remote = normalCall(station);
+    std::vector<std::string> digis;
+    for (const std::string &digi : digipeaters)
+        if (std::string call = normalCall(digi); !call.empty())
+            digis.push_back(call);
+    if (const std::string problem = routeProblem(remote, digis); !problem.empty())
+        return problem;
+    if (state_ != State::Up)
+        return "the packet engine is not connected";
+    const auto port = static_cast<std::uint8_t>(radioPort);
     agw::Frame frame = request('C', remote, port);
-    if (viaDigis && !calls.empty()) {
-        if (calls.size() > kMaxDigipeaters) {
-            note("connect to " + remote + " names " + std::to_string(calls.size()) +
-                 " digipeaters, at most " + std::to_string(kMaxDigipeaters) + " fit; not sent");
-            deliveries_.push_back({'d', port, remote, disconnectNotice(remote)});
-            return 0;
-        }
+    if (!digis.empty()) {
         frame.kind = 'v';
-        frame.data = digipeaterField(calls);
+        frame.data = digipeaterField(digis);
     }
+    if (!sendFrame(frame))
+        return "the packet engine is not connected";
     // Counted as a link from now on: the monitored frames of the link can arrive before its 'C' notice.
-    OwnLink &link = ownLinks_[remote];
-    link = {remote, port, false};
-    if (fd_ < 0 || state_ == State::Lost) {
-        reportLinkDown(remote);
-        return 0;
-    }
-    return sendFrame(frame) ? 1 : 0;
-}
-
-int16_t AgwEngine::sendData(const std::string &remote, const std::string &data, std::uint8_t port) {
-    if (data.empty())
-        return 0;
-    agw::Frame frame = request('D', remote, port);
-    frame.pid = kPidText;
-    for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame) {
-        frame.data = data.substr(at, kMaxDataPerFrame);
-        if (!sendFrame(frame))
-            return 0;
-    }
-    return 1;
-}
-
-int16_t AgwEngine::disconnect(const std::string &remote, std::uint8_t port) {
     if (const auto held = ownLinks_.find(remote); held != ownLinks_.end())
-        held->second.disconnectRequested = true;
-    return sendFrame(request('d', remote, port)) ? 1 : 0;
+        forgetQueue(held->second);
+    ownLinks_[remote] = newLink(remote, port);
+    return {};
 }
 
-void AgwEngine::reportLinkDown(const std::string &key) {
-    const auto held = ownLinks_.find(key);
+void AgwEngine::sendData(const std::string &station, const std::string &data, int radioPort) {
+    if (data.empty() || radioPort < 0 || radioPort > 255 || state_ != State::Up)
+        return;
+    const std::string remote = normalCall(station);
+    OwnLink &link = ownLinks_[remote];
+    if (link.shownCall.empty())
+        link = newLink(remote, static_cast<std::uint8_t>(radioPort));
+    for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame) {
+        link.queued.push_back(data.substr(at, kMaxDataPerFrame));
+        queuedBytes_ += link.queued.back().size();
+    }
+    if (!canTakeData())
+        wasFull_ = true;
+    pump(remote);
+}
+
+void AgwEngine::disconnect(const std::string &station, int radioPort) {
+    if (radioPort < 0 || radioPort > 255)
+        return;
+    const std::string remote = normalCall(station);
+    if (const auto held = ownLinks_.find(remote); held != ownLinks_.end()) {
+        // The last lines go before the disconnect.
+        flushQueue(remote);
+        if (const auto still = ownLinks_.find(remote); still != ownLinks_.end())
+            still->second.disconnectRequested = true;
+    }
+    sendFrame(request('d', remote, static_cast<std::uint8_t>(radioPort)));
+}
+
+// ---- pacing data to the radio ----
+//
+// Engines queue every data request without limit while the radio sends about 150 bytes a second at 1200
+// baud. So at most `framesInFlight` frames of a link are handed to the engine; its answer to 'Y' says how
+// many are still unsent or unacknowledged. An engine that does not answer within paceAnswerWait gets the
+// link's data unpaced.
+
+void AgwEngine::pump(const std::string &key) {
+    auto held = ownLinks_.find(key);
     if (held == ownLinks_.end())
         return;
-    deliveries_.push_back(
-        {'d', held->second.port, held->second.shownCall, disconnectNotice(held->second.shownCall)});
-    ownLinks_.erase(held);
+    OwnLink &link = held->second;
+    bool sentAny = false;
+    while (!link.queued.empty() && (link.pacing == Pacing::Silent || link.inFlight < limits_.framesInFlight)) {
+        agw::Frame frame = request('D', key, link.port);
+        frame.pid = kPidText;
+        frame.data = link.queued.front();
+        if (!sendFrame(frame))
+            return;
+        queuedBytes_ -= link.queued.front().size();
+        link.queued.pop_front();
+        ++link.inFlight;
+        sentAny = true;
+    }
+    if (!link.queued.empty() && link.pacing != Pacing::Silent) {
+        // Asking at once after progress keeps a fast engine busy; a full window waits for the next tick.
+        if (sentAny && !link.askedOutstanding)
+            askOutstanding(key);
+        if (!paceTimer_.isActive())
+            paceTimer_.start();
+    }
+    announceRoomLater();
 }
 
-// Takes everything the engine has sent so far: Dire Wolf writes to its clients with blocking sends from its
-// receive thread, so a client that leaves data unread stalls the engine for everyone.
-void AgwEngine::readAvailable() {
-    char chunk[8192];
-    while (fd_ >= 0) {
-        const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (got > 0) {
-            inBytes_.append(chunk, static_cast<std::size_t>(got));
-            if (!decodeBuffered())
-                return loseConnection("the engine sent a frame of impossible length");
-        } else if (got == 0) {
-            return loseConnection("closed by the engine");
-        } else if (errno != EINTR) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                loseConnection(std::string("read failed: ") + std::strerror(errno));
-            return;
+void AgwEngine::flushQueue(const std::string &key) {
+    if (const auto held = ownLinks_.find(key); held != ownLinks_.end()) {
+        held->second.pacing = Pacing::Silent;
+        pump(key);
+    }
+}
+
+void AgwEngine::askOutstanding(const std::string &key) {
+    OwnLink &link = ownLinks_.at(key);
+    link.askedOutstanding = true;
+    link.askedAt = std::chrono::steady_clock::now();
+    sendFrame(request('Y', key, link.port));
+}
+
+void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
+    const auto held = ownLinks_.find(normalCall(remoteOf(frame)));
+    if (held == ownLinks_.end())
+        return;
+    OwnLink &link = held->second;
+    link.askedOutstanding = false;
+    if (link.pacing == Pacing::Silent)
+        return;
+    link.pacing = Pacing::Answers;
+    link.inFlight = littleEndianCount(frame.data);
+    pump(held->first);
+}
+
+void AgwEngine::onPaceTick() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::string> waiting;
+    for (const auto &[key, link] : ownLinks_)
+        if (!link.queued.empty())
+            waiting.push_back(key);
+    if (waiting.empty()) {
+        paceTimer_.stop();
+        return;
+    }
+    for (const std::string &key : waiting) {
+        const auto held = ownLinks_.find(key);
+        if (held == ownLinks_.end())
+            continue;
+        OwnLink &link = held->second;
+        if (!link.askedOutstanding) {
+            askOutstanding(key);
+        } else if (now - link.askedAt >= timing_.paceAnswerWait) {
+            link.pacing = Pacing::Silent;
+            pump(key);
         }
     }
 }
 
-bool AgwEngine::decodeBuffered() {
-    std::size_t used = 0;
-    for (;;) {
-        agw::DecodeResult result = agw::decode(std::string_view(inBytes_).substr(used));
-        if (result.status == agw::DecodeStatus::Invalid)
-            return false;
-        if (result.status == agw::DecodeStatus::NeedMore)
-            break;
-        used += result.consumedBytes;
-        handleFrame(std::move(result.frame));
-    }
-    inBytes_.erase(0, used);
-    return true;
-}
-
-void AgwEngine::handleFrame(agw::Frame frame) {
-    if ((frame.kind == 'X' || frame.kind == 'x') && awaitingAnswer_) {
-        // Dire Wolf answers 'X'; one soundmodem answers 'x'.
-        awaitingAnswer_ = false;
-        registrationAnswer_ = !frame.data.empty() && frame.data[0] == 1;
-        return;
-    }
-    Delivery delivery{frame.kind, frame.port, frame.callFrom, frame.data};
-    switch (frame.kind) {
-    case 'C':
-        trackLinkNotice(frame);
-        delivery.kind = 'c';
-        break;
-    case 'd':
-        trackLinkNotice(frame);
-        break;
-    case 'D': {
-        const bool toMe = normalCall(frame.callTo) == ownCall_;
-        delivery.text = connectedDataText(frame, toMe ? ownCallShown_ : frame.callTo);
-        break;
-    }
-    case 'I':
-        // The engine also monitors the user's own links, before it delivers the same data as 'D', and reports
-        // each retransmission again: only 'D' may reach the bridge.
-        if (isOwnLinkTraffic(frame))
-            return;
-        delivery.text = monitorText(frame.data);
-        break;
-    default:
-        break;
-    }
-    deliveries_.push_back(std::move(delivery));
-}
-
-void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
-    const std::string remote = remoteOf(frame);
-    if (frame.kind == 'd') {
-        ownLinks_.erase(remote);
-        return;
-    }
-    OwnLink &link = ownLinks_[remote];
-    link.shownCall = normalCall(frame.callFrom) == ownCall_ ? frame.callTo : frame.callFrom;
-    link.port = frame.port;
-}
-
-bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {
-    const std::string from = normalCall(frame.callFrom);
-    const std::string to = normalCall(frame.callTo);
-    return (from == ownCall_ && ownLinks_.contains(to)) || (to == ownCall_ && ownLinks_.contains(from));
-}
-
-// Link notices name the remote station as CallFrom; accept an engine that puts it the other way round.
-std::string AgwEngine::remoteOf(const agw::Frame &frame) const {
-    const std::string from = normalCall(frame.callFrom);
-    return from == ownCall_ ? normalCall(frame.callTo) : from;
+void AgwEngine::forgetQueue(OwnLink &link) {
+    for (const std::string &piece : link.queued)
+        queuedBytes_ -= piece.size();
+    link.queued.clear();
+    announceRoomLater();
 }
 
 } // namespace corvantle

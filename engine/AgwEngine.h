@@ -1,20 +1,24 @@
-// AgwEngine: the bridge's four packet-engine calls spoken over the AGW Packet Engine TCP API.
+// AgwEngine: the bridge's packet engine, spoken over the AGW Packet Engine TCP API with Qt Network.
 //
 // It talks to a software packet engine (Dire Wolf and others) on a TCP port, registers the user's callsign,
-// turns the bridge's requests into AGW frames and the engine's frames into the texts the bridge reads. It
-// hides what the bridge must never see twice: monitored copies of the user's own links. When the engine
-// goes away it reports the links as down and reconnects on its own. POSIX sockets only, no Qt.
+// turns the bridge's requests into AGW frames and hands each frame the engine sends to the listener as it
+// arrives. It hides what the bridge must never see twice (monitored copies of the user's own links), paces
+// data to the radio with the engine's count of frames outstanding, notices an engine that went away or
+// stopped answering, reports the links as down and reconnects on its own. Everything is asynchronous on the
+// calling thread's event loop; only registration at start-up and close at shutdown wait, a bounded time.
 #pragma once
 
 #include "AgwFrame.h"
 #include "PacketEngine.h"
+
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 
 namespace corvantle {
@@ -23,85 +27,115 @@ namespace corvantle {
 using SettingLookup = std::function<std::string(const std::string &appName, const std::string &section,
                                                 const std::string &key, const std::string &defaultText)>;
 
-// Every wait the engine link makes; tests shorten them.
+// Every wait and bound of the engine link; tests shorten them.
 struct AgwTiming {
-    std::chrono::milliseconds connectWait{2000};     // TCP connect at registration
-    std::chrono::milliseconds answerWait{3000};      // the engine's answer to a registration
-    std::chrono::milliseconds retryInterval{5000};   // between reconnect attempts after a lost connection
-    std::chrono::milliseconds retryConnectWait{300}; // TCP connect when reconnecting (runs on the UI thread)
-    std::chrono::milliseconds closeGrace{1000};      // for the links to go down before closing
+    std::chrono::milliseconds connectWait{2000};    // TCP connect, name lookup included
+    std::chrono::milliseconds answerWait{3000};     // the engine's answer to a registration
+    std::chrono::milliseconds retryInterval{5000};  // between reconnect attempts after a lost connection
+    std::chrono::milliseconds closeGrace{1000};     // at shutdown, for the links to go down
+    std::chrono::milliseconds quietBeforeProbe{30000}; // nothing heard this long: ask for the version
+    std::chrono::milliseconds probeAnswerWait{5000};   // no answer to that: the connection is dead
+    std::chrono::milliseconds paceAnswerWait{1000};    // no answer to 'Y': send without pacing
+    std::chrono::milliseconds pacePollInterval{250};   // asking 'Y' again while the window is full
+};
+
+// Bounds of what the library keeps in memory.
+struct AgwLimits {
+    std::size_t framesInFlight = 8;             // data frames outstanding in the engine per link
+    std::size_t queuedDataBytes = 64 * 1024;    // data waiting for the radio, over all links
+    std::size_t unsentToEngineBytes = 1 << 20;  // written but not yet taken by the engine's socket
+    std::size_t readChunkBytes = 64 * 1024;     // read and handled per event, so the window stays live
 };
 
 class AgwEngine final : public PacketEngine {
   public:
-    explicit AgwEngine(SettingLookup lookup, AgwTiming timing = {});
+    explicit AgwEngine(SettingLookup lookup, AgwTiming timing = {}, AgwLimits limits = {});
     ~AgwEngine() override;
     AgwEngine(const AgwEngine &) = delete;
     AgwEngine &operator=(const AgwEngine &) = delete;
 
-    int16_t AGWStartPoll(const std::string &callsign, const std::string &programName) override;
-    int16_t AGWGetData(std::string &headerField, std::string &receiveBuffer, int32_t &kindCode,
-                       int32_t &length, int32_t &radioPort) override;
-    int16_t AGWPutData(const std::string &callsignField, const std::string &data, int16_t kindCode,
-                       int32_t dataLength, int16_t radioPort) override;
-    void AGWClose() override;
+    void setListener(EngineListener *listener) override { listener_ = listener; }
+    bool registerCallsign(const std::string &callsign, const std::string &programName) override;
+    std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
+                        int radioPort) override;
+    void sendData(const std::string &station, const std::string &data, int radioPort) override;
+    bool canTakeData() const override { return queuedBytes_ < limits_.queuedDataBytes; }
+    void disconnect(const std::string &station, int radioPort) override;
+    void close() override;
+
+    // True while registered with a reachable engine.
+    bool isUp() const { return state_ == State::Up; }
 
   private:
-    enum class State { Closed, Up, Lost, Rejoining };
+    enum class State { Closed, Connecting, Registering, Up, Waiting };
+    enum class Pacing { Unknown, Answers, Silent };
 
-    // One frame ready for AGWGetData.
-    struct Delivery {
-        char kind = 0;
-        std::uint8_t port = 0;
-        std::string from;
-        std::string text;
-    };
-
-    // A link the engine holds (or is opening) for the registered callsign.
+    // A link the engine holds (or is opening) for the registered callsign, with its data for the radio.
     struct OwnLink {
         std::string shownCall;
         std::uint8_t port = 0;
         bool disconnectRequested = false;
+        std::deque<std::string> queued; // 'D' payloads not yet given to the engine
+        std::size_t inFlight = 0;       // frames given to the engine and not yet sent and acknowledged
+        bool askedOutstanding = false;  // a 'Y' is on its way
+        std::chrono::steady_clock::time_point askedAt{};
+        Pacing pacing = Pacing::Unknown;
     };
 
+    static OwnLink newLink(const std::string &call, std::uint8_t port);
     void readEngineAddress(const std::string &programName);
-    bool openSocket(std::chrono::milliseconds wait);
-    bool awaitRegistration();
-    void closeSocket();
+    void startConnecting();
+    void onConnected();
+    void onRegistrationAnswer(bool accepted);
+    void onSocketTrouble(const std::string &why);
+    void onAttemptFailed(const std::string &why);
     void loseConnection(const std::string &why);
-    void maintainConnection();
-    void finishRejoin();
+    void abortSocket();
 
-    bool sendFrame(const agw::Frame &frame);
-    agw::Frame request(char kind, const std::string &remote, std::uint8_t port) const;
-    int16_t connect(const std::string &callsignField, bool viaDigis, std::uint8_t port);
-    int16_t sendData(const std::string &remote, const std::string &data, std::uint8_t port);
-    int16_t disconnect(const std::string &remote, std::uint8_t port);
-    void reportLinkDown(const std::string &key);
-
-    void readAvailable();
+    void onReadyRead();
     bool decodeBuffered();
     void handleFrame(agw::Frame frame);
     void trackLinkNotice(const agw::Frame &frame);
+    void onOutstandingAnswer(const agw::Frame &frame);
     bool isOwnLinkTraffic(const agw::Frame &frame) const;
     std::string remoteOf(const agw::Frame &frame) const;
+    void deliver(EngineFrame frame);
+    void deliverLater(EngineFrame frame);
+    void announceRoomLater();
+
+    bool sendFrame(const agw::Frame &frame);
+    agw::Frame request(char kind, const std::string &remote, std::uint8_t port) const;
+    void pump(const std::string &key);
+    void askOutstanding(const std::string &key);
+    void onPaceTick();
+    void flushQueue(const std::string &key);
+    void forgetQueue(OwnLink &link);
+
+    void onQuiet();
 
     SettingLookup lookup_;
     AgwTiming timing_;
+    AgwLimits limits_;
+    EngineListener *listener_ = nullptr;
     std::string host_;
-    std::string port_;
-    std::string ownCall_;      // as registered: upper case, no "-0"
-    // Exactly as the bridge gave it: the bridge finds its own frames by "To " followed by this text.
-    std::string ownCallShown_;
-    int fd_ = -1;
+    quint16 port_ = 8000;
+    std::string ownCall_; // as registered: upper case, no "-0"
     State state_ = State::Closed;
+    bool reconnects_ = false; // after a loss; not at start-up and not once closed
+    bool closing_ = false;
+    bool registrationRefused_ = false;
+
+    QTcpSocket socket_;
+    QTimer attemptTimer_;  // connect and registration answer
+    QTimer retryTimer_;    // next reconnect
+    QTimer quietTimer_;    // nothing heard from the engine for a while
+    QTimer probeTimer_;    // no answer to the version probe
+    QTimer paceTimer_;     // 'Y' answers and the next 'Y'
     std::string inBytes_;
-    std::deque<Delivery> deliveries_;
+    std::uint64_t connection_ = 0; // counts connections, so a handler sees that its connection is gone
     std::map<std::string, OwnLink> ownLinks_; // keyed by the remote call, upper case, no "-0"
-    bool awaitingAnswer_ = false;
-    std::optional<bool> registrationAnswer_;
-    std::chrono::steady_clock::time_point nextAttempt_{};
-    std::chrono::steady_clock::time_point answerDeadline_{};
+    std::size_t queuedBytes_ = 0;
+    bool wasFull_ = false;
 };
 
 } // namespace corvantle

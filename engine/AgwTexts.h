@@ -1,19 +1,14 @@
-// The texts the engine library lays into the bridge's receive buffer.
+// Texts the engine library reads out of the engine's frames, or makes up in its place.
 #pragma once
-
-#include "AgwFrame.h"
 
 #include <string>
 
 namespace corvantle::agw {
 
-// Connected data in the engine's monitor layout: a header naming both stations that ends at the first "]",
-// one CR, the payload, one final NUL.
-std::string connectedDataText(const Frame &frame, const std::string &receiver);
-
-// A monitored frame's text with the engine's own CR after the information removed, so that what the bridge
-// forwards is exactly what the station sent.
-std::string monitorText(const std::string &text);
+// The information a monitored frame carried: what follows the engine's description
+// (" 1:Fm GB7DXC To G4XYZ <I S0 R0 pid=F0 Len=68 P=0 >[03:09:00]" CR) without the engine's own closing CR
+// and NUL. Empty for a frame without information.
+std::string monitoredInformation(const std::string &text);
 
 // The notice for a link that went down without the engine saying so (the engine itself went away).
 std::string disconnectNotice(const std::string &call);

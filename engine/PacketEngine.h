@@ -1,40 +1,67 @@
-// The four calls through which the bridge talks to a packet engine.
+// What the bridge asks of a packet engine, and what the engine tells the bridge.
 //
 // The bridge sees the engine only through this interface: the real implementation (AgwEngine) speaks the
-// AGW Packet Engine TCP API; tests pass a recording fake. All calls come from the one user-interface thread
-// and none of them blocks for long: AGWGetData never waits for the engine at all.
+// AGW Packet Engine TCP API; tests pass a recording fake. Frames reach the bridge as they arrive, through
+// EngineListener. No call waits for the network, except the registration at start-up and the close at
+// shutdown, which wait a bounded time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvantle {
 
-// Sizes of the two buffers that AGWGetData fills.
-inline constexpr std::size_t kHeaderFieldChars = 25;
-inline constexpr std::size_t kReceiveBufferChars = 4000;
+// The most text one received frame carries to the bridge; longer data is cut.
+inline constexpr std::size_t kMaxFrameTextBytes = 4000;
+
+// One frame from the engine.
+struct EngineFrame {
+    // 'c' a link came up, 'd' a link went down, 'D' data on one of the user's links, 'I' 'U' 'S' 'T' frames
+    // heard or sent on the channel, anything else as the engine sent it.
+    char kind = 0;
+    std::uint8_t radioPort = 0;
+    std::string from; // for link notices: the station at the other end of the link
+    std::string to;
+    // A link notice's text ("*** CONNECTED With Station GB7DXC" CR NUL), the data a station sent, or for a
+    // monitored frame the information it carried (without the engine's description).
+    std::string text;
+};
+
+class EngineListener {
+  public:
+    virtual ~EngineListener() = default;
+    virtual void frameArrived(const EngineFrame &frame) = 0;
+    // Data queued for the radio has left for the engine: canTakeData() may be true again.
+    virtual void readyForData() = 0;
+};
 
 class PacketEngine {
-public:
+  public:
     virtual ~PacketEngine() = default;
 
-    // Registers `callsign` with the engine under `programName`. Returns 0 when the engine cannot be reached
-    // or refuses the registration, non-zero when registered.
-    virtual int16_t AGWStartPoll(const std::string &callsign, const std::string &programName) = 0;
+    virtual void setListener(EngineListener *listener) = 0;
 
-    // Hands out at most one received frame. `headerField` (25 characters) receives the station the frame
-    // came from, NUL-padded; `receiveBuffer` (4000 characters) receives the frame's text. Returns non-zero
-    // when a frame was delivered, 0 when none is pending. Never blocks.
-    virtual int16_t AGWGetData(std::string &headerField, std::string &receiveBuffer, int32_t &kindCode,
-                               int32_t &length, int32_t &radioPort) = 0;
+    // Registers `callsign` under `programName`. Waits a bounded time for the engine's answer; false when it
+    // cannot be reached or refuses.
+    virtual bool registerCallsign(const std::string &callsign, const std::string &programName) = 0;
 
-    // Sends one request: `kindCode` is the character code of the request's letter ("c", "v", "D", "d").
-    // `callsignField` names the remote station, for "v" followed by the digipeaters, comma-separated.
-    virtual int16_t AGWPutData(const std::string &callsignField, const std::string &data, int16_t kindCode,
-                               int32_t dataLength, int16_t radioPort) = 0;
+    // Asks for a link to `station`, through `digipeaters` when there are any. Returns an empty text when the
+    // request went out, otherwise why it could not (the link is then down).
+    virtual std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
+                                int radioPort) = 0;
 
-    // Ends the registration and the connection to the engine.
-    virtual void AGWClose() = 0;
+    // Queues data for the link to `station`; it leaves at the pace the radio takes it.
+    virtual void sendData(const std::string &station, const std::string &data, int radioPort) = 0;
+
+    // False while the data queued for the radio is at its bound: stop reading the client until readyForData.
+    virtual bool canTakeData() const = 0;
+
+    virtual void disconnect(const std::string &station, int radioPort) = 0;
+
+    // Takes the user's links down, unregisters and closes the connection to the engine.
+    virtual void close() = 0;
 };
 
 } // namespace corvantle

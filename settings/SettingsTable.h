@@ -22,7 +22,7 @@ inline constexpr const char *kSection = "Config";
 struct Key {
     const char *name;
     const char *defaultText;
-    // For whole-number keys, the values that fit: a 16-bit radio port, a TCP port, 0 or 1, a 32-bit
+    // For whole-number keys, the values that fit: an engine radio port, a TCP port, 0 or 1, a 32-bit
     // millisecond count.
     int64_t min = 0;
     int64_t max = 0;
@@ -30,7 +30,7 @@ struct Key {
 
 inline constexpr Key kMyCallsign{"MyCallsign", "MYCALL"};
 inline constexpr Key kCluster{"Cluster", "CLUSTER"};
-inline constexpr Key kRadioPort{"RadioPort", "0", INT16_MIN, INT16_MAX};
+inline constexpr Key kRadioPort{"RadioPort", "0", 0, 255};
 inline constexpr Key kLocalPort{"LocalPort", "4444", 1, 65535};
 inline constexpr Key kAutoMinimize{"AutoMinimize", "0", 0, 1};
 inline constexpr Key kAutoMinimizeDelay{"AutoMinimizeDelay", "10000", 0, INT32_MAX};

@@ -9,6 +9,9 @@
 #include <QTcpSocket>
 
 namespace corvantle {
+namespace {
+constexpr qint64 kReadAheadBytes = 64 * 1024;
+} // namespace
 
 QtTelnetSocket::QtTelnetSocket(QObject *parent) : QObject(parent) {
     connect(&server_, &QTcpServer::newConnection, this, &QtTelnetSocket::onNewConnection);
@@ -84,6 +87,9 @@ void QtTelnetSocket::accept(int32_t requestId) {
     client_ = socket;
     peerClosed_ = false;
     failed_ = false;
+    // Qt reads only this far ahead of the bridge; beyond it TCP holds the client back.
+    client_->setReadBufferSize(kReadAheadBytes);
+    client_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(client_, &QTcpSocket::readyRead, this, &QtTelnetSocket::onReadyRead);
     connect(client_, &QTcpSocket::disconnected, this, &QtTelnetSocket::onDisconnected);
     connect(client_, &QTcpSocket::errorOccurred, this, &QtTelnetSocket::onErrorOccurred);
@@ -92,14 +98,25 @@ void QtTelnetSocket::accept(int32_t requestId) {
 bool QtTelnetSocket::send(const std::string &bytes) {
     if (state() != SocketState::Connected)
         return false;
-    const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return client_->write(data) == data.size();
+    if (client_->write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+        return false;
+    // Out now, in a write of its own, rather than joined with the next text on the next turn of the loop.
+    client_->flush();
+    return true;
 }
 
-std::string QtTelnetSocket::readAll() {
+std::size_t QtTelnetSocket::unsentBytes() const {
+    return client_ == nullptr ? 0 : static_cast<std::size_t>(client_->bytesToWrite());
+}
+
+std::size_t QtTelnetSocket::bytesAvailable() const {
+    return client_ == nullptr ? 0 : static_cast<std::size_t>(client_->bytesAvailable());
+}
+
+std::string QtTelnetSocket::read(std::size_t maxBytes) {
     if (client_ == nullptr)
         return {};
-    const QByteArray data = client_->readAll();
+    const QByteArray data = client_->read(static_cast<qint64>(maxBytes));
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
@@ -112,7 +129,7 @@ void QtTelnetSocket::close() {
 
 void QtTelnetSocket::onReadyRead() {
     if (handlers_.dataArrival && client_ != nullptr)
-        handlers_.dataArrival(static_cast<int32_t>(client_->bytesAvailable()));
+        handlers_.dataArrival();
 }
 
 void QtTelnetSocket::onDisconnected() {

@@ -1,7 +1,7 @@
 // The telnet client's socket on QTcpServer and QTcpSocket, bound to 127.0.0.1 only.
 //
 // One object plays the listening socket and, after accept(), the client connection. Connection requests,
-// data, the peer's close and errors go out through the callbacks main sets to the bridge's Winsock1_*
+// data, the peer's close and errors go out through the callbacks main sets to the bridge's client
 // handlers, so this class knows nothing of the bridge.
 #pragma once
 
@@ -21,7 +21,7 @@ namespace corvantle {
 
 struct TelnetSocketHandlers {
     std::function<void(int32_t requestId)> connectionRequest;
-    std::function<void(int32_t bytesTotal)> dataArrival;
+    std::function<void()> dataArrival;
     std::function<void()> peerClosed;
     std::function<void(int32_t number, const std::string &description)> error;
 };
@@ -41,7 +41,9 @@ class QtTelnetSocket final : public QObject, public TelnetSocket {
     bool listen(std::string &error) override;
     void accept(int32_t requestId) override;
     bool send(const std::string &bytes) override;
-    std::string readAll() override;
+    std::size_t unsentBytes() const override;
+    std::size_t bytesAvailable() const override;
+    std::string read(std::size_t maxBytes) override;
     void close() override;
 
   private:

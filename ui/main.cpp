@@ -38,17 +38,17 @@ int main(int argc, char *argv[]) {
     DialogLauncher dialogs(form, options);
 
     socket.setHandlers({
-        .connectionRequest = [&bridge](int32_t requestId) { bridge.Winsock1_ConnectionRequest(requestId); },
-        .dataArrival = [&bridge](int32_t bytesTotal) { bridge.Winsock1_DataArrival(bytesTotal); },
-        .peerClosed = [&bridge] { bridge.Winsock1_Close(); },
+        .connectionRequest = [&bridge](int32_t requestId) { bridge.onClientArrival(requestId); },
+        .dataArrival = [&bridge] { bridge.onClientData(); },
+        .peerClosed = [&bridge] { bridge.onClientGone(); },
         .error = [&bridge](int32_t number,
-                           const std::string &description) { bridge.Winsock1_Error(number, description); },
+                           const std::string &description) { bridge.onClientError(number, description); },
     });
-    QObject::connect(&form.timer1(), &WindowTimer::tick, [&bridge] { bridge.Timer1_Timer(); });
-    QObject::connect(&form.timer2(), &WindowTimer::tick, [&bridge] { bridge.Timer2_Timer(); });
-    QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.Form_Unload(); });
+    QObject::connect(&form.timer1(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
+    QObject::connect(&form.timer2(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
+    QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
 
-    if (!bridge.Form_Load())
+    if (!bridge.start())
         return window.exitCode().value_or(EXIT_FAILURE);
     form.show();
     return QApplication::exec();

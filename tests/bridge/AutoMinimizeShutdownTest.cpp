@@ -19,17 +19,17 @@ TEST_F(AutoMinimizeTest, MinimizesOnceThenAgainAfterTheUserRestores) {
     EXPECT_TRUE(window.enabled[TimerId::Timer2]);
     EXPECT_EQ(window.intervalMs[TimerId::Timer2], 10000);
 
-    bridge.Timer2_Timer();
+    bridge.onAutoMinimizeTimer();
     EXPECT_EQ(window.state, kWindowMinimized);
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
 
-    bridge.Timer1_Timer(); // minimized: not re-armed
+    bridge.onTick(); // minimized: not re-armed
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
 
     window.state = kWindowNormal; // the user restores the window
     const int startsBefore = window.countdownStarts[TimerId::Timer2];
-    bridge.Timer1_Timer();
-    bridge.Timer1_Timer(); // an enabled timer keeps its countdown
+    bridge.onTick();
+    bridge.onTick(); // an enabled timer keeps its countdown
     EXPECT_TRUE(window.enabled[TimerId::Timer2]);
     EXPECT_EQ(window.countdownStarts[TimerId::Timer2], startsBefore + 1);
 }
@@ -37,7 +37,7 @@ TEST_F(AutoMinimizeTest, MinimizesOnceThenAgainAfterTheUserRestores) {
 TEST_F(AutoMinimizeTest, WindowMinimizedByHandIsLeftAlone) {
     start("1", "10000");
     window.state = kWindowMinimized;
-    bridge.Timer2_Timer();
+    bridge.onAutoMinimizeTimer();
     EXPECT_EQ(window.state, kWindowMinimized);
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
     EXPECT_EQ(journal, Journal{"Timer2.disable"}); // the window state was never set
@@ -46,9 +46,9 @@ TEST_F(AutoMinimizeTest, WindowMinimizedByHandIsLeftAlone) {
 TEST_F(AutoMinimizeTest, OffNeverArmsOrMinimizes) {
     start("0", "10000");
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
-    bridge.Timer1_Timer();
+    bridge.onTick();
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
-    bridge.Timer2_Timer(); // even a stray tick minimizes nothing
+    bridge.onAutoMinimizeTimer(); // even a stray tick minimizes nothing
     EXPECT_EQ(window.state, kWindowNormal);
 }
 
@@ -66,25 +66,40 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
         Journal expected;
     };
     const Row rows[] = {
-        {"link up", true, true, false, {"engine.AGWPutData d GB7DXC", "socket.close", "engine.AGWClose"}},
-        {"client without link", true, false, false, {"socket.close", "engine.AGWClose"}},
-        {"no client", false, false, false, {"socket.close", "engine.AGWClose"}},
-        {"monitor session", true, false, true, {"socket.close", "engine.AGWClose"}},
+        {"link up", true, true, false,
+         {"socket.close", "engine.disconnect GB7DXC", "socket.close", "engine.close"}},
+        {"client without link", true, false, false, {"socket.close", "socket.close", "engine.close"}},
+        {"no client", false, false, false, {"socket.close", "engine.close"}},
+        {"monitor session", true, false, true, {"socket.close", "socket.close", "engine.close"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.store_setting(settings::kMonitorMode, settings::booleanText(row.monitor));
         rig.startConfigured();
-        if (row.client)
+        if (row.client && row.connected)
+            rig.connectClientWithLink();
+        else if (row.client)
             rig.connectClient();
-        rig.state.Connected = row.connected;
-        rig.bridge.Form_Unload();
-        rig.bridge.Form_Unload(); // the window's final destruction
-        rig.bridge.Winsock1_Close(); // a close reported while the socket shuts
+        rig.bridge.shutDown();
+        rig.bridge.shutDown(); // the window's final destruction
+        rig.bridge.onClientGone(); // a close reported while the socket shuts
         EXPECT_EQ(rig.journal, row.expected);
         EXPECT_EQ(rig.socket.current, SocketState::Closed);
     }
+}
+
+// A line the client had not finished when the window closed still reaches the cluster, before the 'd'.
+TEST(ShutdownTest, UnfinishedClientLineGoesOutBeforeTheDisconnect) {
+    BridgeRig rig;
+    rig.startConfigured();
+    rig.connectClientWithLink();
+    rig.clientSends("sh/dx");
+    rig.bridge.shutDown();
+    const Journal expected = {"engine.data GB7DXC", "socket.close", "engine.disconnect GB7DXC", "socket.close",
+                              "engine.close"};
+    EXPECT_EQ(rig.journal, expected);
+    EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
 }
 
 } // namespace

@@ -19,7 +19,7 @@ protected:
 
 TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
-    ASSERT_TRUE(rig.bridge.Form_Load());
+    ASSERT_TRUE(rig.bridge.start());
     const OptionsFields fields = OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.Form_Load();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
@@ -47,7 +47,7 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
 
     EXPECT_TRUE(outcome.closeDialog);
     EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(state.MyCallsign, "G4ABC-1");
+    EXPECT_EQ(state.MyCallsign, "N0CALL"); // the registered callsign stays in use until the next start
     EXPECT_EQ(state.Cluster, "GB7DXC");
     EXPECT_EQ(state.Digis, "RELAY1,RELAY2");
     EXPECT_EQ(state.Port, 3);
@@ -91,7 +91,8 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
         std::string messageStart;
     };
     const Row rows[] = {
-        {"radio port too large", "40000", "10", "4444", "RadioPort: 40000 is outside -32768 to 32767"},
+        {"radio port too large", "256", "10", "4444", "RadioPort: 256 is outside 0 to 255"},
+        {"radio port negative", "-1", "10", "4444", "RadioPort: -1 is outside 0 to 255"},
         {"negative delay", "0", "-1", "4444", "AutoMinimize delay: -1 is negative"},
         {"delay beyond 32 bits of ms", "0", "3000000", "4444", "AutoMinimize delay: 3000000 seconds is too long"},
         {"local port zero", "0", "10", "0", "Local TCP Port: 0 is outside 1 to 65535"},
@@ -100,14 +101,14 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         OptionsFields fields = options.Form_Load();
-        fields.callsign = "changed";
+        fields.cluster = "GB7ABC";
         fields.radioPort = row.radioPort;
         fields.autoMinimizeDelay = row.delay;
         fields.localPort = row.localPort;
         const OkOutcome outcome = options.cmdOK_Click(fields);
         EXPECT_FALSE(outcome.closeDialog);
         EXPECT_EQ(outcome.message.rfind(row.messageStart, 0), 0u) << outcome.message;
-        EXPECT_EQ(state.MyCallsign, "N0CALL");
+        EXPECT_EQ(state.Cluster, "GB7DXC");
         EXPECT_TRUE(journal.empty());
     }
 }
@@ -124,7 +125,7 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     state.Connected = true;
     options.cmdOK_Click(fields);
     options.cmdOK_Click(fields); // the test is on the state, not on a change
-    const std::vector<PutRequest> expected(2, PutRequest{"GB7ABC", "", 'd', 0, 1});
+    const std::vector<EngineRequest> expected(2, disconnectRequest("GB7ABC", 1));
     EXPECT_EQ(engine.requests, expected);
     EXPECT_TRUE(state.Connected); // the engine's notice clears it
 }
@@ -143,12 +144,53 @@ TEST_F(OptionsLogicTest, AutoMinimizeClearedStopsTheTimer) {
     EXPECT_FALSE(window.enabled[TimerId::Timer2]);
 }
 
-TEST_F(OptionsLogicTest, OpeningShowsThePortInUseNotTheStoredOne) {
+// The callsign and the local port apply at the next start: a second OK must not write the old ones back.
+TEST_F(OptionsLogicTest, NextStartSettingsShowWhatIsStored) {
     OptionsFields fields = options.Form_Load();
     fields.localPort = "5000";
+    fields.callsign = "g4abc";
     options.cmdOK_Click(fields);
+    EXPECT_EQ(socket.port, 4444);
+    EXPECT_EQ(state.MyCallsign, "N0CALL");
+
+    const OptionsFields reopened = options.Form_Load();
+    EXPECT_EQ(reopened.localPort, "5000");
+    EXPECT_EQ(reopened.callsign, "G4ABC");
+    options.cmdOK_Click(reopened);
     EXPECT_EQ(stored(settings::kLocalPort), "5000");
-    EXPECT_EQ(options.Form_Load().localPort, "4444");
+    EXPECT_EQ(stored(settings::kMyCallsign), "G4ABC");
+}
+
+// Cut to fit an engine's call field, a callsign would name another station: it is refused instead.
+TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
+    struct Row {
+        const char *what;
+        std::string callsign, cluster, digis;
+        std::string message; // empty: accepted
+    };
+    const Row rows[] = {
+        {"nine characters fit", "G4ABCD-15", "GB7DXC-15", "RELAY1-15", ""},
+        {"the default cluster fits", "N0CALL", "CLUSTER", "", ""},
+        {"own callsign too long", "G4ABCDE-15", "GB7DXC", "", "Callsign: \"G4ABCDE-15\" is longer than 9 characters."},
+        {"cluster too long", "N0CALL", "GB7DXCXX-1", "", "DX Cluster: \"GB7DXCXX-1\" is longer than 9 characters."},
+        {"a digipeater too long", "N0CALL", "GB7DXC", "RELAY1,VERYLONGDIGI1",
+         "Via: \"VERYLONGDIGI1\" is longer than 9 characters."},
+        {"eight digipeaters", "N0CALL", "GB7DXC", "A,B,C,D,E,F,G,H", "Via: 8 digipeaters, at most 7 fit."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsFields fields = logic.Form_Load();
+        fields.callsign = row.callsign;
+        fields.cluster = row.cluster;
+        fields.digis = row.digis;
+        const OkOutcome outcome = logic.cmdOK_Click(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        EXPECT_EQ(outcome.closeDialog, row.message.empty());
+        EXPECT_EQ(rig.journal.empty(), !row.message.empty()); // a refusal applies and stores nothing
+    }
 }
 
 TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDialogOpen) {
@@ -159,7 +201,7 @@ TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDial
     EXPECT_FALSE(outcome.closeDialog);
     EXPECT_EQ(outcome.message,
               "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
-    EXPECT_EQ(state.MyCallsign, "G4ABC");
+    EXPECT_EQ(state.Cluster, "GB7DXC");
 }
 
 } // namespace

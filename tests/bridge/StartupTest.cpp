@@ -10,7 +10,7 @@ namespace {
 class StartupTest : public BridgeFixture {};
 
 TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
-    ASSERT_TRUE(bridge.Form_Load());
+    ASSERT_TRUE(bridge.start());
 
     EXPECT_EQ(state.ProgramName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_EQ(state.MyCallsign, "MYCALL");
@@ -33,7 +33,7 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_EQ(socket.current, SocketState::Listening);
     const Journal expected = {
-        "Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll",
+        "Timer2.interval 10000", "Timer2.disable", "engine.register",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
         "socket.listen 4444", "Timer1.enable"};
     EXPECT_EQ(journal, expected);
@@ -50,7 +50,7 @@ TEST_F(StartupTest, StoredValuesReachTheStateTimerAndSocket) {
     store_setting(settings::kCompatibilityMode, "True");
     store_setting(settings::kConnectViaDigi, "True");
     store_setting(settings::kDigis, "relay1,RELAY2");
-    ASSERT_TRUE(bridge.Form_Load());
+    ASSERT_TRUE(bridge.start());
 
     EXPECT_EQ(state.MyCallsign, "n0call"); // as stored, no upper-casing
     EXPECT_EQ(state.Port, 2);
@@ -73,7 +73,8 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
         std::string stored;
     };
     const Row rows[] = {
-        {settings::kRadioPort, "abc"},          {settings::kRadioPort, "40000"},
+        {settings::kRadioPort, "abc"},          {settings::kRadioPort, "256"},
+        {settings::kRadioPort, "-1"},
         {settings::kLocalPort, "0"},            {settings::kLocalPort, "70000"},
         {settings::kLocalPort, ""},             {settings::kAutoMinimize, "2"},
         {settings::kAutoMinimizeDelay, "-5"},   {settings::kAutoMinimizeDelay, "99999999999"},
@@ -83,7 +84,7 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
         BridgeRig rig;
         rig.store_setting(row.key, row.stored);
         ::testing::internal::CaptureStderr();
-        ASSERT_TRUE(rig.bridge.Form_Load());
+        ASSERT_TRUE(rig.bridge.start());
         const std::string warnings = ::testing::internal::GetCapturedStderr();
 
         SCOPED_TRACE(std::string(row.key.name) + "=" + row.stored);
@@ -100,16 +101,17 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
 }
 
 TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
-    engine.registrationResult = 0;
-    EXPECT_FALSE(bridge.Form_Load());
+    engine.registrationResult = false;
+    EXPECT_FALSE(bridge.start());
 
-    const Journal expected = {"Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll",
+    const Journal expected = {"Timer2.interval 10000", "Timer2.disable", "engine.register",
                               "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
     EXPECT_EQ(socket.current, SocketState::Closed);
-    // Ticks that still arrive must not poll an engine that was never registered.
-    bridge.Timer1_Timer();
+    // Ticks and frames that still arrive do nothing.
+    bridge.onTick();
+    frame('c', "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(journal.size(), expected.size());
 }
 
@@ -118,30 +120,29 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     store_setting(settings::kCluster, "GB7DXC");
     store_setting(settings::kLocalPort, "4445");
     socket.listenError = "The bound address is already in use";
-    EXPECT_FALSE(bridge.Form_Load());
+    EXPECT_FALSE(bridge.start());
 
     const Journal expected = {
-        "Timer2.interval 10000", "Timer2.disable", "engine.AGWStartPoll", "socket.listen 4445",
+        "Timer2.interval 10000", "Timer2.disable", "engine.register", "socket.listen 4445",
         "window.messageBox Can't listen on local TCP port 4445: The bound address is already in use",
-        "engine.AGWClose", "window.endProgram"};
+        "engine.close", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
 }
 
-// The reminder box runs the event loop: ticks then still read the engine, but nothing listens yet.
-TEST_F(StartupTest, TicksDuringTheReminderReadTheEngineButDoNotListen) {
+// The reminder box runs the event loop: frames are then handled, but nothing listens yet.
+TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
     socket.listenError = "not yet";
-    engine.frames.push_back({"GB7DXC", "*** CONNECTED With Station GB7DXC\r", 'c', 35, 0});
     window.onMessageBox = [this] {
-        bridge.Timer1_Timer();
-        EXPECT_TRUE(engine.frames.empty());
+        frame('c', "*** CONNECTED With Station GB7DXC\r");
+        bridge.onTick();
         EXPECT_EQ(socket.current, SocketState::Closed);
         socket.listenError.clear();
     };
-    ASSERT_TRUE(bridge.Form_Load());
+    ASSERT_TRUE(bridge.start());
     // The link that came up with nobody to use it was taken down.
     ASSERT_EQ(engine.requests.size(), 1u);
-    EXPECT_EQ(engine.requests[0].kindCode, 'd');
+    EXPECT_EQ(engine.requests[0], disconnectRequest("GB7DXC"));
     EXPECT_EQ(std::count(journal.begin(), journal.end(), "socket.listen 4444"), 1);
 }
 
@@ -155,7 +156,7 @@ TEST_F(StartupTest, ReminderAppearsWhileEitherCallsignHoldsItsDefault) {
         BridgeRig rig;
         rig.store_setting(settings::kMyCallsign, row.myCallsign);
         rig.store_setting(settings::kCluster, row.cluster);
-        ASSERT_TRUE(rig.bridge.Form_Load());
+        ASSERT_TRUE(rig.bridge.start());
         EXPECT_EQ(rig.window.messages.size(), row.reminded ? 1u : 0u) << row.myCallsign << " " << row.cluster;
         EXPECT_EQ(rig.socket.current, SocketState::Listening);
     }

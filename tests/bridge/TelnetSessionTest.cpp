@@ -1,3 +1,4 @@
+// The telnet session: the greeting and the connect request, the client's lines to the radio, the end.
 #include "BridgeFixture.h"
 
 using namespace corvantle;
@@ -12,15 +13,14 @@ protected:
 
 TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
     state.Port = 2;
-    bridge.Winsock1_ConnectionRequest(42);
+    bridge.onClientArrival(42);
 
     EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                            "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n");
-    EXPECT_EQ(socket.sent.substr(0, 49), "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n");
     const Journal expected = {"socket.close", "socket.accept 42", "socket.send", "socket.send",
-                              "engine.AGWPutData c GB7DXC"};
+                              "engine.connect GB7DXC"};
     EXPECT_EQ(journal, expected);
-    EXPECT_EQ(engine.requests.back(), (PutRequest{"GB7DXC", "", 'c', 0, 2}));
+    EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC", 2));
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_FALSE(state.Connected);
 }
@@ -29,113 +29,197 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
     struct Row {
         bool connectVia;
         std::string digis;
-        PutRequest expected;
+        std::vector<std::string> expected;
     };
     const Row rows[] = {
-        {true, "RELAY1,RELAY2", {"GB7DXC,RELAY1,RELAY2", "", 'v', 0, 0}},
-        {true, "", {"GB7DXC", "", 'c', 0, 0}},
-        {false, "RELAY1", {"GB7DXC", "", 'c', 0, 0}},
+        {true, "RELAY1, relay2,", {"RELAY1", "RELAY2"}},
+        {true, "", {}},
+        {false, "RELAY1", {}},
     };
     for (const Row &row : rows) {
         state.ConnectViaDigi = row.connectVia;
         state.Digis = row.digis;
         engine.requests.clear();
-        bridge.Winsock1_ConnectionRequest(1);
+        bridge.onClientArrival(1);
         ASSERT_EQ(engine.requests.size(), 1u);
-        EXPECT_EQ(engine.requests[0], row.expected);
+        EXPECT_EQ(engine.requests[0], connectRequest("GB7DXC", 0, row.expected));
     }
 }
 
-TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringAndRequestsNoLink) {
+// Without a reason the client would wait at "*Please Wait*" for ever.
+TEST_F(TelnetSessionTest, ConnectTheEngineRefusesIsExplainedAndReportedDown) {
+    engine.connectRefusal = "radio port 300 is not 0 to 255";
+    bridge.onClientArrival(1);
+    EXPECT_NE(socket.sent.find("*** Can't connect to GB7DXC: radio port 300 is not 0 to 255\r\n"
+                               "*** DISCONNECTED From Station GB7DXC\r\n"),
+              std::string::npos)
+        << socket.sent;
+    EXPECT_EQ(window.statusText, "Status: Disconnected");
+    EXPECT_FALSE(state.Connected);
+}
+
+TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTheClientsText) {
     state.MonitorMode = true;
-    bridge.Winsock1_ConnectionRequest(1);
+    bridge.onClientArrival(1);
     EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                            "Monitoring GB7DXC DX Cluster Station...\r\n");
     EXPECT_EQ(window.statusText, "Status: Monitoring");
-    EXPECT_TRUE(engine.requests.empty());
-}
-
-TEST_F(TelnetSessionTest, EachArrivalBecomesOneLineWithTheBridgesLineEnd) {
-    struct Row {
-        std::string arrived;
-        bool compatibility;
-        std::string line;
-    };
-    const Row rows[] = {
-        {"sh/dx\r\n", false, "sh/dx \r"},
-        {"sh/dx\r\n", true, "sh/dx\r"},
-        {"\r\n", false, " \r"},
-        {"\r\n", true, "\r"},
-        {"bye\n\r\r\r\n", false, "bye \r"},
-        {"one\r\ntwo\r\n", false, "one\r\ntwo \r"},
-        {"no end", false, "no end \r"},
-        {"space \r\n", false, "space  \r"},
-        {std::string("bin\0\xff\r\n", 7), true, std::string("bin\0\xff\r", 6)},
-    };
-    connectClient();
-    int64_t counted = 0;
-    for (const Row &row : rows) {
-        state.CompatibilityMode = row.compatibility;
-        socket.incoming = row.arrived;
-        engine.requests.clear();
-        bridge.Winsock1_DataArrival(static_cast<int32_t>(row.arrived.size()));
-        counted += static_cast<int64_t>(row.line.size());
-        ASSERT_EQ(engine.requests.size(), 1u);
-        EXPECT_EQ(engine.requests[0],
-                  (PutRequest{"GB7DXC", row.line, 'D', static_cast<int32_t>(row.line.size()), 0}));
-        EXPECT_EQ(state.TransferredBytes, counted);
-    }
-}
-
-TEST_F(TelnetSessionTest, MonitorModeReadsAndDropsTheClientsText) {
-    state.MonitorMode = true;
-    connectClient();
-    socket.incoming = "sh/dx\r\n";
-    bridge.Winsock1_DataArrival(7);
+    clientSends("sh/dx\r\n");
     EXPECT_EQ(socket.incoming, "");
     EXPECT_TRUE(engine.requests.empty());
     EXPECT_EQ(state.TransferredBytes, 0);
 }
 
+// Each line the client sends becomes one request with the bridge's line end, however TCP cut it up.
+TEST_F(TelnetSessionTest, EachClientLineBecomesOneRequestWithTheRadiosLineEnd) {
+    struct Row {
+        const char *what;
+        std::vector<std::string> arrivals;
+        bool compatibility;
+        std::vector<std::string> requests;
+    };
+    const Row rows[] = {
+        {"CR LF", {"sh/dx\r\n"}, false, {"sh/dx \r"}},
+        {"CR LF, compatibility", {"sh/dx\r\n"}, true, {"sh/dx\r"}},
+        {"empty line", {"\r\n"}, false, {" \r"}},
+        {"a pasted block", {"one\r\ntwo\r\n"}, false, {"one \r", "two \r"}},
+        {"a line in two pieces", {"sh/", "dx\r\n"}, false, {"sh/dx \r"}},
+        {"CR then LF in the next piece", {"bye\r", "\n"}, false, {"bye \r"}},
+        {"telnet's CR NUL", {std::string("a\r\0b\r\0", 6)}, false, {"a \r", "b \r"}},
+        {"bare LF and bare CR", {"a\nb\rc\r\n"}, false, {"a \r", "b \r", "c \r"}},
+        {"a character at a time", {"h", "i", "\r", "\n"}, false, {"hi \r"}},
+        {"blank before the end is kept", {"space \r\n"}, false, {"space  \r"}},
+        {"binary bytes pass", {std::string("bin\0\xff\r\n", 7)}, true, {std::string("bin\0\xff\r", 6)}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        rig.state.CompatibilityMode = row.compatibility;
+        rig.connectClientWithLink();
+        for (const std::string &arrival : row.arrivals)
+            rig.clientSends(arrival);
+        EXPECT_EQ(rig.engine.dataSent(), row.requests);
+        int64_t counted = 0;
+        for (const std::string &request : row.requests)
+            counted += static_cast<int64_t>(request.size());
+        EXPECT_EQ(rig.state.TransferredBytes, counted);
+    }
+}
+
+TEST_F(TelnetSessionTest, UnfinishedLinesGoOutAfterAboutASecondOrInFrameSizedPieces) {
+    connectClientWithLink();
+    clientSends("no end");
+    bridge.onTick();
+    EXPECT_TRUE(engine.dataSent().empty());
+    bridge.onTick();
+    EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"no end \r"});
+
+    engine.requests.clear();
+    clientSends(std::string(600, 'x'));
+    const std::vector<std::string> pieces = {std::string(256, 'x'), std::string(256, 'x')};
+    EXPECT_EQ(engine.dataSent(), pieces);
+    clientSends("\r\n");
+    EXPECT_EQ(engine.dataSent().back(), std::string(88, 'x') + " \r");
+}
+
+// An engine drops data for a link that is still being set up: the lines wait for the link.
+TEST_F(TelnetSessionTest, LinesTypedWhileConnectingAreSentOnceTheLinkIsUp) {
+    connectClient();
+    clientSends("N0CALL\r\nsh/dx\r\n");
+    EXPECT_TRUE(engine.dataSent().empty());
+    EXPECT_EQ(state.TransferredBytes, 0);
+
+    frame('c', "*** CONNECTED With Station GB7DXC\r");
+    const std::vector<std::string> expected = {"N0CALL \r", "sh/dx \r"};
+    EXPECT_EQ(engine.dataSent(), expected);
+    EXPECT_EQ(state.TransferredBytes, 15);
+}
+
+TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClient) {
+    connectClient();
+    const std::string line = std::string(99, 'a') + "\n"; // 100 bytes, 101 as a request
+    std::string burst;
+    for (int i = 0; i < 100; ++i)
+        burst += line;
+    clientSends(burst);
+    EXPECT_LE(burst.size() - socket.incoming.size(), kMaxLinesWaitingForLinkBytes + line.size());
+    EXPECT_GT(burst.size() - socket.incoming.size(), kMaxLinesWaitingForLinkBytes - line.size());
+
+    frame('c', "*** CONNECTED With Station GB7DXC\r");
+    EXPECT_EQ(engine.dataSent().size(), 100u);
+    EXPECT_EQ(socket.incoming, "");
+}
+
+TEST_F(TelnetSessionTest, ClientIsToldWhenItsTextCannotBeSent) {
+    connectClient();
+    clientSends("sh/dx\r\n");
+    frame('d', "*** DISCONNECTED RETRYOUT With GB7DXC\r"); // the link never came up
+    EXPECT_NE(socket.sent.find("*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n"),
+              std::string::npos)
+        << socket.sent;
+
+    socket.sent.clear();
+    clientSends("bye\r\n");
+    EXPECT_EQ(socket.sent, "*** Not sent, no link to GB7DXC\r\n");
+    EXPECT_TRUE(engine.dataSent().empty());
+}
+
+// When the engine's queue for the radio is full the bridge stops reading, so TCP holds the client back.
+TEST_F(TelnetSessionTest, FullEngineQueueLeavesTheClientsTextUnreadUntilThereIsRoom) {
+    connectClientWithLink();
+    engine.roomForData = false;
+    clientSends("sh/dx\r\n");
+    EXPECT_EQ(socket.incoming, "sh/dx\r\n");
+    EXPECT_TRUE(engine.dataSent().empty());
+
+    engine.roomForData = true;
+    bridge.readyForData();
+    EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
+}
+
 TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
     struct Row {
-        bool connected;
+        bool linkUp;
         bool byError;
         Journal expected;
     };
     const Row rows[] = {
-        {true, false, {"socket.close", "engine.AGWPutData d GB7DXC", "socket.listen 4444"}},
+        {true, false, {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"}},
         {false, false, {"socket.close", "socket.listen 4444"}},
-        {true, true, {"socket.close", "engine.AGWPutData d GB7DXC", "socket.listen 4444"}},
+        {true, true, {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"}},
     };
     for (const Row &row : rows) {
-        connectClient();
-        state.Connected = row.connected;
-        state.TransferredBytes = 77;
-        window.statusText = "Status: Connected";
+        BridgeRig rig;
+        rig.startConfigured();
+        if (row.linkUp)
+            rig.connectClientWithLink();
+        else
+            rig.connectClient();
+        rig.state.TransferredBytes = 77;
+        const std::string status = rig.window.statusText;
         ::testing::internal::CaptureStderr();
         if (row.byError)
-            bridge.Winsock1_Error(10053, "connection aborted");
+            rig.bridge.onClientError(10053, "connection aborted");
         else
-            bridge.Winsock1_Close();
+            rig.bridge.onClientGone();
         ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(journal, row.expected);
-        EXPECT_EQ(socket.current, SocketState::Listening);
-        EXPECT_EQ(state.Connected, row.connected); // only the engine's notice changes it
-        EXPECT_EQ(state.TransferredBytes, 77);
-        EXPECT_EQ(window.statusText, "Status: Connected");
+        EXPECT_EQ(rig.journal, row.expected);
+        EXPECT_EQ(rig.socket.current, SocketState::Listening);
+        EXPECT_EQ(rig.state.Connected, row.linkUp); // only the engine's notice changes it
+        EXPECT_EQ(rig.state.TransferredBytes, 77);
+        EXPECT_EQ(rig.window.statusText, status);
     }
-    EXPECT_EQ(engine.requests.back(), (PutRequest{"GB7DXC", "", 'd', 0, 0}));
 }
 
 TEST_F(TelnetSessionTest, PortTakenMeanwhileIsRetriedOnEveryTick) {
     connectClient();
     socket.listenError = "address in use";
     ::testing::internal::CaptureStderr();
-    bridge.Winsock1_Close();
+    bridge.onClientGone();
     EXPECT_EQ(socket.current, SocketState::Closed);
     socket.listenError.clear();
-    bridge.Timer1_Timer();
+    bridge.onTick();
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(socket.current, SocketState::Listening);
     EXPECT_NE(warnings.find("cannot listen on local TCP port 4444: address in use"), std::string::npos);

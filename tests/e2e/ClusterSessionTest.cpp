@@ -9,6 +9,7 @@
 #include "SettingsTable.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 
 using namespace corvantle;
@@ -110,17 +112,17 @@ public:
             store.values[{app, settings::kSection, key}] = value;
 
         socket.setHandlers({
-            .connectionRequest = [this](int32_t id) { bridge.Winsock1_ConnectionRequest(id); },
-            .dataArrival = [this](int32_t bytes) { bridge.Winsock1_DataArrival(bytes); },
-            .peerClosed = [this] { bridge.Winsock1_Close(); },
-            .error = [this](int32_t number, const std::string &text) { bridge.Winsock1_Error(number, text); },
+            .connectionRequest = [this](int32_t id) { bridge.onClientArrival(id); },
+            .dataArrival = [this] { bridge.onClientData(); },
+            .peerClosed = [this] { bridge.onClientGone(); },
+            .error = [this](int32_t number, const std::string &text) { bridge.onClientError(number, text); },
         });
-        QObject::connect(&timer1, &QTimer::timeout, [this] { bridge.Timer1_Timer(); });
-        loaded = bridge.Form_Load();
+        QObject::connect(&timer1, &QTimer::timeout, [this] { bridge.onTick(); });
+        loaded = bridge.start();
         timer1.start(500);
     }
     ~BridgeOnEngineA() {
-        bridge.Form_Unload();
+        bridge.shutDown();
         QTest::qWait(1000); // the disconnect request goes out before the engine sees us leave
     }
 
@@ -164,6 +166,24 @@ private:
     QByteArray received_;
 };
 
+// Another station with its own engine client, recording the frames it is handed.
+class Station final : public EngineListener {
+public:
+    explicit Station(const char *portVariable)
+        : engine([portVariable](const std::string &, const std::string &section, const std::string &key,
+                                const std::string &defaultText) {
+              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString() : defaultText;
+          }) {
+        engine.setListener(this);
+    }
+    void frameArrived(const EngineFrame &frame) override { kinds.push_back(frame.kind); }
+    void readyForData() override {}
+    bool saw(char kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
+
+    AgwEngine engine;
+    std::vector<char> kinds;
+};
+
 const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                              "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
 
@@ -172,6 +192,8 @@ protected:
     void SetUp() override {
         if (environment("CORVANTLE_ENGINE_B_PORT").isEmpty())
             GTEST_SKIP() << "needs two engines: run through tools/run-with-engines.sh";
+        // A connect that reaches engine B before the station registered there is never answered.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged("READY GB7DXC"); }, 10000));
     }
     ClusterStation cluster;
 };
@@ -196,7 +218,7 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx\r")"); }, 10000));
 
     // Every spot the cluster sent reaches the client exactly once, byte for byte, with telnet line ends.
-    // The bridge takes one frame from the engine per 500 ms tick, so the last ones may still be on their way.
+    // The last ones may still be on their way over the radio.
     std::vector<QByteArray> spots;
     for (const std::string &line : cluster.texts("TX N0CALL "))
         if (line.rfind("DX de ", 0) == 0)
@@ -232,20 +254,9 @@ TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation)
     EXPECT_EQ(bridge.window.statusText, "Status: Monitoring");
 
     // A third station on engine A works the cluster itself.
-    AgwEngine third{[](const std::string &, const std::string &section, const std::string &key,
-                       const std::string &defaultText) {
-        return section == "Engine" && key == "Port" ? environment("CORVANTLE_ENGINE_A_PORT").toStdString()
-                                                    : defaultText;
-    }};
-    ASSERT_NE(third.AGWStartPoll("G4XYZ", "third station"), 0);
-    third.AGWPutData("GB7DXC", "", 'c', 0, 0);
-    QTimer drain; // the third station reads what it is sent, as a real client would
-    QObject::connect(&drain, &QTimer::timeout, [&] {
-        std::string header(kHeaderFieldChars, '\0'), buffer(kReceiveBufferChars, '\0');
-        int32_t kind = 0, length = 0, port = 0;
-        third.AGWGetData(header, buffer, kind, length, port);
-    });
-    drain.start(100);
+    Station third("CORVANTLE_ENGINE_A_PORT");
+    ASSERT_TRUE(third.engine.registerCallsign("G4XYZ", "third station"));
+    ASSERT_EQ(third.engine.connect("GB7DXC", {}, 0), "");
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.texts("TX G4XYZ ").size() >= 3; }, 20000));
     const std::string greeting = cluster.texts("TX G4XYZ ").front();
@@ -256,9 +267,60 @@ TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation)
     QTest::qWait(3000);
     EXPECT_TRUE(cluster.texts("RX N0CALL ").empty());
     EXPECT_FALSE(cluster.logged("UP N0CALL"));
-    third.AGWPutData("GB7DXC", "", 'd', 0, 0);
+    third.engine.disconnect("GB7DXC", 0);
     QTest::qWait(2000);
-    third.AGWClose();
+    third.engine.close();
+}
+
+// Anyone on the channel can connect to the user's callsign. Such a link is taken down and nothing of it
+// reaches the logging program, while the cluster session goes on.
+TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen) {
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+
+    Station stranger("CORVANTLE_ENGINE_B_PORT");
+    ASSERT_TRUE(stranger.engine.registerCallsign("G4XYZ", "stranger"));
+    ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stranger.saw('c'); }, 15000));
+    stranger.engine.sendData("N0CALL", "DX de G4XYZ:     14000.0  FAKE1        fake spot      0000Z\r", 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stranger.saw('d'); }, 20000)) << "the stranger's link stayed up";
+
+    client.type("sh/dx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 15000));
+    EXPECT_TRUE(client.waitFor("N0CALL de GB7DXC >", 15s));
+    EXPECT_FALSE(client.received().contains("G4XYZ")) << client.received().data();
+    EXPECT_FALSE(client.received().contains("FAKE1"));
+    EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+    EXPECT_TRUE(bridge.bridge.state().Connected);
+    stranger.engine.close();
+}
+
+// A burst from the cluster, packed into frames the way a node packs it, arrives whole and in order.
+TEST_F(ClusterSessionTest, TwoHundredNumberedLinesArriveOnceAndInOrder) {
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+
+    QElapsedTimer clock;
+    clock.start();
+    client.type("count 200\r\n");
+    ASSERT_TRUE(client.waitFor("LINE 0200 of 0200\r\n", 120s)) << client.received().data();
+    std::cout << "200 numbered lines crossed the radio channel in " << clock.elapsed() << " ms\n";
+
+    const QByteArray received = client.received();
+    qsizetype previous = -1;
+    for (int i = 1; i <= 200; ++i) {
+        const QByteArray line = QByteArray("LINE ") + QByteArray::number(i).rightJustified(4, '0') + " of 0200\r\n";
+        EXPECT_EQ(received.count(line), 1) << line.data();
+        const qsizetype at = received.indexOf(line);
+        EXPECT_GT(at, previous) << line.data();
+        // Each line begins a line of its own: nothing else was joined to its front.
+        EXPECT_TRUE(at == 0 || received[at - 1] == '\n') << line.data();
+        previous = at;
+    }
 }
 
 TEST_F(ClusterSessionTest, ConnectThroughDigipeatersGoesOutWithTheirPath) {

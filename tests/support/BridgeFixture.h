@@ -27,21 +27,39 @@ struct BridgeRig {
     void startConfigured() {
         store_setting(settings::kMyCallsign, "N0CALL");
         store_setting(settings::kCluster, "GB7DXC");
-        ASSERT_TRUE(bridge.Form_Load());
+        ASSERT_TRUE(bridge.start());
         journal.clear();
     }
 
     // A client on the socket, greeted, with the journal and the sent bytes cleared.
     void connectClient() {
-        bridge.Winsock1_ConnectionRequest(1);
+        bridge.onClientArrival(1);
+        clearRecords();
+    }
+
+    // A client whose link to the cluster is up.
+    void connectClientWithLink() {
+        bridge.onClientArrival(1);
+        frame('c', "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0'));
+        clearRecords();
+    }
+
+    void clearRecords() {
         socket.sent.clear();
+        socket.writes.clear();
         engine.requests.clear();
         journal.clear();
     }
 
-    void queueFrame(char kind, const std::string &text, int32_t length, int32_t radioPort = 0,
-                    const std::string &headerCall = "GB7DXC") {
-        engine.frames.push_back({headerCall, text, static_cast<unsigned char>(kind), length, radioPort});
+    // A frame from the engine, as it arrives.
+    void frame(char kind, const std::string &text, const std::string &from = "GB7DXC", int radioPort = 0) {
+        bridge.frameArrived(EngineFrame{kind, static_cast<std::uint8_t>(radioPort), from, "N0CALL", text});
+    }
+
+    // The client sends bytes.
+    void clientSends(const std::string &bytes) {
+        socket.incoming += bytes;
+        bridge.onClientData();
     }
 };
 

@@ -1,7 +1,7 @@
 // Recording fakes of the window, the telnet socket, the packet engine and the settings store.
 //
 // Every call that changes something is appended to one shared journal, so a test can check the order of
-// calls across all four, e.g. "engine.AGWPutData d GB7DXC" before "socket.close".
+// calls across all four, e.g. "engine.disconnect GB7DXC" before "socket.close".
 #pragma once
 
 #include "PacketEngine.h"
@@ -79,8 +79,10 @@ public:
 
     SocketState current = SocketState::Closed;
     int32_t port = 4444;
-    std::string sent;     // everything sent to the client, concatenated
-    std::string incoming; // what readAll hands out next
+    std::string sent;                 // everything sent to the client, concatenated
+    std::vector<std::string> writes;  // the same, one entry per send
+    std::string incoming;             // what the client has sent and the bridge has not read yet
+    std::size_t unsent = 0;           // what the client has not taken yet
     bool failSends = false;
     std::string listenError; // non-empty: listen fails with this reason
     int32_t acceptedRequest = -1;
@@ -106,10 +108,18 @@ public:
         if (failSends || current != SocketState::Connected)
             return false;
         sent += bytes;
+        writes.push_back(bytes);
+        unsent += bytes.size(); // until a test says the client read it
         journal_.push_back("socket.send");
         return true;
     }
-    std::string readAll() override { return std::exchange(incoming, {}); }
+    std::size_t unsentBytes() const override { return unsent; }
+    std::size_t bytesAvailable() const override { return incoming.size(); }
+    std::string read(std::size_t maxBytes) override {
+        std::string taken = incoming.substr(0, maxBytes);
+        incoming.erase(0, taken.size());
+        return taken;
+    }
     void close() override {
         current = SocketState::Closed;
         journal_.push_back("socket.close");
@@ -119,59 +129,69 @@ private:
     Journal &journal_;
 };
 
-struct PutRequest {
-    std::string callsignField;
+// One request the bridge made of the engine.
+struct EngineRequest {
+    std::string kind; // "connect", "data", "disconnect"
+    std::string station;
     std::string data;
-    int16_t kindCode;
-    int32_t dataLength;
-    int16_t radioPort;
-    bool operator==(const PutRequest &) const = default;
+    int radioPort = 0;
+    std::vector<std::string> digipeaters;
+    bool operator==(const EngineRequest &) const = default;
 };
 
-struct QueuedFrame {
-    std::string headerCall;
-    std::string text; // placed at the start of the 4000-character buffer
-    int32_t kindCode;
-    int32_t length;
-    int32_t radioPort;
-};
+inline EngineRequest disconnectRequest(const std::string &station, int radioPort = 0) {
+    return {"disconnect", station, "", radioPort, {}};
+}
+
+inline EngineRequest connectRequest(const std::string &station, int radioPort = 0,
+                                    std::vector<std::string> digipeaters = {}) {
+    return {"connect", station, "", radioPort, std::move(digipeaters)};
+}
 
 class FakeEngine final : public PacketEngine {
 public:
     explicit FakeEngine(Journal &journal) : journal_(journal) {}
 
-    int16_t registrationResult = 1;
-    std::deque<QueuedFrame> frames;
-    std::vector<PutRequest> requests;
+    bool registrationResult = true;
+    std::string connectRefusal; // non-empty: connect() refuses with this reason
+    bool roomForData = true;
+    EngineListener *listener = nullptr;
+    std::vector<EngineRequest> requests;
     std::string registeredCall;
     std::string registeredName;
 
-    int16_t AGWStartPoll(const std::string &callsign, const std::string &programName) override {
+    void setListener(EngineListener *newListener) override { listener = newListener; }
+    bool registerCallsign(const std::string &callsign, const std::string &programName) override {
         registeredCall = callsign;
         registeredName = programName;
-        journal_.push_back("engine.AGWStartPoll");
+        journal_.push_back("engine.register");
         return registrationResult;
     }
-    int16_t AGWGetData(std::string &headerField, std::string &buffer, int32_t &kind, int32_t &length,
-                       int32_t &radioPort) override {
-        if (frames.empty())
-            return 0;
-        const QueuedFrame frame = frames.front();
-        frames.pop_front();
-        headerField.replace(0, frame.headerCall.size(), frame.headerCall);
-        buffer.replace(0, frame.text.size(), frame.text);
-        kind = frame.kindCode;
-        length = frame.length;
-        radioPort = frame.radioPort;
-        return 1;
+    std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
+                        int radioPort) override {
+        requests.push_back({"connect", station, "", radioPort, digipeaters});
+        journal_.push_back("engine.connect " + station);
+        return connectRefusal;
     }
-    int16_t AGWPutData(const std::string &callsignField, const std::string &data, int16_t kind,
-                       int32_t dataLength, int16_t radioPort) override {
-        requests.push_back({callsignField, data, kind, dataLength, radioPort});
-        journal_.push_back("engine.AGWPutData " + std::string(1, static_cast<char>(kind)) + " " + callsignField);
-        return 1;
+    void sendData(const std::string &station, const std::string &data, int radioPort) override {
+        requests.push_back({"data", station, data, radioPort, {}});
+        journal_.push_back("engine.data " + station);
     }
-    void AGWClose() override { journal_.push_back("engine.AGWClose"); }
+    bool canTakeData() const override { return roomForData; }
+    void disconnect(const std::string &station, int radioPort) override {
+        requests.push_back({"disconnect", station, "", radioPort, {}});
+        journal_.push_back("engine.disconnect " + station);
+    }
+    void close() override { journal_.push_back("engine.close"); }
+
+    // The data requests' texts, in order.
+    std::vector<std::string> dataSent() const {
+        std::vector<std::string> texts;
+        for (const EngineRequest &request : requests)
+            if (request.kind == "data")
+                texts.push_back(request.data);
+        return texts;
+    }
 
 private:
     Journal &journal_;

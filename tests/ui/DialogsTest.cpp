@@ -214,11 +214,11 @@ void DialogsTest::enterDoesNotConfirm() {
     Rig rig;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    rig.control<QLineEdit>(dialog, "CallsignText")->setText("ZS6XYZ");
+    rig.control<QLineEdit>(dialog, "ClusterText")->setText("GB7ABC");
 
     QTest::keyClick(rig.control<QWidget>(dialog, focus.toLatin1().constData()), Qt::Key(key));
     QVERIFY(dialog->isVisible());
-    QCOMPARE(rig.state.MyCallsign, std::string("N0CALL"));
+    QCOMPARE(rig.state.Cluster, std::string("GB7DXC"));
     QCOMPARE(rig.storeWrites(), 0);
 }
 
@@ -226,10 +226,10 @@ void DialogsTest::okAppliesAndCloses() {
     Rig rig;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    rig.control<QLineEdit>(dialog, "CallsignText")->setText("zs6xyz");
+    rig.control<QLineEdit>(dialog, "ClusterText")->setText("gb7abc");
     QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(rig.state.MyCallsign, std::string("ZS6XYZ"));
+    QCOMPARE(rig.state.Cluster, std::string("GB7ABC"));
     QVERIFY(rig.storeWrites() > 0);
 }
 

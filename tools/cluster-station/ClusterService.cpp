@@ -1,6 +1,10 @@
 // ClusterService: what the test DX cluster station says to the stations connected to it.
 #include "ClusterService.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
 #include <utility>
 
 namespace corvantle::cluster {
@@ -99,6 +103,8 @@ void ClusterService::answer(const std::string &remote, const std::string &rawLin
             lines.push_back(formatShowDxLine(spot));
         if (spots_.empty())
             lines.push_back("No spots yet");
+    } else if (command.rfind("count ", 0) == 0) {
+        numberedLines(command.substr(6), lines);
     } else if (!command.empty()) {
         lines.push_back("Sorry " + remote + ", unknown command: " + command);
     }
@@ -121,6 +127,16 @@ void ClusterService::close(const std::string &remote, Session &session, std::vec
     session.closing = true;
     out.push_back(logLine("DISC " + remote));
     out.push_back({Action::Kind::Disconnect, remote, {}});
+}
+
+// "count N": N numbered lines in one burst, for checking that none is lost, doubled or reordered.
+void ClusterService::numberedLines(const std::string &countText, std::vector<std::string> &lines) {
+    const int count = std::clamp(std::atoi(countText.c_str()), 1, 1000);
+    char line[40];
+    for (int i = 1; i <= count; ++i) {
+        std::snprintf(line, sizeof line, "LINE %04d of %04d", i, count);
+        lines.emplace_back(line);
+    }
 }
 
 std::string ClusterService::prompt(const std::string &remote) const {

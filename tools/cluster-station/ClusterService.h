@@ -5,7 +5,8 @@
 // never touches a socket or a clock, so its behaviour is tested by feeding it events.
 //
 // Per caller: a greeting and prompt on connect; every spot tick one "DX de" line; "sh/dx" lists the last
-// spots; "bye" says goodbye and disconnects; anything else gets an "unknown command" reply.
+// spots; "count N" sends N numbered lines; "bye" says goodbye and disconnects; anything else gets an
+// "unknown command" reply.
 #pragma once
 
 #include "ClusterText.h"
@@ -58,6 +59,7 @@ class ClusterService final {
     void send(const std::string &remote, const std::vector<std::string> &lines,
               std::vector<Action> &out) const;
     void close(const std::string &remote, Session &session, std::vector<Action> &out) const;
+    static void numberedLines(const std::string &countText, std::vector<std::string> &lines);
     std::string prompt(const std::string &remote) const;
 
     std::string ownCall_;

@@ -90,7 +90,7 @@ std::string usageText(const std::string &programName) {
            "       [--spot-interval 5] [--verbose]\n"
            "A DX cluster station on an AGW packet engine: accepts connections to --call, greets, sends a "
            "spot\n"
-           "every --spot-interval seconds, answers sh/dx and bye. Logs what it receives and sends on "
+           "every --spot-interval seconds, answers sh/dx, bye and \"count N\" (N numbered lines). Logs what it receives and sends on "
            "stdout;\n"
            "--verbose also logs every AGW frame on stderr.\n";
 }

@@ -1,0 +1,212 @@
+// What the bridge does with each frame the engine hands it: link state, text for the client, the counter.
+#include "BridgeFixture.h"
+
+using namespace corvantle;
+using namespace corvantle::test;
+
+namespace {
+
+const std::string kConnected = "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0');
+const std::string kDisconnected = "*** DISCONNECTED From Station GB7DXC\r" + std::string(1, '\0');
+const std::string kSpot = "DX de K1ABC:     14025.0  JA1XYZ       CW 599                         1234Z\r";
+
+class EngineFramesTest : public BridgeFixture {
+protected:
+    void SetUp() override { startConfigured(); }
+};
+
+TEST_F(EngineFramesTest, TickWithoutTrafficOnlyRefreshesTheCounter) {
+    bridge.onTick();
+    EXPECT_EQ(window.counterText, "Bytes Transferred: 0K");
+    EXPECT_EQ(window.statusText, "Status: Disconnected");
+    EXPECT_TRUE(journal.empty());
+}
+
+TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWithoutPadding) {
+    connectClient();
+    frame('c', kConnected, "GB7DXC", /*radioPort=*/3); // the port does not matter for link notices
+    EXPECT_EQ(socket.sent, "*** CONNECTED With Station GB7DXC\r\n");
+    EXPECT_TRUE(state.Connected);
+    EXPECT_EQ(window.statusText, "Status: Connected");
+    EXPECT_EQ(state.TransferredBytes, 0);
+}
+
+TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
+    frame('c', kConnected, "GB7DXC-2");
+    EXPECT_FALSE(state.Connected);
+    EXPECT_EQ(window.statusText, "Status: Disconnected");
+    EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC-2")});
+}
+
+TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
+    connectClientWithLink();
+    frame('d', kDisconnected, "GB7DXC", 5);
+    EXPECT_FALSE(state.Connected);
+    EXPECT_EQ(window.statusText, "Status: Disconnected");
+    EXPECT_EQ(socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
+    EXPECT_EQ(socket.current, SocketState::Connected); // the client stays until it leaves itself
+}
+
+// Anyone on the channel can connect to the user's callsign; that must not reach the logging program.
+TEST_F(EngineFramesTest, AnotherStationsLinkIsTakenDownAndNeverReachesTheClient) {
+    connectClientWithLink();
+    frame('c', "*** CONNECTED To Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
+    frame('D', "DX de G4XYZ: fake spot\r", "G4XYZ");
+    frame('d', "*** DISCONNECTED From Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
+
+    EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("G4XYZ")});
+    EXPECT_EQ(socket.sent, "");
+    EXPECT_TRUE(state.Connected);
+    EXPECT_EQ(window.statusText, "Status: Connected");
+
+    bridge.onClientGone(); // the cluster link is still ours to end
+    EXPECT_EQ(engine.requests.back(), disconnectRequest("GB7DXC"));
+}
+
+// Which frames reach the client in a cluster session, and what the counter adds.
+TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
+    struct Row {
+        const char *what;
+        char kind;
+        std::string from;
+        int radioPort;
+        std::string expectedSent;
+    };
+    const Row rows[] = {
+        {"D from the cluster", 'D', "GB7DXC", 0, kSpot + "\n"},
+        {"the cluster with a -0 SSID", 'D', "GB7DXC-0", 0, kSpot + "\n"},
+        {"D from another station", 'D', "G4XYZ", 0, ""},
+        {"the cluster with another SSID", 'D', "GB7DXC-1", 0, ""},
+        {"another radio port", 'D', "GB7DXC", 1, ""},
+        {"monitored frame between others", 'I', "G4XYZ", 0, ""},
+        {"monitored frame of the cluster", 'I', "GB7DXC", 0, ""},
+        {"kind T", 'T', "GB7DXC", 0, ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        rig.connectClientWithLink();
+        rig.frame(row.kind, kSpot, row.from, row.radioPort);
+        EXPECT_EQ(rig.socket.sent, row.expectedSent);
+        EXPECT_EQ(rig.state.TransferredBytes, row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
+    }
+}
+
+// Some clients parse every read on its own: each gets whole lines, one write per line.
+TEST_F(EngineFramesTest, LinesSplitAcrossFramesReachTheClientWholeInWritesOfTheirOwn) {
+    connectClientWithLink();
+    frame('D', "DX de K1ABC:     14025.0  JA1XYZ   ");
+    EXPECT_TRUE(socket.writes.empty());
+    frame('D', "    CW 599    1234Z\rDX de G4ABC:  7012.5  VP8ABC\rWWV de");
+    const std::vector<std::string> expected = {"DX de K1ABC:     14025.0  JA1XYZ       CW 599    1234Z\r\n",
+                                               "DX de G4ABC:  7012.5  VP8ABC\r\n"};
+    EXPECT_EQ(socket.writes, expected);
+
+    // A prompt without a line end shows after about a second with nothing more.
+    bridge.onTick();
+    EXPECT_EQ(socket.writes.size(), 2u);
+    bridge.onTick();
+    EXPECT_EQ(socket.writes.back(), "WWV de");
+
+    // A CR at the end of one frame and an LF at the start of the next are one line end.
+    frame('D', "N0CALL de GB7DXC >\r");
+    frame('D', "\nnext\r");
+    EXPECT_EQ(socket.sent.substr(socket.sent.size() - 26), "N0CALL de GB7DXC >\r\nnext\r\n");
+}
+
+TEST_F(EngineFramesTest, HeldTextGoesOutBeforeTheDisconnectNotice) {
+    connectClientWithLink();
+    frame('D', "73 N0CALL");
+    frame('d', kDisconnected);
+    const std::vector<std::string> expected = {"73 N0CALL", "*** DISCONNECTED From Station GB7DXC\r\n"};
+    EXPECT_EQ(socket.writes, expected);
+}
+
+TEST_F(EngineFramesTest, TextWithoutAClientIsDroppedUncounted) {
+    frame('D', kSpot);
+    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_TRUE(engine.requests.empty());
+}
+
+TEST_F(EngineFramesTest, CounterShowsWholeKilobytesAndNeverWraps) {
+    struct Row {
+        int64_t bytes;
+        std::string text;
+    };
+    for (const Row &row : {Row{1023, "Bytes Transferred: 0K"}, Row{1024, "Bytes Transferred: 1K"},
+                           Row{5000, "Bytes Transferred: 4K"},
+                           Row{int64_t{INT32_MAX} + 4097, "Bytes Transferred: 2097156K"}}) {
+        state.TransferredBytes = row.bytes;
+        bridge.onTick();
+        EXPECT_EQ(window.counterText, row.text);
+    }
+}
+
+TEST_F(EngineFramesTest, ClientThatCannotBeWrittenToEndsTheSession) {
+    connectClientWithLink();
+    socket.failSends = true;
+    ::testing::internal::CaptureStderr();
+    frame('D', kSpot);
+    ::testing::internal::GetCapturedStderr();
+
+    const Journal expected = {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"};
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(state.TransferredBytes, 0);
+}
+
+// A client that reads nothing must not make the bridge hold the radio's text without limit.
+TEST_F(EngineFramesTest, ClientThatStopsReadingIsEndedAtTheBound) {
+    connectClientWithLink();
+    socket.unsent = kMaxUnsentToClientBytes - kSpot.size() - 1; // room for one more line with its LF
+    ::testing::internal::CaptureStderr();
+    frame('D', kSpot);
+    EXPECT_EQ(socket.current, SocketState::Connected);
+    frame('D', kSpot);
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(socket.current, SocketState::Listening);
+    EXPECT_EQ(engine.requests.back(), disconnectRequest("GB7DXC"));
+    EXPECT_NE(warnings.find("the client stopped reading"), std::string::npos) << warnings;
+}
+
+class MonitorFramesTest : public BridgeFixture {
+protected:
+    void SetUp() override {
+        store_setting(settings::kMonitorMode, "True");
+        startConfigured();
+        connectClient();
+    }
+};
+
+TEST_F(MonitorFramesTest, FramesHeardFromTheClusterReachTheClientUncounted) {
+    frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
+    frame('I', "DX de G4XYZ: other port\r", "GB7DXC", 1);
+    frame('I', "sh/dx\r", "G4XYZ");
+    EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
+    EXPECT_EQ(state.TransferredBytes, 0);
+
+    bridge.onClientGone(); // without a client the same frame is dropped
+    frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
+    EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
+}
+
+TEST_F(MonitorFramesTest, ALinkThatComesUpAnywayIsTakenDown) {
+    frame('c', kConnected);
+    EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC")});
+    EXPECT_EQ(window.statusText, "Status: Monitoring");
+    EXPECT_EQ(socket.sent, "");
+}
+
+// Monitor Mode switched on during a link sends 'd'; the engine's answer must still mark the link down.
+TEST(MonitorModeSwitchTest, TheClusterLinksDownNoticeIsAppliedInMonitorMode) {
+    BridgeRig rig;
+    rig.startConfigured();
+    rig.connectClientWithLink();
+    rig.state.MonitorMode = true; // as the Preferences dialog's OK does
+    rig.frame('d', kDisconnected);
+    EXPECT_FALSE(rig.state.Connected);
+    EXPECT_EQ(rig.window.statusText, "Status: Monitoring");
+    EXPECT_EQ(rig.socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
+}
+
+} // namespace

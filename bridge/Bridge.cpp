@@ -59,6 +59,12 @@ bool Bridge::start() {
     window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
     window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize == 1);
 
+    // Otherwise the only sign of a damaged file would be settings that seem forgotten.
+    if (const std::string notice = store_.formatProblemMessage(); !notice.empty()) {
+        std::cerr << "corvantle: " << notice << "\n";
+        window_.messageBox(notice);
+    }
+
     if (!engine_.registerCallsign(state_.MyCallsign, state_.ProgramName)) {
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
@@ -339,7 +345,11 @@ void Bridge::onClientGone() {
 }
 
 void Bridge::onClientError(int32_t number, const std::string &description) {
-    std::cerr << "corvantle: telnet socket error " << number << ": " << description << "\n";
+    endSessionBecause("telnet socket error " + std::to_string(number) + ": " + description);
+}
+
+void Bridge::endSessionBecause(const std::string &reason) {
+    std::cerr << "corvantle: ending the telnet session: " << reason << "\n";
     onClientGone();
 }
 
@@ -380,14 +390,14 @@ void Bridge::readyForData() {
 bool Bridge::sendToClient(const std::string &text) {
     const std::string bytes = withTelnetLineEnds(text);
     if (socket_.unsentBytes() + bytes.size() > kMaxUnsentToClientBytes) {
-        onClientError(0, "the client stopped reading: more than " +
-                             std::to_string(kMaxUnsentToClientBytes / 1024) + " KB are waiting for it");
+        endSessionBecause("the client stopped reading: more than " +
+                          std::to_string(kMaxUnsentToClientBytes / 1024) + " KB are waiting for it");
         return false;
     }
     if (socket_.send(bytes))
         return true;
     // A client that cannot be written to is gone: end the session as on a socket error.
-    onClientError(0, "sending to the client failed");
+    endSessionBecause("sending to the client failed");
     return false;
 }
 

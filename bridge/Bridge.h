@@ -79,6 +79,7 @@ class Bridge final : public EngineListener {
     void sendDisconnectRequest(const std::string &station);
     void setLink(Link link);
     void endSession();
+    void endSessionBecause(const std::string &reason);
     void listenAgain();
 
     WindowOps &window_;

@@ -1,6 +1,10 @@
+// The settings store on QSettings: the INI file's groups and keys, why a write failed, and keeping a file
+// that could not be read before writing over it.
 #include "IniSettingsStore.h"
 
+#include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -40,11 +44,39 @@ std::string writeFailureReason(const QString &filePath) {
     return "the file could not be written";
 }
 
+// QSettings reports a format error only to the instance that parses the faulty group, and keeps what it
+// parsed for the rest of the process; the question is therefore asked once, when the store is opened, and
+// about every group at once.
+std::string formatProblemOf(const QString &filePath) {
+    QSettings file(filePath, QSettings::IniFormat);
+    file.allKeys();
+    if (file.status() != QSettings::FormatError)
+        return {};
+    return "it has lines that are not in INI format";
+}
+
+// The first of settings.ini.bad, settings.ini.bad.1, ... that does not exist, so no earlier copy is lost.
+QString freeCopyPath(const QString &filePath) {
+    QString candidate = filePath + QLatin1String(".bad");
+    for (int number = 1; QFileInfo::exists(candidate); ++number)
+        candidate = filePath + QLatin1String(".bad.") + QString::number(number);
+    return candidate;
+}
+
+QByteArray fileBytes(const QString &filePath) {
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
 } // namespace
 
 IniSettingsStore::IniSettingsStore() : IniSettingsStore(defaultFilePath()) {}
 
-IniSettingsStore::IniSettingsStore(std::string filePath) : filePath_(std::move(filePath)) {}
+IniSettingsStore::IniSettingsStore(std::string filePath)
+    : filePath_(std::move(filePath)), formatProblem_(formatProblemOf(QString::fromStdString(filePath_))),
+      mustKeepFile_(!formatProblem_.empty()) {}
 
 std::string IniSettingsStore::defaultFilePath() {
     // GenericConfigLocation follows $XDG_CONFIG_HOME and falls back to ~/.config.
@@ -66,13 +98,57 @@ std::string IniSettingsStore::readSetting(const std::string &appName, const std:
 
 bool IniSettingsStore::writeSetting(const std::string &appName, const std::string &section,
                                     const std::string &key, const std::string &text, std::string &error) {
+    if (!keepUnreadableFile(error))
+        return false;
     QSettings file(QString::fromStdString(filePath_), QSettings::IniFormat);
     file.setValue(settingPath(appName, section, key), QString::fromStdString(text));
     file.sync();
-    if (file.status() == QSettings::NoError)
+    // QSettings keeps the first problem it meets: over an unreadable file that is the format error, which
+    // hides whether the write itself worked.
+    const bool written =
+        file.status() == QSettings::NoError || (file.status() == QSettings::FormatError && wasWrittenOver());
+    if (written)
         return true;
     error = writeFailureReason(QString::fromStdString(filePath_));
     return false;
+}
+
+std::string IniSettingsStore::formatProblemMessage() const {
+    if (formatProblem_.empty())
+        return {};
+    std::string message = "The settings file " + filePath_ + " could not be read in full (" + formatProblem_ +
+                          "), so some or all settings are at their defaults. ";
+    if (!keptCopyPath_.empty())
+        return message + "The file as it was is kept as " + keptCopyPath_ + ".";
+    const QString copyPath = freeCopyPath(QString::fromStdString(filePath_));
+    return message + "It will be kept as " + copyPath.toStdString() + " before settings are saved.";
+}
+
+// Writing keeps only what QSettings could read, so the file as the user left it is copied first, once.
+bool IniSettingsStore::keepUnreadableFile(std::string &error) {
+    const QString filePath = QString::fromStdString(filePath_);
+    if (mustKeepFile_ && !QFileInfo::exists(filePath))
+        mustKeepFile_ = false; // removed since the store was opened: nothing left to lose
+    if (!mustKeepFile_)
+        return true;
+    const QString copyPath = freeCopyPath(filePath);
+    QFile original(filePath);
+    if (!original.copy(copyPath)) {
+        error = "the unreadable file could not be kept before writing over it: " +
+                original.errorString().toStdString();
+        return false;
+    }
+    keptCopyPath_ = copyPath.toStdString();
+    mustKeepFile_ = false;
+    return true;
+}
+
+// QSettings replaces the whole file with one it can read again, so the file differs from the kept,
+// unreadable copy exactly when the write took place.
+bool IniSettingsStore::wasWrittenOver() const {
+    if (keptCopyPath_.empty())
+        return false;
+    return fileBytes(QString::fromStdString(filePath_)) != fileBytes(QString::fromStdString(keptCopyPath_));
 }
 
 } // namespace corvantle

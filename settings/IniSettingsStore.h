@@ -1,5 +1,9 @@
 // The settings store as one per-user INI file, $XDG_CONFIG_HOME/corvantle/settings.ini (default
 // ~/.config/corvantle/settings.ini), written with QSettings.
+//
+// A file that QSettings cannot read in full is noted when the store is opened and copied beside itself
+// (settings.ini.bad, .bad.1, ...) before it is first written over, since writing would drop what could not
+// be read.
 #pragma once
 
 #include "SettingsStore.h"
@@ -9,7 +13,7 @@
 namespace corvantle {
 
 class IniSettingsStore final : public SettingsStore {
-public:
+  public:
     // The store in the per-user file.
     IniSettingsStore();
     // The store in `filePath`, for tests and tools.
@@ -22,9 +26,19 @@ public:
     bool writeSetting(const std::string &appName, const std::string &section, const std::string &key,
                       const std::string &text, std::string &error) override;
     std::string location() const override { return filePath_; }
+    std::string formatProblem() const override { return formatProblem_; }
+    std::string keptCopyPath() const override { return keptCopyPath_; }
 
-private:
+    std::string formatProblemMessage() const override;
+
+  private:
+    bool keepUnreadableFile(std::string &error);
+    bool wasWrittenOver() const;
+
     std::string filePath_;
+    std::string formatProblem_;
+    std::string keptCopyPath_;
+    bool mustKeepFile_ = false; // an unreadable file not yet copied in this run
 };
 
 } // namespace corvantle

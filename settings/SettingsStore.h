@@ -9,7 +9,7 @@
 namespace corvantle {
 
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
 
     // The stored text of the key, or `defaultText` when it was never written.
@@ -22,6 +22,18 @@ public:
 
     // Where the values live, for messages to the user.
     virtual std::string location() const = 0;
+
+    // Empty when the store was read without trouble when it was opened; otherwise a short reason why part of
+    // it could not be read, so the user learns why their values are not in use.
+    virtual std::string formatProblem() const { return {}; }
+
+    // The notice for the user about that: which store, that defaults stand in, and where the unreadable
+    // original is kept. Empty when there is nothing to say.
+    virtual std::string formatProblemMessage() const { return {}; }
+
+    // Where an unreadable store was copied before it was first written over in this run; empty when no copy
+    // was needed.
+    virtual std::string keptCopyPath() const { return {}; }
 };
 
 } // namespace corvantle

@@ -7,6 +7,7 @@
 #include "OptionsLogic.h"
 #include "QtTelnetSocket.h"
 #include "QtWindowOps.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -50,6 +51,9 @@ int main(int argc, char *argv[]) {
 
     if (!bridge.start())
         return window.exitCode().value_or(EXIT_FAILURE);
+    // From here on, logout, `systemctl stop` and Ctrl-C close the window as the user would, so the radio
+    // link is dropped and the registration released. During start-up they end the program at once.
+    TerminationSignals terminationSignals([&form] { form.close(); });
     form.show();
     return QApplication::exec();
 }

@@ -146,6 +146,20 @@ TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
     EXPECT_EQ(std::count(journal.begin(), journal.end(), "socket.listen 4444"), 1);
 }
 
+TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
+    store_setting(settings::kMyCallsign, "N0CALL");
+    store_setting(settings::kCluster, "GB7DXC");
+    store.problemMessage = "The settings file /fake/settings.ini could not be read in full.";
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(bridge.start());
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(warnings.find("could not be read in full"), std::string::npos);
+    const Journal expected = {"Timer2.interval 10000", "Timer2.disable",
+                              "window.messageBox The settings file /fake/settings.ini could not be read in full.",
+                              "engine.register", "socket.listen 4444", "Timer1.enable"};
+    EXPECT_EQ(journal, expected);
+}
+
 TEST_F(StartupTest, ReminderAppearsWhileEitherCallsignHoldsItsDefault) {
     struct Row {
         std::string myCallsign, cluster;

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using corvantle::test::FakeAgwServer;
 
 namespace {
@@ -105,6 +107,78 @@ TEST_F(ProgramStartTest, RegistersListensOnLoopbackOnlyAndGreetsAClient) {
                                 QByteArray::fromStdString(spot).replace("\r", "\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return (greeting += client.readAll()).contains(expected); }, 5000))
         << greeting.toStdString();
+}
+
+// A client that reads nothing while the cluster floods it: its session ends at the program's bound, the
+// engine is read all the while, and the program serves the next client.
+TEST_F(ProgramStartTest, AClientThatStopsReadingIsEndedAndTheProgramCarriesOn) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, localPort);
+    ASSERT_TRUE(client.waitForConnected(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
+    engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+
+    // 20 MB of cluster text; the test's own client socket reads nothing meanwhile.
+    const std::string line = std::string(1999, 'x') + "\r";
+    std::string burst;
+    for (int i = 0; i < 100; ++i)
+        burst += corvantle::agw::encode({0, 'D', 0xF0, "GB7DXC", "N0CALL", line});
+    for (int i = 0; i < 100; ++i)
+        engine.send(burst);
+
+    const auto sawDisconnect = [&] {
+        for (const corvantle::agw::Frame &frame : engine.frames())
+            if (frame.kind == 'd' && frame.callTo == "GB7DXC")
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(sawDisconnect, 10000)) << "the session was not ended";
+    // What the client did get is whole lines; then the program closed the connection.
+    QByteArray received;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            received += client.readAll();
+            return client.state() == QAbstractSocket::UnconnectedState;
+        },
+        20000));
+    received += client.readAll();
+    EXPECT_LT(received.size(), 20 * 1000 * 1000);
+
+    QTcpSocket next;
+    next.connectToHost(QHostAddress::LocalHost, localPort);
+    ASSERT_TRUE(next.waitForConnected(3000));
+    QByteArray greeting;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (greeting += next.readAll()).count('\n') >= 2; }, 5000));
+}
+
+// Logout, `systemctl stop` and Ctrl-C run the same shutdown as closing the window.
+TEST_F(ProgramStartTest, TerminationSignalsDropTheLinkUnregisterAndExitCleanly) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        if (program.state() == QProcess::NotRunning) {
+            program.start(CORVANTLE_PROGRAM, {});
+            ASSERT_TRUE(program.waitForStarted());
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, localPort);
+        ASSERT_TRUE(client.waitForConnected(3000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
+        engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+        QByteArray received;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (received += client.readAll()).contains("CONNECTED"); }, 5000));
+        const std::size_t before = engine.frames().size();
+
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(10000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        std::string kinds;
+        for (const corvantle::agw::Frame &frame : engine.frames(before + 2))
+            kinds += frame.kind;
+        EXPECT_NE(kinds.find("dx", before), std::string::npos) << kinds; // the link's 'd', then unregistered
+    }
 }
 
 } // namespace

@@ -1,22 +1,26 @@
 #include "IniSettingsStore.h"
 #include "SettingsTable.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 using corvantle::IniSettingsStore;
+using corvantle::SettingsStore;
 
 namespace {
 
 constexpr const char *kApp = "ZR8QOD Logger/AGWPE Corvantle ";
 
 class IniSettingsStoreTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     std::string path = (dir.path() + "/corvantle/settings.ini").toStdString();
     IniSettingsStore store{path};
@@ -85,8 +89,9 @@ TEST_F(IniSettingsStoreTest, StartupConversionsReadTheFile) {
         {s::kMyCallsign, "g4abc-1", "g4abc-1", false},
         {s::kCluster, " GB7DXC ", " GB7DXC ", false},
         {s::kDigis, "RELAY1,RELAY2", "RELAY1,RELAY2", false},
-        {s::kRadioPort, "-3", "-3", false},
-        {s::kRadioPort, "32768", "0", true},
+        {s::kRadioPort, "255", "255", false},
+        {s::kRadioPort, "-3", "0", true},
+        {s::kRadioPort, "256", "0", true},
         {s::kLocalPort, " 5000 ", "5000", false},
         {s::kLocalPort, "5000.0", "5000", false},
         {s::kLocalPort, "65536", "4444", true},
@@ -111,6 +116,159 @@ TEST_F(IniSettingsStoreTest, StartupConversionsReadTheFile) {
                                                    : reader.text(row.key);
         EXPECT_EQ(value, row.expected);
         EXPECT_EQ(!warnings.str().empty(), row.warned) << warnings.str();
+    }
+}
+
+// Files QSettings cannot read in full. Writing over one keeps only what it could read, so the store copies
+// the file first.
+const QByteArray kGoodFile = "[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\nConfig\\MyCallsign=G4ABC\n";
+// A line typed without "=" before the group: the group is still read, the file is flagged.
+const QByteArray kBrokenLine = "MyCallsign G4ABC\n" + kGoodFile;
+
+void putFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+std::optional<QByteArray> fileBytes(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+// A file changed on disk since the store opened it is read again by QSettings while writing, which then
+// reports its format error in place of the write's outcome.
+void changeTimestamp(const QString &path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        file.setFileTime(QDateTime(QDate(2001, 2, 3), QTime(4, 5)), QFileDevice::FileModificationTime));
+}
+
+std::string readCallsign(const SettingsStore &store) {
+    return store.readSetting(kApp, "Config", "MyCallsign", "<default>");
+}
+
+bool writeCallsign(SettingsStore &store, const std::string &callsign, std::string &error) {
+    return store.writeSetting(kApp, "Config", "MyCallsign", callsign, error);
+}
+
+TEST(UnreadableSettingsFile, IsFlaggedExactlyWhenQSettingsCannotReadIt) {
+    struct Row {
+        const char *name;
+        std::optional<QByteArray> contents; // none: no file
+        bool flagged;
+        std::string callsign; // what is read despite the problem
+    };
+    const Row rows[] = {
+        {"missing file", std::nullopt, false, "<default>"},
+        {"empty file", QByteArray(), false, "<default>"},
+        {"good file", kGoodFile, false, "G4ABC"},
+        {"comments and blank lines", "; written by hand\n\n" + kGoodFile, false, "G4ABC"},
+        {"line without = before the group", kBrokenLine, true, "G4ABC"},
+        {"group header without ]", "[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20\nConfig\\MyCallsign=G4ABC\n",
+         true, "G4ABC"},
+        {"binary garbage", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18), true, "<default>"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        if (row.contents)
+            putFile(path, *row.contents);
+        const IniSettingsStore store(path.toStdString());
+        const SettingsStore &asStore = store;
+        EXPECT_EQ(!asStore.formatProblem().empty(), row.flagged) << asStore.formatProblem();
+        EXPECT_EQ(readCallsign(store), row.callsign);
+        const std::string message = store.formatProblemMessage();
+        EXPECT_EQ(!message.empty(), row.flagged);
+        if (row.flagged) {
+            EXPECT_NE(message.find(path.toStdString() + " could not be read"), std::string::npos) << message;
+            EXPECT_NE(message.find(path.toStdString() + ".bad "), std::string::npos) << message;
+        }
+    }
+}
+
+TEST(UnreadableSettingsFile, IsCopiedOnceBeforeTheFirstWriteOverIt) {
+    struct Row {
+        std::vector<QString> earlierCopies;
+        QString expectedCopy;
+    };
+    const Row rows[] = {
+        {{}, ".bad"},
+        {{".bad"}, ".bad.1"},
+        {{".bad", ".bad.1"}, ".bad.2"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.expectedCopy.toStdString());
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        putFile(path, kBrokenLine);
+        for (const QString &suffix : row.earlierCopies)
+            putFile(path + suffix, "earlier copy " + suffix.toUtf8());
+        IniSettingsStore store(path.toStdString());
+        EXPECT_EQ(store.keptCopyPath(), "");
+        EXPECT_NE(store.formatProblemMessage().find((path + row.expectedCopy).toStdString()),
+                  std::string::npos);
+
+        std::string error;
+        ASSERT_TRUE(writeCallsign(store, "G4XYZ", error)) << error;
+        EXPECT_EQ(store.keptCopyPath(), (path + row.expectedCopy).toStdString());
+        EXPECT_EQ(fileBytes(path + row.expectedCopy), kBrokenLine);
+        ASSERT_TRUE(store.writeSetting(kApp, "Config", "Cluster", "GB7DXC", error)) << error;
+
+        QDir folder(dir.path());
+        EXPECT_EQ(folder.entryList(QDir::Files).size(), row.earlierCopies.size() + 2) << "one copy only";
+        for (const QString &suffix : row.earlierCopies)
+            EXPECT_EQ(fileBytes(path + suffix), "earlier copy " + suffix.toUtf8());
+        const IniSettingsStore reopened(path.toStdString());
+        EXPECT_EQ(readCallsign(reopened), "G4XYZ");
+        EXPECT_EQ(reopened.readSetting(kApp, "Config", "Cluster", "<default>"), "GB7DXC");
+    }
+}
+
+TEST(UnreadableSettingsFile, ChangedSinceOpenedIsStillWrittenOver) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/settings.ini";
+    putFile(path, kBrokenLine);
+    IniSettingsStore store(path.toStdString());
+    changeTimestamp(path);
+
+    std::string error;
+    EXPECT_TRUE(writeCallsign(store, "G4XYZ", error)) << error;
+    EXPECT_EQ(fileBytes(path + ".bad"), kBrokenLine);
+    EXPECT_EQ(readCallsign(IniSettingsStore(path.toStdString())), "G4XYZ");
+}
+
+// Names near the 255-byte limit make the copy, or the temporary file QSettings saves through, impossible
+// even for root.
+TEST(UnreadableSettingsFile, RefusedWriteLeavesItAsItWas) {
+    struct Row {
+        int nameLength;
+        std::string errorStart;
+        bool copyKept;
+    };
+    const Row rows[] = {
+        {252, "the unreadable file could not be kept before writing over it: ", false}, // no room for ".bad"
+        {250, "the file could not be written", true}, // room for ".bad", none for QSettings's temporary file
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.nameLength);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/" + QString(row.nameLength - 4, QLatin1Char('s')) + ".ini";
+        putFile(path, kBrokenLine);
+        IniSettingsStore store(path.toStdString());
+        changeTimestamp(path); // so the failed write reports the format error, not its own failure
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            std::string error;
+            EXPECT_FALSE(writeCallsign(store, "G4XYZ", error));
+            EXPECT_EQ(error.substr(0, row.errorStart.size()), row.errorStart) << error;
+        }
+        EXPECT_EQ(fileBytes(path), kBrokenLine);
+        EXPECT_EQ(store.keptCopyPath(), row.copyKept ? (path + ".bad").toStdString() : "");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), row.copyKept ? 2 : 1);
     }
 }
 

@@ -220,6 +220,8 @@ public:
         return true;
     }
     std::string location() const override { return "/fake/settings.ini"; }
+    std::string formatProblemMessage() const override { return problemMessage; }
+    std::string problemMessage; // non-empty: the store could not be read in full
 
 private:
     Journal &journal_;

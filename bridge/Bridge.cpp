@@ -39,25 +39,25 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 // ---- start-up ----
 
 bool Bridge::start() {
-    state_.ProgramName = kProgramName;
-    state_.Connected = false;
-    state_.TransferredBytes = 0;
+    state_.programName = kProgramName;
+    state_.linkUp = false;
+    state_.transferredBytes = 0;
 
     using namespace settings;
-    const StartupReader read(store_, state_.ProgramName, std::cerr);
-    state_.MyCallsign = read.text(kMyCallsign);
-    state_.Cluster = read.text(kCluster);
-    state_.Port = static_cast<int16_t>(read.wholeNumber(kRadioPort));
+    const StartupReader read(store_, state_.programName, std::cerr);
+    state_.myCallsign = read.text(kMyCallsign);
+    state_.cluster = read.text(kCluster);
+    state_.radioPort = static_cast<int16_t>(read.wholeNumber(kRadioPort));
     socket_.setLocalPort(static_cast<int32_t>(read.wholeNumber(kLocalPort)));
-    state_.AutoMinimize = static_cast<int16_t>(read.wholeNumber(kAutoMinimize));
-    state_.AutoMinimizeDelay = static_cast<int32_t>(read.wholeNumber(kAutoMinimizeDelay));
-    state_.MonitorMode = read.boolean(kMonitorMode);
-    state_.CompatibilityMode = read.boolean(kCompatibilityMode);
-    state_.ConnectViaDigi = read.boolean(kConnectViaDigi);
-    state_.Digis = read.text(kDigis);
+    state_.autoMinimize = static_cast<int16_t>(read.wholeNumber(kAutoMinimize));
+    state_.autoMinimizeDelayMs = static_cast<int32_t>(read.wholeNumber(kAutoMinimizeDelay));
+    state_.monitorMode = read.boolean(kMonitorMode);
+    state_.compatibilityMode = read.boolean(kCompatibilityMode);
+    state_.connectViaDigipeaters = read.boolean(kConnectViaDigi);
+    state_.digipeaters = read.text(kDigis);
 
-    window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
-    window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize == 1);
+    window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
+    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
 
     // Otherwise the only sign of a damaged file would be settings that seem forgotten.
     if (const std::string notice = store_.formatProblemMessage(); !notice.empty()) {
@@ -65,14 +65,14 @@ bool Bridge::start() {
         window_.messageBox(notice);
     }
 
-    if (!engine_.registerCallsign(state_.MyCallsign, state_.ProgramName)) {
+    if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
         return false;
     }
     phase_ = Phase::Registered;
 
-    if (state_.Cluster == "CLUSTER" || state_.MyCallsign == "MYCALL")
+    if (state_.cluster == "CLUSTER" || state_.myCallsign == "MYCALL")
         window_.messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
 
     std::string error;
@@ -84,7 +84,7 @@ bool Bridge::start() {
         return false;
     }
 
-    window_.setTimerEnabled(TimerId::Timer1, true);
+    window_.setTimerEnabled(TimerId::Tick, true);
     phase_ = Phase::Running;
     return true;
 }
@@ -107,10 +107,10 @@ void Bridge::onTick() {
     if (clientConnected() && socket_.bytesAvailable() > 0)
         onClientData();
 
-    if (state_.AutoMinimize != 0 && window_.windowState() == kWindowNormal)
-        window_.setTimerEnabled(TimerId::Timer2, true);
+    if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
+        window_.setTimerEnabled(TimerId::AutoMinimize, true);
 
-    window_.setCounterText("Bytes Transferred: " + std::to_string(state_.TransferredBytes / 1024) + "K");
+    window_.setCounterText("Bytes Transferred: " + std::to_string(state_.transferredBytes / 1024) + "K");
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
     if (phase_ == Phase::Running && socket_.state() == SocketState::Closed)
@@ -118,9 +118,9 @@ void Bridge::onTick() {
 }
 
 void Bridge::onAutoMinimizeTimer() {
-    if (state_.AutoMinimize != 0 && window_.windowState() == kWindowNormal)
+    if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
         window_.setWindowState(kWindowMinimized);
-    window_.setTimerEnabled(TimerId::Timer2, false);
+    window_.setTimerEnabled(TimerId::AutoMinimize, false);
 }
 
 // ---- frames from the engine ----
@@ -128,7 +128,7 @@ void Bridge::onAutoMinimizeTimer() {
 void Bridge::frameArrived(const EngineFrame &frame) {
     if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
-    if (state_.MonitorMode)
+    if (state_.monitorMode)
         monitorFrame(frame);
     else
         clusterFrame(frame);
@@ -149,9 +149,9 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
             clusterLinkDown(frame);
         return;
     case 'D':
-        if (isCluster(frame.from) && frame.radioPort == state_.Port && clientConnected() &&
+        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && clientConnected() &&
             relayRadioText(frame.text))
-            state_.TransferredBytes += static_cast<int64_t>(frame.text.size());
+            state_.transferredBytes += static_cast<int64_t>(frame.text.size());
         return;
     default:
         return;
@@ -172,7 +172,7 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
         return;
     case 'D':
     case 'I':
-        if (isCluster(frame.from) && frame.radioPort == state_.Port && clientConnected())
+        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && clientConnected())
             relayRadioText(frame.text);
         return;
     default:
@@ -192,20 +192,20 @@ void Bridge::clusterLinkUp(const EngineFrame &frame) {
 }
 
 void Bridge::clusterLinkDown(const EngineFrame &frame) {
-    const bool hadLink = link_ != Link::Down || state_.Connected;
+    const bool hadLink = link_ != Link::Down || state_.linkUp;
     flushRadioText();
     setLink(Link::Down);
     if (!clientConnected())
         return;
-    if (state_.MonitorMode)
+    if (state_.monitorMode)
         window_.setStatusText("Status: Monitoring");
-    if ((hadLink || !state_.MonitorMode) && !sendToClient(noticeText(frame.text)))
+    if ((hadLink || !state_.monitorMode) && !sendToClient(noticeText(frame.text)))
         return;
     dropHeldLines();
 }
 
 bool Bridge::isCluster(const std::string &station) const {
-    return agw::normalCall(station) == agw::normalCall(state_.Cluster);
+    return agw::normalCall(station) == agw::normalCall(state_.cluster);
 }
 
 // Whole lines only, each in a write of its own: some clients parse every read on its own.
@@ -235,25 +235,25 @@ void Bridge::onClientArrival(int32_t requestId) {
     clientHeldTicks_ = radioHeldTicks_ = 0;
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
-    link_ = state_.Connected ? Link::Up : Link::Down;
+    link_ = state_.linkUp ? Link::Up : Link::Down;
 
     if (!sendToClient(kWelcomeLine))
         return;
-    if (state_.MonitorMode) {
-        if (sendToClient("Monitoring " + state_.Cluster + " DX Cluster Station...\r\n"))
+    if (state_.monitorMode) {
+        if (sendToClient("Monitoring " + state_.cluster + " DX Cluster Station...\r\n"))
             window_.setStatusText("Status: Monitoring");
         return;
     }
-    if (!sendToClient("Connecting to " + state_.Cluster + " DX Cluster Station...*Please Wait*\r\n"))
+    if (!sendToClient("Connecting to " + state_.cluster + " DX Cluster Station...*Please Wait*\r\n"))
         return;
     requestLink();
 }
 
 void Bridge::requestLink() {
     std::vector<std::string> digipeaters;
-    if (state_.ConnectViaDigi && !state_.Digis.empty())
-        digipeaters = agw::routeCalls(state_.Digis);
-    const std::string problem = engine_.connect(state_.Cluster, digipeaters, state_.Port);
+    if (state_.connectViaDigipeaters && !state_.digipeaters.empty())
+        digipeaters = agw::routeCalls(state_.digipeaters);
+    const std::string problem = engine_.connect(state_.cluster, digipeaters, state_.radioPort);
     if (problem.empty()) {
         if (link_ == Link::Down)
             link_ = Link::Pending;
@@ -261,14 +261,14 @@ void Bridge::requestLink() {
     }
     // Without this the client would wait at "*Please Wait*" for ever.
     setLink(Link::Down);
-    if (sendToClient("*** Can't connect to " + state_.Cluster + ": " + problem + "\r\n"))
-        sendToClient("*** DISCONNECTED From Station " + state_.Cluster + "\r\n");
+    if (sendToClient("*** Can't connect to " + state_.cluster + ": " + problem + "\r\n"))
+        sendToClient("*** DISCONNECTED From Station " + state_.cluster + "\r\n");
 }
 
 void Bridge::onClientData() {
     if (!clientConnected())
         return;
-    if (state_.MonitorMode) {
+    if (state_.monitorMode) {
         while (socket_.bytesAvailable() > 0)
             socket_.read(socket_.bytesAvailable());
         return;
@@ -300,11 +300,11 @@ bool Bridge::canTakeClientText() const {
 }
 
 void Bridge::takeClientLine(const ClientLine &line) {
-    const std::string text = line.ended ? withRadioLineEnd(line.text, state_.CompatibilityMode) : line.text;
+    const std::string text = line.ended ? withRadioLineEnd(line.text, state_.compatibilityMode) : line.text;
     switch (link_) {
     case Link::Up:
-        engine_.sendData(state_.Cluster, text, state_.Port);
-        state_.TransferredBytes += static_cast<int64_t>(text.size());
+        engine_.sendData(state_.cluster, text, state_.radioPort);
+        state_.transferredBytes += static_cast<int64_t>(text.size());
         return;
     case Link::Pending:
         // An engine drops data for a link that is still being set up.
@@ -312,15 +312,15 @@ void Bridge::takeClientLine(const ClientLine &line) {
         linesWaitingBytes_ += text.size();
         return;
     case Link::Down:
-        sendToClient("*** Not sent, no link to " + state_.Cluster + "\r\n");
+        sendToClient("*** Not sent, no link to " + state_.cluster + "\r\n");
         return;
     }
 }
 
 void Bridge::sendHeldLines() {
     for (const std::string &text : linesWaitingForLink_) {
-        engine_.sendData(state_.Cluster, text, state_.Port);
-        state_.TransferredBytes += static_cast<int64_t>(text.size());
+        engine_.sendData(state_.cluster, text, state_.radioPort);
+        state_.transferredBytes += static_cast<int64_t>(text.size());
     }
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
@@ -332,7 +332,7 @@ void Bridge::dropHeldLines() {
     const std::size_t lines = linesWaitingForLink_.size();
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
-    sendToClient("*** Not sent, no link to " + state_.Cluster + ": " + std::to_string(lines) +
+    sendToClient("*** Not sent, no link to " + state_.cluster + ": " + std::to_string(lines) +
                  (lines == 1 ? " line" : " lines") + " typed while connecting\r\n");
 }
 
@@ -355,12 +355,12 @@ void Bridge::endSessionBecause(const std::string &reason) {
 
 // The client is gone: its last unfinished line still reaches the cluster, then the link goes down.
 void Bridge::endSession() {
-    if (link_ == Link::Up && !state_.MonitorMode)
+    if (link_ == Link::Up && !state_.monitorMode)
         if (const auto held = clientLines_.takeHeld())
             takeClientLine(*held);
     socket_.close();
-    if (state_.Connected)
-        sendDisconnectRequest(state_.Cluster);
+    if (state_.linkUp)
+        sendDisconnectRequest(state_.cluster);
     clientLines_.reset();
     radioLines_.reset();
     linesWaitingForLink_.clear();
@@ -376,8 +376,8 @@ void Bridge::shutDown() {
     phase_ = Phase::ShutDown;
     if (running && clientConnected())
         endSession();
-    else if (state_.Connected)
-        sendDisconnectRequest(state_.Cluster);
+    else if (state_.linkUp)
+        sendDisconnectRequest(state_.cluster);
     socket_.close();
     engine_.close();
 }
@@ -406,14 +406,14 @@ bool Bridge::clientConnected() const {
 }
 
 void Bridge::sendDisconnectRequest(const std::string &station) {
-    engine_.disconnect(station, state_.Port);
+    engine_.disconnect(station, state_.radioPort);
 }
 
 void Bridge::setLink(Link link) {
     link_ = link;
     if (link == Link::Pending)
         return;
-    state_.Connected = link == Link::Up;
+    state_.linkUp = link == Link::Up;
     window_.setStatusText(link == Link::Up ? "Status: Connected" : "Status: Disconnected");
 }
 

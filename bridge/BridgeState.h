@@ -11,19 +11,19 @@ namespace corvantle {
 inline constexpr const char *kProgramName = "ZR8QOD Logger/AGWPE Corvantle ";
 
 struct BridgeState {
-    std::string Cluster;
-    std::string MyCallsign;
-    int16_t Port = 0;
-    std::string ProgramName;
-    bool Connected = false;
-    int16_t AutoMinimize = 0;
-    int32_t AutoMinimizeDelay = 10000;
+    std::string cluster;    // the DX cluster station's callsign
+    std::string myCallsign; // as registered at start-up; a new one applies at the next start
+    int16_t radioPort = 0;  // the engine's radio port
+    std::string programName;
+    bool linkUp = false;      // the radio link to the cluster station is up
+    int16_t autoMinimize = 0; // 1 on, 0 off, as stored
+    int32_t autoMinimizeDelayMs = 10000;
     // Bytes relayed both ways since start-up. Wider than the window can ever show, so it never wraps.
-    int64_t TransferredBytes = 0;
-    bool ConnectViaDigi = false;
-    std::string Digis;
-    bool MonitorMode = false;
-    bool CompatibilityMode = false;
+    int64_t transferredBytes = 0;
+    bool connectViaDigipeaters = false;
+    std::string digipeaters; // comma-separated
+    bool monitorMode = false;
+    bool compatibilityMode = false; // end the client's lines with CR alone
 };
 
 } // namespace corvantle

@@ -88,27 +88,27 @@ OptionsLogic::OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &
                            SettingsStore &store)
     : state_(state), window_(window), socket_(socket), engine_(engine), store_(store) {}
 
-OptionsFields OptionsLogic::Form_Load() const {
+OptionsFields OptionsLogic::fieldsToShow() const {
     OptionsFields fields;
     // The callsign and the local port take effect at the next start: show what that start will use.
-    fields.callsign = store_.readSetting(state_.ProgramName, settings::kSection, settings::kMyCallsign.name,
-                                         state_.MyCallsign);
-    fields.cluster = state_.Cluster;
-    fields.localPort = store_.readSetting(state_.ProgramName, settings::kSection, settings::kLocalPort.name,
+    fields.callsign = store_.readSetting(state_.programName, settings::kSection, settings::kMyCallsign.name,
+                                         state_.myCallsign);
+    fields.cluster = state_.cluster;
+    fields.localPort = store_.readSetting(state_.programName, settings::kSection, settings::kLocalPort.name,
                                           std::to_string(socket_.localPort()));
-    fields.radioPort = std::to_string(state_.Port);
-    fields.autoMinimize = state_.AutoMinimize != 0;
-    fields.autoMinimizeDelay = settings::secondsText(state_.AutoMinimizeDelay);
-    fields.monitorMode = state_.MonitorMode;
-    fields.compatibilityMode = state_.CompatibilityMode;
-    fields.digis = state_.Digis;
-    fields.connectVia = state_.ConnectViaDigi;
+    fields.radioPort = std::to_string(state_.radioPort);
+    fields.autoMinimize = state_.autoMinimize != 0;
+    fields.autoMinimizeDelay = settings::secondsText(state_.autoMinimizeDelayMs);
+    fields.monitorMode = state_.monitorMode;
+    fields.compatibilityMode = state_.compatibilityMode;
+    fields.digis = state_.digipeaters;
+    fields.connectVia = state_.connectViaDigipeaters;
     return fields;
 }
 
-void OptionsLogic::ConnectVia_Click(bool ticked) { state_.ConnectViaDigi = ticked; }
+void OptionsLogic::setConnectViaDigipeaters(bool ticked) { state_.connectViaDigipeaters = ticked; }
 
-OkOutcome OptionsLogic::cmdOK_Click(const OptionsFields &fields) {
+OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     if (const std::string refusal = callsignRefusal(fields); !refusal.empty())
         return {false, refusal};
     const CheckedNumbers checked = checkNumbers(fields);
@@ -117,39 +117,39 @@ OkOutcome OptionsLogic::cmdOK_Click(const OptionsFields &fields) {
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
-    state_.Cluster = agw::upper(fields.cluster);
-    state_.Digis = agw::upper(fields.digis);
-    state_.Port = checked.radioPort;
-    state_.ConnectViaDigi = fields.connectVia;
-    state_.MonitorMode = fields.monitorMode;
-    if (state_.MonitorMode && state_.Connected)
-        engine_.disconnect(state_.Cluster, state_.Port);
-    state_.CompatibilityMode = fields.compatibilityMode;
-    state_.AutoMinimize = fields.autoMinimize ? 1 : 0;
+    state_.cluster = agw::upper(fields.cluster);
+    state_.digipeaters = agw::upper(fields.digis);
+    state_.radioPort = checked.radioPort;
+    state_.connectViaDigipeaters = fields.connectVia;
+    state_.monitorMode = fields.monitorMode;
+    if (state_.monitorMode && state_.linkUp)
+        engine_.disconnect(state_.cluster, state_.radioPort);
+    state_.compatibilityMode = fields.compatibilityMode;
+    state_.autoMinimize = fields.autoMinimize ? 1 : 0;
     if (checked.delayMs) {
-        state_.AutoMinimizeDelay = *checked.delayMs;
-        window_.setTimerInterval(TimerId::Timer2, state_.AutoMinimizeDelay);
+        state_.autoMinimizeDelayMs = *checked.delayMs;
+        window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     }
-    window_.setTimerEnabled(TimerId::Timer2, state_.AutoMinimize != 0);
+    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
 
     // Texts are stored as the bridge now uses them: an engine refuses lower-case callsigns, so a
     // callsign stored as typed would fail from the next start on.
     const bool localPortPasses = settings::readNumber(fields.localPort).has_value();
     const std::vector<std::pair<const settings::Key &, std::string>> writes = {
         {settings::kMyCallsign, callsign},
-        {settings::kCluster, state_.Cluster},
-        {settings::kRadioPort, std::to_string(state_.Port)},
-        {settings::kAutoMinimize, std::to_string(state_.AutoMinimize)},
-        {settings::kAutoMinimizeDelay, std::to_string(state_.AutoMinimizeDelay)},
-        {settings::kMonitorMode, settings::booleanText(state_.MonitorMode)},
-        {settings::kCompatibilityMode, settings::booleanText(state_.CompatibilityMode)},
-        {settings::kConnectViaDigi, settings::booleanText(state_.ConnectViaDigi)},
-        {settings::kDigis, state_.Digis},
+        {settings::kCluster, state_.cluster},
+        {settings::kRadioPort, std::to_string(state_.radioPort)},
+        {settings::kAutoMinimize, std::to_string(state_.autoMinimize)},
+        {settings::kAutoMinimizeDelay, std::to_string(state_.autoMinimizeDelayMs)},
+        {settings::kMonitorMode, settings::booleanText(state_.monitorMode)},
+        {settings::kCompatibilityMode, settings::booleanText(state_.compatibilityMode)},
+        {settings::kConnectViaDigi, settings::booleanText(state_.connectViaDigipeaters)},
+        {settings::kDigis, state_.digipeaters},
         {settings::kLocalPort, localPortPasses ? fields.localPort : std::string(settings::kLocalPort.defaultText)},
     };
     for (const auto &[key, text] : writes) {
         std::string error;
-        if (!store_.writeSetting(state_.ProgramName, settings::kSection, key.name, text, error))
+        if (!store_.writeSetting(state_.programName, settings::kSection, key.name, text, error))
             return {false, "The settings are in use now but could not be saved to " + store_.location() + ": " +
                                error + "."};
     }

@@ -40,14 +40,14 @@ public:
                  SettingsStore &store);
 
     // The values the dialog shows when it opens.
-    OptionsFields Form_Load() const;
+    OptionsFields fieldsToShow() const;
 
     // The digipeater box changes the bridge state at once, before and without OK.
-    void ConnectVia_Click(bool ticked);
+    void setConnectViaDigipeaters(bool ticked);
 
     // Checks, applies and saves the fields. A field that does not fit refuses the whole OK (nothing is
     // applied); a store that cannot be written keeps the applied values and reports where and why.
-    OkOutcome cmdOK_Click(const OptionsFields &fields);
+    OkOutcome applyAndSave(const OptionsFields &fields);
 
 private:
     BridgeState &state_;

@@ -9,7 +9,9 @@
 
 namespace corvantle {
 
-enum class TimerId { Timer1, Timer2 };
+// The half-second tick (counter, auto-minimize re-arm, listening again, held text) and the auto-minimize
+// delay.
+enum class TimerId { Tick, AutoMinimize };
 
 // Window states, as the bridge reads and sets them.
 inline constexpr int kWindowNormal = 0;

@@ -35,14 +35,14 @@ AboutDialog::~AboutDialog() = default;
 
 void AboutDialog::openOrRaise() {
     if (!isVisible()) {
-        Form_Load();
+        showVersion();
         show();
     }
     raise();
     activateWindow();
 }
 
-void AboutDialog::Form_Load() {
+void AboutDialog::showVersion() {
     ui_->lblVersion->setText(
         versionLine(CORVANTLE_VERSION_MAJOR, CORVANTLE_VERSION_MINOR, CORVANTLE_VERSION_PATCH));
     ui_->cmdOK->setFocus();

@@ -21,7 +21,7 @@ class AboutDialog final : public QDialog {
     void openOrRaise();
 
   private:
-    void Form_Load();
+    void showVersion();
 
     std::unique_ptr<Ui::frmAbout> ui_;
 };

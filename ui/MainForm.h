@@ -28,8 +28,8 @@ class MainForm final : public QMainWindow {
     void setStatusText(const QString &text);
     void setCounterText(const QString &text);
 
-    WindowTimer &timer1() { return timer1_; } // frame pump
-    WindowTimer &timer2() { return timer2_; } // auto-minimize
+    WindowTimer &tickTimer() { return tickTimer_; } // frame pump
+    WindowTimer &autoMinimizeTimer() { return autoMinimizeTimer_; } // auto-minimize
 
   signals:
     void preferencesRequested();
@@ -42,8 +42,8 @@ class MainForm final : public QMainWindow {
 
   private:
     std::unique_ptr<Ui::MainForm> ui_;
-    WindowTimer timer1_{500, true};
-    WindowTimer timer2_{0, true};
+    WindowTimer tickTimer_{500, true};
+    WindowTimer autoMinimizeTimer_{0, true};
     bool closed_ = false;
 };
 

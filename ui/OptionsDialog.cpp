@@ -27,9 +27,9 @@ OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(scaleChildren(*this, captionFitFactor(*this), size()));
 
-    connect(ui_->AutoMinimizeCheck, &QCheckBox::clicked, this, &OptionsDialog::AutoMinimizeCheck_Click);
-    connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::ConnectVia_Click);
-    connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::cmdOK_Click);
+    connect(ui_->AutoMinimizeCheck, &QCheckBox::clicked, this, &OptionsDialog::updateDelayRow);
+    connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::onDigipeaterBoxClicked);
+    connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -37,14 +37,14 @@ OptionsDialog::~OptionsDialog() = default;
 
 void OptionsDialog::openOrRaise() {
     if (!isVisible()) {
-        Form_Load();
+        showCurrentValues();
         show();
     }
     raise();
     activateWindow();
 }
 
-void OptionsDialog::Form_Load() {
+void OptionsDialog::showCurrentValues() {
     // Centred as a whole, frame included, once the frame is known (from the second opening on).
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
@@ -52,7 +52,7 @@ void OptionsDialog::Form_Load() {
         move(frame.topLeft());
     }
 
-    const OptionsFields f = logic_.Form_Load();
+    const OptionsFields f = logic_.fieldsToShow();
     ui_->CallsignText->setText(qs(f.callsign));
     ui_->ClusterText->setText(qs(f.cluster));
     ui_->via->setText(qs(f.digis));
@@ -60,23 +60,23 @@ void OptionsDialog::Form_Load() {
     ui_->RadioPortText->setText(qs(f.radioPort));
     ui_->AutoMinimizeDelayText->setText(qs(f.autoMinimizeDelay));
     ui_->AutoMinimizeCheck->setChecked(f.autoMinimize);
-    AutoMinimizeCheck_Click();
+    updateDelayRow();
     ui_->ConnectVia->setChecked(f.connectVia);
-    ConnectVia_Click();
+    onDigipeaterBoxClicked();
     ui_->RX_Check->setChecked(f.monitorMode);
     ui_->Compatibility->setChecked(f.compatibilityMode);
     ui_->CallsignText->setFocus();
 }
 
-void OptionsDialog::AutoMinimizeCheck_Click() {
+void OptionsDialog::updateDelayRow() {
     const bool ticked = ui_->AutoMinimizeCheck->isChecked();
     ui_->AutoMinimizeDelayText->setEnabled(ticked);
     ui_->Label6->setEnabled(ticked);
 }
 
-void OptionsDialog::ConnectVia_Click() {
+void OptionsDialog::onDigipeaterBoxClicked() {
     const bool ticked = ui_->ConnectVia->isChecked();
-    logic_.ConnectVia_Click(ticked);
+    logic_.setConnectViaDigipeaters(ticked);
     ui_->via->setEnabled(ticked);
 }
 
@@ -95,8 +95,8 @@ OptionsFields OptionsDialog::fields() const {
     return f;
 }
 
-void OptionsDialog::cmdOK_Click() {
-    const OkOutcome outcome = logic_.cmdOK_Click(fields());
+void OptionsDialog::onOk() {
+    const OkOutcome outcome = logic_.applyAndSave(fields());
     if (!outcome.message.empty())
         QMessageBox::warning(this, windowTitle(), qs(outcome.message));
     if (outcome.closeDialog)

@@ -27,10 +27,10 @@ class OptionsDialog final : public QDialog {
     void openOrRaise();
 
   private:
-    void Form_Load();
-    void AutoMinimizeCheck_Click();
-    void ConnectVia_Click();
-    void cmdOK_Click();
+    void showCurrentValues();
+    void updateDelayRow();
+    void onDigipeaterBoxClicked();
+    void onOk();
     OptionsFields fields() const;
 
     std::unique_ptr<Ui::frmOptions> ui_;

@@ -52,7 +52,7 @@ void QtWindowOps::setWindowState(int state) {
 }
 
 WindowTimer &QtWindowOps::timer(TimerId id) {
-    return id == TimerId::Timer1 ? form_.timer1() : form_.timer2();
+    return id == TimerId::Tick ? form_.tickTimer() : form_.autoMinimizeTimer();
 }
 
 void QtWindowOps::setTimerInterval(TimerId timer, int32_t intervalMs) {

@@ -1,6 +1,6 @@
 // A window's timer control on top of QTimer: an interval and an enabled flag, ticking while both allow it.
 //
-// The bridge drives Timer1 (frame pump) and Timer2 (auto-minimize) through WindowOps; QtWindowOps forwards
+// The bridge drives the tick and the auto-minimize timer through WindowOps; QtWindowOps forwards
 // those calls here, and main connects each timer's tick() to its bridge handler.
 #pragma once
 

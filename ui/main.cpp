@@ -45,8 +45,8 @@ int main(int argc, char *argv[]) {
         .error = [&bridge](int32_t number,
                            const std::string &description) { bridge.onClientError(number, description); },
     });
-    QObject::connect(&form.timer1(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&form.timer2(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
+    QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
+    QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
 
     if (!bridge.start())

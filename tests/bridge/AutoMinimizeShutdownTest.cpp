@@ -16,22 +16,22 @@ protected:
 
 TEST_F(AutoMinimizeTest, MinimizesOnceThenAgainAfterTheUserRestores) {
     start("1", "10000");
-    EXPECT_TRUE(window.enabled[TimerId::Timer2]);
-    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 10000);
+    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 10000);
 
     bridge.onAutoMinimizeTimer();
     EXPECT_EQ(window.state, kWindowMinimized);
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
 
     bridge.onTick(); // minimized: not re-armed
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
 
     window.state = kWindowNormal; // the user restores the window
-    const int startsBefore = window.countdownStarts[TimerId::Timer2];
+    const int startsBefore = window.countdownStarts[TimerId::AutoMinimize];
     bridge.onTick();
     bridge.onTick(); // an enabled timer keeps its countdown
-    EXPECT_TRUE(window.enabled[TimerId::Timer2]);
-    EXPECT_EQ(window.countdownStarts[TimerId::Timer2], startsBefore + 1);
+    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_EQ(window.countdownStarts[TimerId::AutoMinimize], startsBefore + 1);
 }
 
 TEST_F(AutoMinimizeTest, WindowMinimizedByHandIsLeftAlone) {
@@ -39,22 +39,22 @@ TEST_F(AutoMinimizeTest, WindowMinimizedByHandIsLeftAlone) {
     window.state = kWindowMinimized;
     bridge.onAutoMinimizeTimer();
     EXPECT_EQ(window.state, kWindowMinimized);
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
-    EXPECT_EQ(journal, Journal{"Timer2.disable"}); // the window state was never set
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_EQ(journal, Journal{"AutoMinimize.disable"}); // the window state was never set
 }
 
 TEST_F(AutoMinimizeTest, OffNeverArmsOrMinimizes) {
     start("0", "10000");
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
     bridge.onTick();
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
     bridge.onAutoMinimizeTimer(); // even a stray tick minimizes nothing
     EXPECT_EQ(window.state, kWindowNormal);
 }
 
 TEST_F(AutoMinimizeTest, DelayOfZeroGivesATimerThatNeverFires) {
     start("1", "0");
-    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 0);
+    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 0);
 }
 
 TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {

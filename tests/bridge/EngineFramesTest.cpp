@@ -26,14 +26,14 @@ TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWi
     connectClient();
     frame('c', kConnected, "GB7DXC", /*radioPort=*/3); // the port does not matter for link notices
     EXPECT_EQ(socket.sent, "*** CONNECTED With Station GB7DXC\r\n");
-    EXPECT_TRUE(state.Connected);
+    EXPECT_TRUE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Connected");
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
 }
 
 TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
     frame('c', kConnected, "GB7DXC-2");
-    EXPECT_FALSE(state.Connected);
+    EXPECT_FALSE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC-2")});
 }
@@ -41,7 +41,7 @@ TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
 TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
     connectClientWithLink();
     frame('d', kDisconnected, "GB7DXC", 5);
-    EXPECT_FALSE(state.Connected);
+    EXPECT_FALSE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_EQ(socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
     EXPECT_EQ(socket.current, SocketState::Connected); // the client stays until it leaves itself
@@ -56,7 +56,7 @@ TEST_F(EngineFramesTest, AnotherStationsLinkIsTakenDownAndNeverReachesTheClient)
 
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("G4XYZ")});
     EXPECT_EQ(socket.sent, "");
-    EXPECT_TRUE(state.Connected);
+    EXPECT_TRUE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Connected");
 
     bridge.onClientGone(); // the cluster link is still ours to end
@@ -89,7 +89,7 @@ TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
         rig.connectClientWithLink();
         rig.frame(row.kind, kSpot, row.from, row.radioPort);
         EXPECT_EQ(rig.socket.sent, row.expectedSent);
-        EXPECT_EQ(rig.state.TransferredBytes, row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
+        EXPECT_EQ(rig.state.transferredBytes, row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
     }
 }
 
@@ -125,7 +125,7 @@ TEST_F(EngineFramesTest, HeldTextGoesOutBeforeTheDisconnectNotice) {
 
 TEST_F(EngineFramesTest, TextWithoutAClientIsDroppedUncounted) {
     frame('D', kSpot);
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
     EXPECT_TRUE(engine.requests.empty());
 }
 
@@ -137,7 +137,7 @@ TEST_F(EngineFramesTest, CounterShowsWholeKilobytesAndNeverWraps) {
     for (const Row &row : {Row{1023, "Bytes Transferred: 0K"}, Row{1024, "Bytes Transferred: 1K"},
                            Row{5000, "Bytes Transferred: 4K"},
                            Row{int64_t{INT32_MAX} + 4097, "Bytes Transferred: 2097156K"}}) {
-        state.TransferredBytes = row.bytes;
+        state.transferredBytes = row.bytes;
         bridge.onTick();
         EXPECT_EQ(window.counterText, row.text);
     }
@@ -152,7 +152,7 @@ TEST_F(EngineFramesTest, ClientThatCannotBeWrittenToEndsTheSession) {
 
     const Journal expected = {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"};
     EXPECT_EQ(journal, expected);
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
 }
 
 // A client that reads nothing must not make the bridge hold the radio's text without limit.
@@ -183,7 +183,7 @@ TEST_F(MonitorFramesTest, FramesHeardFromTheClusterReachTheClientUncounted) {
     frame('I', "DX de G4XYZ: other port\r", "GB7DXC", 1);
     frame('I', "sh/dx\r", "G4XYZ");
     EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
 
     bridge.onClientGone(); // without a client the same frame is dropped
     frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
@@ -202,9 +202,9 @@ TEST(MonitorModeSwitchTest, TheClusterLinksDownNoticeIsAppliedInMonitorMode) {
     BridgeRig rig;
     rig.startConfigured();
     rig.connectClientWithLink();
-    rig.state.MonitorMode = true; // as the Preferences dialog's OK does
+    rig.state.monitorMode = true; // as the Preferences dialog's OK does
     rig.frame('d', kDisconnected);
-    EXPECT_FALSE(rig.state.Connected);
+    EXPECT_FALSE(rig.state.linkUp);
     EXPECT_EQ(rig.window.statusText, "Status: Monitoring");
     EXPECT_EQ(rig.socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
 }

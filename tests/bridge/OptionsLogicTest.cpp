@@ -20,7 +20,7 @@ protected:
 TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
     ASSERT_TRUE(rig.bridge.start());
-    const OptionsFields fields = OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.Form_Load();
+    const OptionsFields fields = OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.fieldsToShow();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
     EXPECT_EQ(fields.localPort, "4444");
@@ -34,7 +34,7 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
 }
 
 TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
-    OptionsFields fields = options.Form_Load();
+    OptionsFields fields = options.fieldsToShow();
     fields.callsign = "g4abc-1";
     fields.cluster = "gb7dxc";
     fields.digis = "relay1,relay2"; // saved although the route is not switched on
@@ -43,45 +43,45 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
     fields.autoMinimize = true;
     fields.autoMinimizeDelay = "2.5";
     fields.compatibilityMode = true;
-    const OkOutcome outcome = options.cmdOK_Click(fields);
+    const OkOutcome outcome = options.applyAndSave(fields);
 
     EXPECT_TRUE(outcome.closeDialog);
     EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(state.MyCallsign, "N0CALL"); // the registered callsign stays in use until the next start
-    EXPECT_EQ(state.Cluster, "GB7DXC");
-    EXPECT_EQ(state.Digis, "RELAY1,RELAY2");
-    EXPECT_EQ(state.Port, 3);
-    EXPECT_EQ(state.AutoMinimizeDelay, 2500);
-    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 2500);
-    EXPECT_TRUE(window.enabled[TimerId::Timer2]);
-    EXPECT_TRUE(state.CompatibilityMode);
+    EXPECT_EQ(state.myCallsign, "N0CALL"); // the registered callsign stays in use until the next start
+    EXPECT_EQ(state.cluster, "GB7DXC");
+    EXPECT_EQ(state.digipeaters, "RELAY1,RELAY2");
+    EXPECT_EQ(state.radioPort, 3);
+    EXPECT_EQ(state.autoMinimizeDelayMs, 2500);
+    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 2500);
+    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_TRUE(state.compatibilityMode);
     EXPECT_EQ(socket.port, 4444); // a new local port applies from the next start
 
-    const Journal expected = {"Timer2.interval 2500", "Timer2.enable",
+    const Journal expected = {"AutoMinimize.interval 2500", "AutoMinimize.enable",
                               "store.write MyCallsign=G4ABC-1",   "store.write Cluster=GB7DXC",
                               "store.write RadioPort=3",           "store.write AutoMinimize=1",
                               "store.write AutoMinimizeDelay=2500", "store.write MonitorMode=False",
                               "store.write CompatibilityMode=True", "store.write ConnectViaDigi=False",
                               "store.write Digis=RELAY1,RELAY2",   "store.write LocalPort= 5000 "};
     EXPECT_EQ(journal, expected);
-    EXPECT_EQ(options.Form_Load().autoMinimizeDelay, "2.5");
+    EXPECT_EQ(options.fieldsToShow().autoMinimizeDelay, "2.5");
 }
 
 TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
-    state.AutoMinimizeDelay = 7000;
-    OptionsFields fields = options.Form_Load();
+    state.autoMinimizeDelayMs = 7000;
+    OptionsFields fields = options.fieldsToShow();
     fields.radioPort = "two";
     fields.localPort = "";
     fields.autoMinimizeDelay = "";
-    const int startsBefore = window.countdownStarts[TimerId::Timer2];
-    ASSERT_TRUE(options.cmdOK_Click(fields).closeDialog);
+    const int startsBefore = window.countdownStarts[TimerId::AutoMinimize];
+    ASSERT_TRUE(options.applyAndSave(fields).closeDialog);
 
-    EXPECT_EQ(state.Port, 0);
+    EXPECT_EQ(state.radioPort, 0);
     EXPECT_EQ(stored(settings::kRadioPort), "0");
     EXPECT_EQ(stored(settings::kLocalPort), "4444");
-    EXPECT_EQ(state.AutoMinimizeDelay, 7000);
+    EXPECT_EQ(state.autoMinimizeDelayMs, 7000);
     EXPECT_EQ(stored(settings::kAutoMinimizeDelay), "7000");
-    EXPECT_EQ(window.countdownStarts[TimerId::Timer2], startsBefore); // interval untouched
+    EXPECT_EQ(window.countdownStarts[TimerId::AutoMinimize], startsBefore); // interval untouched
 }
 
 TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
@@ -100,63 +100,63 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        OptionsFields fields = options.Form_Load();
+        OptionsFields fields = options.fieldsToShow();
         fields.cluster = "GB7ABC";
         fields.radioPort = row.radioPort;
         fields.autoMinimizeDelay = row.delay;
         fields.localPort = row.localPort;
-        const OkOutcome outcome = options.cmdOK_Click(fields);
+        const OkOutcome outcome = options.applyAndSave(fields);
         EXPECT_FALSE(outcome.closeDialog);
         EXPECT_EQ(outcome.message.rfind(row.messageStart, 0), 0u) << outcome.message;
-        EXPECT_EQ(state.Cluster, "GB7DXC");
+        EXPECT_EQ(state.cluster, "GB7DXC");
         EXPECT_TRUE(journal.empty());
     }
 }
 
 TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
-    OptionsFields fields = options.Form_Load();
+    OptionsFields fields = options.fieldsToShow();
     fields.monitorMode = true;
     fields.cluster = "gb7abc";
     fields.radioPort = "1";
 
-    options.cmdOK_Click(fields); // no link: nothing
+    options.applyAndSave(fields); // no link: nothing
     EXPECT_TRUE(engine.requests.empty());
 
-    state.Connected = true;
-    options.cmdOK_Click(fields);
-    options.cmdOK_Click(fields); // the test is on the state, not on a change
+    state.linkUp = true;
+    options.applyAndSave(fields);
+    options.applyAndSave(fields); // the test is on the state, not on a change
     const std::vector<EngineRequest> expected(2, disconnectRequest("GB7ABC", 1));
     EXPECT_EQ(engine.requests, expected);
-    EXPECT_TRUE(state.Connected); // the engine's notice clears it
+    EXPECT_TRUE(state.linkUp); // the engine's notice clears it
 }
 
 TEST_F(OptionsLogicTest, DigipeaterBoxChangesTheBridgeAtOnceEvenWithoutOk) {
-    options.ConnectVia_Click(true);
-    EXPECT_TRUE(state.ConnectViaDigi);
+    options.setConnectViaDigipeaters(true);
+    EXPECT_TRUE(state.connectViaDigipeaters);
     EXPECT_TRUE(journal.empty()); // nothing stored: the dialog was cancelled
 }
 
 TEST_F(OptionsLogicTest, AutoMinimizeClearedStopsTheTimer) {
-    window.enabled[TimerId::Timer2] = true;
-    OptionsFields fields = options.Form_Load();
+    window.enabled[TimerId::AutoMinimize] = true;
+    OptionsFields fields = options.fieldsToShow();
     fields.autoMinimize = false;
-    options.cmdOK_Click(fields);
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
+    options.applyAndSave(fields);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
 }
 
 // The callsign and the local port apply at the next start: a second OK must not write the old ones back.
 TEST_F(OptionsLogicTest, NextStartSettingsShowWhatIsStored) {
-    OptionsFields fields = options.Form_Load();
+    OptionsFields fields = options.fieldsToShow();
     fields.localPort = "5000";
     fields.callsign = "g4abc";
-    options.cmdOK_Click(fields);
+    options.applyAndSave(fields);
     EXPECT_EQ(socket.port, 4444);
-    EXPECT_EQ(state.MyCallsign, "N0CALL");
+    EXPECT_EQ(state.myCallsign, "N0CALL");
 
-    const OptionsFields reopened = options.Form_Load();
+    const OptionsFields reopened = options.fieldsToShow();
     EXPECT_EQ(reopened.localPort, "5000");
     EXPECT_EQ(reopened.callsign, "G4ABC");
-    options.cmdOK_Click(reopened);
+    options.applyAndSave(reopened);
     EXPECT_EQ(stored(settings::kLocalPort), "5000");
     EXPECT_EQ(stored(settings::kMyCallsign), "G4ABC");
 }
@@ -182,11 +182,11 @@ TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
         BridgeRig rig;
         rig.startConfigured();
         OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
-        OptionsFields fields = logic.Form_Load();
+        OptionsFields fields = logic.fieldsToShow();
         fields.callsign = row.callsign;
         fields.cluster = row.cluster;
         fields.digis = row.digis;
-        const OkOutcome outcome = logic.cmdOK_Click(fields);
+        const OkOutcome outcome = logic.applyAndSave(fields);
         EXPECT_EQ(outcome.message, row.message);
         EXPECT_EQ(outcome.closeDialog, row.message.empty());
         EXPECT_EQ(rig.journal.empty(), !row.message.empty()); // a refusal applies and stores nothing
@@ -195,13 +195,13 @@ TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
 
 TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDialogOpen) {
     store.failWith = "the file is read-only";
-    OptionsFields fields = options.Form_Load();
+    OptionsFields fields = options.fieldsToShow();
     fields.callsign = "g4abc";
-    const OkOutcome outcome = options.cmdOK_Click(fields);
+    const OkOutcome outcome = options.applyAndSave(fields);
     EXPECT_FALSE(outcome.closeDialog);
     EXPECT_EQ(outcome.message,
               "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
-    EXPECT_EQ(state.Cluster, "GB7DXC");
+    EXPECT_EQ(state.cluster, "GB7DXC");
 }
 
 } // namespace

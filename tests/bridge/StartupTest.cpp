@@ -12,30 +12,30 @@ class StartupTest : public BridgeFixture {};
 TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     ASSERT_TRUE(bridge.start());
 
-    EXPECT_EQ(state.ProgramName, "ZR8QOD Logger/AGWPE Corvantle ");
-    EXPECT_EQ(state.MyCallsign, "MYCALL");
-    EXPECT_EQ(state.Cluster, "CLUSTER");
-    EXPECT_EQ(state.Port, 0);
+    EXPECT_EQ(state.programName, "ZR8QOD Logger/AGWPE Corvantle ");
+    EXPECT_EQ(state.myCallsign, "MYCALL");
+    EXPECT_EQ(state.cluster, "CLUSTER");
+    EXPECT_EQ(state.radioPort, 0);
     EXPECT_EQ(socket.port, 4444);
-    EXPECT_EQ(state.AutoMinimize, 0);
-    EXPECT_EQ(state.AutoMinimizeDelay, 10000);
-    EXPECT_FALSE(state.MonitorMode);
-    EXPECT_FALSE(state.CompatibilityMode);
-    EXPECT_FALSE(state.ConnectViaDigi);
-    EXPECT_EQ(state.Digis, "");
-    EXPECT_FALSE(state.Connected);
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.autoMinimize, 0);
+    EXPECT_EQ(state.autoMinimizeDelayMs, 10000);
+    EXPECT_FALSE(state.monitorMode);
+    EXPECT_FALSE(state.compatibilityMode);
+    EXPECT_FALSE(state.connectViaDigipeaters);
+    EXPECT_EQ(state.digipeaters, "");
+    EXPECT_FALSE(state.linkUp);
+    EXPECT_EQ(state.transferredBytes, 0);
 
-    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 10000);
-    EXPECT_FALSE(window.enabled[TimerId::Timer2]);
-    EXPECT_TRUE(window.enabled[TimerId::Timer1]);
+    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 10000);
+    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_TRUE(window.enabled[TimerId::Tick]);
     EXPECT_EQ(engine.registeredCall, "MYCALL");
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_EQ(socket.current, SocketState::Listening);
     const Journal expected = {
-        "Timer2.interval 10000", "Timer2.disable", "engine.register",
+        "AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
-        "socket.listen 4444", "Timer1.enable"};
+        "socket.listen 4444", "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 
@@ -52,17 +52,17 @@ TEST_F(StartupTest, StoredValuesReachTheStateTimerAndSocket) {
     store_setting(settings::kDigis, "relay1,RELAY2");
     ASSERT_TRUE(bridge.start());
 
-    EXPECT_EQ(state.MyCallsign, "n0call"); // as stored, no upper-casing
-    EXPECT_EQ(state.Port, 2);
+    EXPECT_EQ(state.myCallsign, "n0call"); // as stored, no upper-casing
+    EXPECT_EQ(state.radioPort, 2);
     EXPECT_EQ(socket.port, 5000);
-    EXPECT_EQ(state.AutoMinimize, 1);
-    EXPECT_EQ(state.AutoMinimizeDelay, 70000); // above what a 16-bit timer could hold
-    EXPECT_TRUE(state.MonitorMode);
-    EXPECT_TRUE(state.CompatibilityMode);
-    EXPECT_TRUE(state.ConnectViaDigi);
-    EXPECT_EQ(state.Digis, "relay1,RELAY2");
-    EXPECT_EQ(window.intervalMs[TimerId::Timer2], 70000);
-    EXPECT_TRUE(window.enabled[TimerId::Timer2]);
+    EXPECT_EQ(state.autoMinimize, 1);
+    EXPECT_EQ(state.autoMinimizeDelayMs, 70000); // above what a 16-bit timer could hold
+    EXPECT_TRUE(state.monitorMode);
+    EXPECT_TRUE(state.compatibilityMode);
+    EXPECT_TRUE(state.connectViaDigipeaters);
+    EXPECT_EQ(state.digipeaters, "relay1,RELAY2");
+    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 70000);
+    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
     EXPECT_TRUE(window.messages.empty()); // "n0call" is not the default "MYCALL"
 }
 
@@ -91,12 +91,12 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
         EXPECT_NE(warnings.find(std::string("\"") + row.key.name + "\" holds \"" + row.stored + "\""),
                   std::string::npos)
             << warnings;
-        EXPECT_EQ(rig.state.Port, 0);
+        EXPECT_EQ(rig.state.radioPort, 0);
         EXPECT_EQ(rig.socket.port, 4444);
-        EXPECT_EQ(rig.state.AutoMinimize, 0);
-        EXPECT_EQ(rig.state.AutoMinimizeDelay, 10000);
-        EXPECT_FALSE(rig.state.MonitorMode);
-        EXPECT_FALSE(rig.state.ConnectViaDigi);
+        EXPECT_EQ(rig.state.autoMinimize, 0);
+        EXPECT_EQ(rig.state.autoMinimizeDelayMs, 10000);
+        EXPECT_FALSE(rig.state.monitorMode);
+        EXPECT_FALSE(rig.state.connectViaDigipeaters);
     }
 }
 
@@ -104,7 +104,7 @@ TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = false;
     EXPECT_FALSE(bridge.start());
 
-    const Journal expected = {"Timer2.interval 10000", "Timer2.disable", "engine.register",
+    const Journal expected = {"AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
                               "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
@@ -123,7 +123,7 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     EXPECT_FALSE(bridge.start());
 
     const Journal expected = {
-        "Timer2.interval 10000", "Timer2.disable", "engine.register", "socket.listen 4445",
+        "AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register", "socket.listen 4445",
         "window.messageBox Can't listen on local TCP port 4445: The bound address is already in use",
         "engine.close", "window.endProgram"};
     EXPECT_EQ(journal, expected);
@@ -154,9 +154,9 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     ASSERT_TRUE(bridge.start());
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("could not be read in full"), std::string::npos);
-    const Journal expected = {"Timer2.interval 10000", "Timer2.disable",
+    const Journal expected = {"AutoMinimize.interval 10000", "AutoMinimize.disable",
                               "window.messageBox The settings file /fake/settings.ini could not be read in full.",
-                              "engine.register", "socket.listen 4444", "Timer1.enable"};
+                              "engine.register", "socket.listen 4444", "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 

@@ -12,7 +12,7 @@ protected:
 };
 
 TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
-    state.Port = 2;
+    state.radioPort = 2;
     bridge.onClientArrival(42);
 
     EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
@@ -22,7 +22,7 @@ TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC", 2));
     EXPECT_EQ(window.statusText, "Status: Disconnected");
-    EXPECT_FALSE(state.Connected);
+    EXPECT_FALSE(state.linkUp);
 }
 
 TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
@@ -37,8 +37,8 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
         {false, "RELAY1", {}},
     };
     for (const Row &row : rows) {
-        state.ConnectViaDigi = row.connectVia;
-        state.Digis = row.digis;
+        state.connectViaDigipeaters = row.connectVia;
+        state.digipeaters = row.digis;
         engine.requests.clear();
         bridge.onClientArrival(1);
         ASSERT_EQ(engine.requests.size(), 1u);
@@ -55,11 +55,11 @@ TEST_F(TelnetSessionTest, ConnectTheEngineRefusesIsExplainedAndReportedDown) {
               std::string::npos)
         << socket.sent;
     EXPECT_EQ(window.statusText, "Status: Disconnected");
-    EXPECT_FALSE(state.Connected);
+    EXPECT_FALSE(state.linkUp);
 }
 
 TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTheClientsText) {
-    state.MonitorMode = true;
+    state.monitorMode = true;
     bridge.onClientArrival(1);
     EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                            "Monitoring GB7DXC DX Cluster Station...\r\n");
@@ -67,7 +67,7 @@ TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTh
     clientSends("sh/dx\r\n");
     EXPECT_EQ(socket.incoming, "");
     EXPECT_TRUE(engine.requests.empty());
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
 }
 
 // Each line the client sends becomes one request with the bridge's line end, however TCP cut it up.
@@ -95,7 +95,7 @@ TEST_F(TelnetSessionTest, EachClientLineBecomesOneRequestWithTheRadiosLineEnd) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.CompatibilityMode = row.compatibility;
+        rig.state.compatibilityMode = row.compatibility;
         rig.connectClientWithLink();
         for (const std::string &arrival : row.arrivals)
             rig.clientSends(arrival);
@@ -103,7 +103,7 @@ TEST_F(TelnetSessionTest, EachClientLineBecomesOneRequestWithTheRadiosLineEnd) {
         int64_t counted = 0;
         for (const std::string &request : row.requests)
             counted += static_cast<int64_t>(request.size());
-        EXPECT_EQ(rig.state.TransferredBytes, counted);
+        EXPECT_EQ(rig.state.transferredBytes, counted);
     }
 }
 
@@ -128,12 +128,12 @@ TEST_F(TelnetSessionTest, LinesTypedWhileConnectingAreSentOnceTheLinkIsUp) {
     connectClient();
     clientSends("N0CALL\r\nsh/dx\r\n");
     EXPECT_TRUE(engine.dataSent().empty());
-    EXPECT_EQ(state.TransferredBytes, 0);
+    EXPECT_EQ(state.transferredBytes, 0);
 
     frame('c', "*** CONNECTED With Station GB7DXC\r");
     const std::vector<std::string> expected = {"N0CALL \r", "sh/dx \r"};
     EXPECT_EQ(engine.dataSent(), expected);
-    EXPECT_EQ(state.TransferredBytes, 15);
+    EXPECT_EQ(state.transferredBytes, 15);
 }
 
 TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClient) {
@@ -196,7 +196,7 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
             rig.connectClientWithLink();
         else
             rig.connectClient();
-        rig.state.TransferredBytes = 77;
+        rig.state.transferredBytes = 77;
         const std::string status = rig.window.statusText;
         ::testing::internal::CaptureStderr();
         if (row.byError)
@@ -206,8 +206,8 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
         ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(rig.journal, row.expected);
         EXPECT_EQ(rig.socket.current, SocketState::Listening);
-        EXPECT_EQ(rig.state.Connected, row.linkUp); // only the engine's notice changes it
-        EXPECT_EQ(rig.state.TransferredBytes, 77);
+        EXPECT_EQ(rig.state.linkUp, row.linkUp); // only the engine's notice changes it
+        EXPECT_EQ(rig.state.transferredBytes, 77);
         EXPECT_EQ(rig.window.statusText, status);
     }
 }

@@ -117,9 +117,9 @@ public:
             .peerClosed = [this] { bridge.onClientGone(); },
             .error = [this](int32_t number, const std::string &text) { bridge.onClientError(number, text); },
         });
-        QObject::connect(&timer1, &QTimer::timeout, [this] { bridge.onTick(); });
+        QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
         loaded = bridge.start();
-        timer1.start(500);
+        tick.start(500);
     }
     ~BridgeOnEngineA() {
         bridge.shutDown();
@@ -136,7 +136,7 @@ public:
     }};
     Bridge bridge{window, socket, engine, store};
     quint16 localPort = freePort();
-    QTimer timer1;
+    QTimer tick;
     bool loaded = false;
 };
 
@@ -213,7 +213,7 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     client->type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 10000))
         << cluster.log().join('\n').toStdString();
-    bridge.bridge.state().CompatibilityMode = true;
+    bridge.bridge.state().compatibilityMode = true;
     client->type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx\r")"); }, 10000));
 
@@ -293,7 +293,7 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     EXPECT_FALSE(client.received().contains("G4XYZ")) << client.received().data();
     EXPECT_FALSE(client.received().contains("FAKE1"));
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
-    EXPECT_TRUE(bridge.bridge.state().Connected);
+    EXPECT_TRUE(bridge.bridge.state().linkUp);
     stranger.engine.close();
 }
 

@@ -28,8 +28,8 @@ public:
     std::string statusText = "Status: Disconnected";
     std::string counterText = "Transferred Bytes:";
     int state = kWindowNormal;
-    std::map<TimerId, int32_t> intervalMs{{TimerId::Timer1, 500}, {TimerId::Timer2, 0}};
-    std::map<TimerId, bool> enabled{{TimerId::Timer1, true}, {TimerId::Timer2, true}};
+    std::map<TimerId, int32_t> intervalMs{{TimerId::Tick, 500}, {TimerId::AutoMinimize, 0}};
+    std::map<TimerId, bool> enabled{{TimerId::Tick, true}, {TimerId::AutoMinimize, true}};
     // How often a timer's countdown was (re)started: by a new interval or by going from off to on.
     std::map<TimerId, int> countdownStarts;
     std::vector<std::string> messages;
@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    static std::string name(TimerId timer) { return timer == TimerId::Timer1 ? "Timer1" : "Timer2"; }
+    static std::string name(TimerId timer) { return timer == TimerId::Tick ? "Tick" : "AutoMinimize"; }
 
     Journal &journal_;
 };

@@ -47,10 +47,10 @@ struct Rig {
     DialogLauncher launcher{form, logic};
 
     Rig() {
-        state.MyCallsign = "N0CALL";
-        state.Cluster = "GB7DXC";
-        state.ProgramName = kProgramName;
-        state.Port = 1;
+        state.myCallsign = "N0CALL";
+        state.cluster = "GB7DXC";
+        state.programName = kProgramName;
+        state.radioPort = 1;
     }
     void menu(const char *actionName) { form.findChild<QAction *>(actionName)->trigger(); }
     OptionsDialog *options() {
@@ -141,7 +141,7 @@ void DialogsTest::reopeningRefillsButRaisingDoesNot() {
     QCOMPARE(callsign->text(), QString("typed"));
 
     dialog->close();
-    rig.state.MyCallsign = "ZS6XYZ";
+    rig.state.myCallsign = "ZS6XYZ";
     rig.menu("preferences");
     QCOMPARE(callsign->text(), QString("ZS6XYZ"));
 }
@@ -161,8 +161,8 @@ void DialogsTest::optionsOpensWithCallsignFocusedAndCentred() {
 
 void DialogsTest::optionsTabOrder() {
     Rig rig;
-    rig.state.AutoMinimize = 1; // every control enabled
-    rig.state.ConnectViaDigi = true;
+    rig.state.autoMinimize = 1; // every control enabled
+    rig.state.connectViaDigipeaters = true;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     const QStringList expected = {"CallsignText",  "ClusterText",       "PortText",
@@ -195,8 +195,8 @@ void DialogsTest::escapeCancels() {
 
     QTest::keyClick(rig.control<QWidget>(dialog, focus.toLatin1().constData()), Qt::Key_Escape);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(rig.state.MyCallsign, std::string("N0CALL"));
-    QVERIFY(!rig.state.MonitorMode);
+    QCOMPARE(rig.state.myCallsign, std::string("N0CALL"));
+    QVERIFY(!rig.state.monitorMode);
     QCOMPARE(rig.storeWrites(), 0);
 }
 
@@ -218,7 +218,7 @@ void DialogsTest::enterDoesNotConfirm() {
 
     QTest::keyClick(rig.control<QWidget>(dialog, focus.toLatin1().constData()), Qt::Key(key));
     QVERIFY(dialog->isVisible());
-    QCOMPARE(rig.state.Cluster, std::string("GB7DXC"));
+    QCOMPARE(rig.state.cluster, std::string("GB7DXC"));
     QCOMPARE(rig.storeWrites(), 0);
 }
 
@@ -229,7 +229,7 @@ void DialogsTest::okAppliesAndCloses() {
     rig.control<QLineEdit>(dialog, "ClusterText")->setText("gb7abc");
     QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(rig.state.Cluster, std::string("GB7ABC"));
+    QCOMPARE(rig.state.cluster, std::string("GB7ABC"));
     QVERIFY(rig.storeWrites() > 0);
 }
 
@@ -261,8 +261,8 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
 
 void DialogsTest::checkBoxesRunTheirClickHandlers() {
     Rig rig;
-    rig.state.AutoMinimize = 1;
-    rig.state.ConnectViaDigi = false;
+    rig.state.autoMinimize = 1;
+    rig.state.connectViaDigipeaters = false;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     auto *delay = rig.control<QLineEdit>(dialog, "AutoMinimizeDelayText");
@@ -279,7 +279,7 @@ void DialogsTest::checkBoxesRunTheirClickHandlers() {
     // The digipeater box takes effect at once, without OK.
     QTest::mouseClick(rig.control<QCheckBox>(dialog, "ConnectVia"), Qt::LeftButton);
     QVERIFY(via->isEnabled());
-    QVERIFY(rig.state.ConnectViaDigi);
+    QVERIFY(rig.state.connectViaDigipeaters);
 }
 
 void DialogsTest::captionsFit_data() {

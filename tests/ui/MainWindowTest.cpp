@@ -81,15 +81,15 @@ void MainWindowTest::windowStateBeforeShowDoesNotShow() {
 void MainWindowTest::timersReachTheirControls() {
     MainForm form;
     QtWindowOps window(form);
-    QCOMPARE(form.timer1().interval(), 500);
-    QVERIFY(form.timer1().isEnabled());
-    QCOMPARE(form.timer2().interval(), 0);
+    QCOMPARE(form.tickTimer().interval(), 500);
+    QVERIFY(form.tickTimer().isEnabled());
+    QCOMPARE(form.autoMinimizeTimer().interval(), 0);
 
-    window.setTimerInterval(TimerId::Timer2, 30);
-    window.setTimerEnabled(TimerId::Timer1, false);
-    QCOMPARE(form.timer2().interval(), 30);
-    QVERIFY(!form.timer1().isEnabled());
-    QSignalSpy ticks(&form.timer2(), &WindowTimer::tick);
+    window.setTimerInterval(TimerId::AutoMinimize, 30);
+    window.setTimerEnabled(TimerId::Tick, false);
+    QCOMPARE(form.autoMinimizeTimer().interval(), 30);
+    QVERIFY(!form.tickTimer().isEnabled());
+    QSignalSpy ticks(&form.autoMinimizeTimer(), &WindowTimer::tick);
     QVERIFY(ticks.wait(2000));
 }
 

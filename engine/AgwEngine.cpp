@@ -8,6 +8,7 @@
 
 #include "AgwCalls.h"
 #include "AgwTexts.h"
+#include "EngineFrames.h"
 
 #include <QEventLoop>
 #include <QSignalBlocker>
@@ -39,10 +40,6 @@ bool isPortNumber(const std::string &text) {
         return false;
     const int value = std::stoi(text);
     return value >= 1 && value <= 65535;
-}
-
-std::string cut(const std::string &text) {
-    return text.size() > kMaxFrameTextBytes ? text.substr(0, kMaxFrameTextBytes) : text;
 }
 
 std::uint32_t littleEndianCount(const std::string &data) {
@@ -88,6 +85,7 @@ AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
                        " ms to a version request");
     });
     QObject::connect(&paceTimer_, &QTimer::timeout, &socket_, [this] { onPaceTick(); });
+    QObject::connect(&socket_, &QTcpSocket::bytesWritten, &socket_, [this] { announceRoomLater(); });
 }
 
 AgwEngine::~AgwEngine() {
@@ -218,7 +216,7 @@ void AgwEngine::abortSocket() {
         timer->stop();
     const QSignalBlocker quiet(socket_);
     socket_.abort();
-    inBytes_.clear();
+    reader_.reset();
 }
 
 void AgwEngine::close() {
@@ -265,8 +263,14 @@ void AgwEngine::onReadyRead() {
     probeTimer_.stop();
     const std::uint64_t connection = connection_;
     const QByteArray chunk = socket_.read(static_cast<qint64>(limits_.readChunkBytes));
-    inBytes_.append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
-    if (!decodeBuffered()) {
+    reader_.append(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
+    while (std::optional<agw::Frame> frame = reader_.next()) {
+        handleFrame(std::move(*frame));
+        // Handling a frame can end the connection (a write past its bound); its bytes are gone then.
+        if (connection != connection_)
+            return;
+    }
+    if (reader_.broken()) {
         onSocketTrouble("the engine sent a frame of impossible length");
         return;
     }
@@ -278,27 +282,7 @@ void AgwEngine::onReadyRead() {
         });
 }
 
-bool AgwEngine::decodeBuffered() {
-    const std::uint64_t connection = connection_;
-    std::size_t used = 0;
-    for (;;) {
-        DecodeResult result = decode(std::string_view(inBytes_).substr(used));
-        if (result.status == DecodeStatus::Invalid)
-            return false;
-        if (result.status == DecodeStatus::NeedMore)
-            break;
-        used += result.consumedBytes;
-        handleFrame(std::move(result.frame));
-        // Handling a frame can end the connection (a write past its bound); its bytes are gone then.
-        if (connection != connection_)
-            return true;
-    }
-    inBytes_.erase(0, used);
-    return true;
-}
-
 void AgwEngine::handleFrame(agw::Frame frame) {
-    EngineFrame out{frame.kind, frame.port, frame.callFrom, frame.callTo, {}};
     switch (frame.kind) {
     case 'X':
     case 'x': // Dire Wolf answers 'X'; one soundmodem answers 'x'
@@ -311,39 +295,23 @@ void AgwEngine::handleFrame(agw::Frame frame) {
         onOutstandingAnswer(frame);
         return;
     case 'C':
-        trackLinkNotice(frame);
-        out.kind = 'c';
-        out.from = remoteOf(frame);
-        out.to = ownCall_;
-        out.text = cut(frame.data);
-        break;
     case 'd':
         trackLinkNotice(frame);
-        out.from = remoteOf(frame);
-        out.to = ownCall_;
-        out.text = cut(frame.data);
         break;
     case 'I':
         // The engine also monitors the user's own links, before it delivers the same data as 'D', and reports
         // each retransmission again: only 'D' may reach the bridge.
         if (isOwnLinkTraffic(frame))
             return;
-        out.text = cut(monitoredInformation(frame.data));
-        break;
-    case 'U':
-    case 'S':
-    case 'T':
-        out.text = cut(monitoredInformation(frame.data));
         break;
     default:
-        out.text = cut(frame.data);
         break;
     }
-    deliver(std::move(out));
+    deliver(engineFrameOf(frame, ownCall_));
 }
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
-    const std::string remote = normalCall(remoteOf(frame));
+    const std::string remote = normalCall(remoteOf(frame, ownCall_));
     if (frame.kind == 'd') {
         if (const auto held = ownLinks_.find(remote); held != ownLinks_.end()) {
             forgetQueue(held->second);
@@ -352,7 +320,7 @@ void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
         return;
     }
     OwnLink &link = ownLinks_[remote];
-    link.shownCall = remoteOf(frame);
+    link.shownCall = remoteOf(frame, ownCall_);
     link.port = frame.port;
 }
 
@@ -362,13 +330,9 @@ bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {
     return (from == ownCall_ && ownLinks_.contains(to)) || (to == ownCall_ && ownLinks_.contains(from));
 }
 
-// Link notices name the remote station as CallFrom; accept an engine that puts it the other way round.
-std::string AgwEngine::remoteOf(const agw::Frame &frame) const {
-    return normalCall(frame.callFrom) == ownCall_ ? frame.callTo : frame.callFrom;
-}
-
 void AgwEngine::deliver(EngineFrame frame) {
-    if (listener_ != nullptr && !closing_)
+    // Nothing reaches the bridge once it has closed the engine, not even notices made up just before.
+    if (listener_ != nullptr && !closing_ && state_ != State::Closed)
         listener_->frameArrived(frame);
 }
 
@@ -446,6 +410,12 @@ std::string AgwEngine::connect(const std::string &station, const std::vector<std
     return {};
 }
 
+bool AgwEngine::canTakeData() const {
+    // Data already written but not yet taken by the engine counts too: an engine that reads slowly holds the
+    // client back instead of filling this program's memory.
+    return queuedBytes_ + static_cast<std::size_t>(socket_.bytesToWrite()) < limits_.queuedDataBytes;
+}
+
 void AgwEngine::sendData(const std::string &station, const std::string &data, int radioPort) {
     if (data.empty() || radioPort < 0 || radioPort > 255 || state_ != State::Up)
         return;
@@ -457,9 +427,9 @@ void AgwEngine::sendData(const std::string &station, const std::string &data, in
         link.queued.push_back(data.substr(at, kMaxDataPerFrame));
         queuedBytes_ += link.queued.back().size();
     }
+    pump(remote);
     if (!canTakeData())
         wasFull_ = true;
-    pump(remote);
 }
 
 void AgwEngine::disconnect(const std::string &station, int radioPort) {
@@ -524,7 +494,7 @@ void AgwEngine::askOutstanding(const std::string &key) {
 }
 
 void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
-    const auto held = ownLinks_.find(normalCall(remoteOf(frame)));
+    const auto held = ownLinks_.find(normalCall(remoteOf(frame, ownCall_)));
     if (held == ownLinks_.end())
         return;
     OwnLink &link = held->second;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "AgwFrame.h"
+#include "AgwFrameReader.h"
 #include "PacketEngine.h"
 
 #include <QTcpSocket>
@@ -59,7 +60,7 @@ class AgwEngine final : public PacketEngine {
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
     void sendData(const std::string &station, const std::string &data, int radioPort) override;
-    bool canTakeData() const override { return queuedBytes_ < limits_.queuedDataBytes; }
+    bool canTakeData() const override;
     void disconnect(const std::string &station, int radioPort) override;
     void close() override;
 
@@ -93,12 +94,10 @@ class AgwEngine final : public PacketEngine {
     void abortSocket();
 
     void onReadyRead();
-    bool decodeBuffered();
     void handleFrame(agw::Frame frame);
     void trackLinkNotice(const agw::Frame &frame);
     void onOutstandingAnswer(const agw::Frame &frame);
     bool isOwnLinkTraffic(const agw::Frame &frame) const;
-    std::string remoteOf(const agw::Frame &frame) const;
     void deliver(EngineFrame frame);
     void deliverLater(EngineFrame frame);
     void announceRoomLater();
@@ -131,7 +130,7 @@ class AgwEngine final : public PacketEngine {
     QTimer quietTimer_;    // nothing heard from the engine for a while
     QTimer probeTimer_;    // no answer to the version probe
     QTimer paceTimer_;     // 'Y' answers and the next 'Y'
-    std::string inBytes_;
+    agw::FrameReader reader_;
     std::uint64_t connection_ = 0; // counts connections, so a handler sees that its connection is gone
     std::map<std::string, OwnLink> ownLinks_; // keyed by the remote call, upper case, no "-0"
     std::size_t queuedBytes_ = 0;

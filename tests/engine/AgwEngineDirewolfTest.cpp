@@ -1,7 +1,10 @@
 // AgwEngine against a real Dire Wolf with no radio: registration, monitoring of its own transmissions, the
-// bounded wait when all client slots are taken, and an engine restart. Skipped when direwolf is not
-// installed.
+// bounded wait when all client slots are taken, an engine restart, and an engine that hangs without
+// closing its connections. Skipped when direwolf is not installed.
 #include "AgwEngine.h"
+
+#include <QCoreApplication>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -98,9 +102,14 @@ class Direwolf final {
         return false;
     }
 
+    // The engine stops running, its sockets stay open: a hung engine, or a machine that froze.
+    void pause() { ::kill(pid_, SIGSTOP); }
+    void resume() { ::kill(pid_, SIGCONT); }
+
     void stop() {
         if (pid_ <= 0)
             return;
+        ::kill(pid_, SIGCONT);
         ::kill(pid_, SIGTERM);
         for (int i = 0; i < 100 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
             std::this_thread::sleep_for(20ms);
@@ -121,28 +130,24 @@ class Direwolf final {
     pid_t pid_ = -1;
 };
 
-struct Received {
-    int16_t result = 0;
-    int32_t kind = 0;
-    std::string text;
-};
+// What the bridge would be told.
+class RecordingListener final : public EngineListener {
+  public:
+    void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
+    void readyForData() override {}
 
-// Polls until a frame of `kind` comes whose text contains `part`, or `wait` passes.
-Received awaitFrame(AgwEngine &engine, char kind, const std::string &part, std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::string header(kHeaderFieldChars, '\0'), buffer(kReceiveBufferChars, '\0');
-        Received r;
-        int32_t length = 0, port = 0;
-        r.result = engine.AGWGetData(header, buffer, r.kind, length, port);
-        r.text = buffer.substr(0, static_cast<std::size_t>(length));
-        if (r.result != 0 && r.kind == kind && r.text.find(part) != std::string::npos)
-            return r;
-        if (r.result == 0)
-            std::this_thread::sleep_for(20ms);
+    bool has(char kind, const std::string &from, const std::string &to = {}) const {
+        return count(kind, from, to) > 0;
     }
-    return {};
-}
+    std::size_t count(char kind, const std::string &from, const std::string &to = {}) const {
+        return static_cast<std::size_t>(
+            std::count_if(frames.begin(), frames.end(), [&](const EngineFrame &f) {
+                return f.kind == kind && f.from == from && (to.empty() || f.to == to);
+            }));
+    }
+
+    std::vector<EngineFrame> frames;
+};
 
 class AgwEngineDirewolf : public testing::Test {
   protected:
@@ -154,8 +159,7 @@ class AgwEngineDirewolf : public testing::Test {
     }
 
     static AgwTiming timing() {
-        AgwTiming t;
-        t.answerWait = 1000ms;
+        AgwTiming t; // the default answer wait: Dire Wolf looks for a new client's first frame once a second
         t.retryInterval = 300ms;
         t.closeGrace = 200ms;
         return t;
@@ -167,10 +171,11 @@ class AgwEngineDirewolf : public testing::Test {
     }
 
     // A connect request makes the engine transmit a SABM, which only a monitoring client hears back as 'T'.
-    void expectConnectAttemptMonitored(AgwEngine &engine) {
-        ASSERT_NE(engine.AGWPutData("GB7DXC", "", 'c', 0, 0), 0);
-        const Received sabm = awaitFrame(engine, 'T', "Fm N0CALL To GB7DXC <SABM", 10s);
-        EXPECT_NE(sabm.result, 0) << direwolf.log();
+    void expectConnectAttemptMonitored(AgwEngine &engine, RecordingListener &listener) {
+        listener.frames.clear();
+        ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('T', "N0CALL", "GB7DXC"); }, 10000))
+            << direwolf.log();
     }
 
     Direwolf direwolf;
@@ -178,8 +183,10 @@ class AgwEngineDirewolf : public testing::Test {
 
 TEST_F(AgwEngineDirewolf, RegistersAndTurnsMonitoringOn) {
     AgwEngine engine(lookup(), timing());
-    ASSERT_NE(engine.AGWStartPoll("n0call", "Corvantle Test"), 0) << direwolf.log();
-    expectConnectAttemptMonitored(engine);
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("n0call", "Corvantle Test")) << direwolf.log();
+    expectConnectAttemptMonitored(engine, listener);
 }
 
 TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
@@ -192,29 +199,58 @@ TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
         address.sin_port = htons(static_cast<uint16_t>(std::stoi(direwolf.port())));
         ASSERT_EQ(::connect(holders.back(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     }
-    std::this_thread::sleep_for(200ms);
+    QTest::qWait(200); // Dire Wolf attaches the three
     AgwEngine engine(lookup(), timing());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine.AGWStartPoll("N0CALL", "Corvantle Test"), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_FALSE(engine.registerCallsign("N0CALL", "Corvantle Test"));
     for (int fd : holders)
         ::close(fd);
 }
 
 TEST_F(AgwEngineDirewolf, ReportsTheLinkDownAndRejoinsAfterARestart) {
     AgwEngine engine(lookup(), timing());
-    ASSERT_NE(engine.AGWStartPoll("N0CALL", "Corvantle Test"), 0);
-    ASSERT_NE(engine.AGWPutData("GB7DXC", "", 'c', 0, 0), 0);
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
 
     direwolf.stop();
-    EXPECT_NE(awaitFrame(engine, 'd', "*** DISCONNECTED From Station GB7DXC\r", 2s).result, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('d', "GB7DXC"); }, 2000));
     ASSERT_TRUE(direwolf.start()) << direwolf.log();
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (direwolf.log().find("Attached to AGW client application") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        awaitFrame(engine, '?', "", 50ms);
-    expectConnectAttemptMonitored(engine);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 10000)) << direwolf.log();
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    expectConnectAttemptMonitored(engine, listener);
+}
+
+TEST_F(AgwEngineDirewolf, NoticesAHungEngineAndRejoinsWhenItRuns) {
+    AgwTiming t = timing();
+    t.quietBeforeProbe = 300ms;
+    t.probeAnswerWait = 300ms;
+    AgwEngine engine(lookup(), t);
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    // Quiet for several probe periods: the engine's answers to the probe keep the connection.
+    testing::internal::CaptureStderr();
+    QTest::qWait(2000);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("lost"), std::string::npos) << said;
+    ASSERT_TRUE(engine.isUp());
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+
+    direwolf.pause();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('d', "GB7DXC"); }, 5000));
+    EXPECT_FALSE(engine.isUp());
+    direwolf.resume();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 10000)) << direwolf.log();
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    expectConnectAttemptMonitored(engine, listener);
 }
 
 } // namespace
 } // namespace corvantle
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv); // the engine's sockets and timers need an event loop
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,7 +1,12 @@
 // AgwEngine against a fake engine on loopback: registration, the requests it writes, the frames it hands
-// out, monitored copies of own links, framing, and the loss of the engine connection.
+// the listener, monitored copies of own links, framing, pacing data to the radio, and an engine that goes
+// away, hangs or stops reading.
 #include "AgwEngine.h"
 #include "FakeAgwServer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +16,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
+#include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace corvantle {
 namespace {
@@ -21,12 +28,12 @@ using test::FakeAgwServer;
 using test::Registration;
 
 constexpr const char *kProgram = "Corvantle Test";
+constexpr std::size_t kDataPerFrame = 256; // what every engine takes in one 'D'
 
 AgwTiming fastTiming() {
     AgwTiming timing;
     timing.answerWait = 300ms;
-    timing.retryInterval = 300ms;
-    timing.retryConnectWait = 100ms;
+    timing.retryInterval = 100ms;
     timing.closeGrace = 300ms;
     return timing;
 }
@@ -42,53 +49,94 @@ SettingLookup engineAt(const std::string &port, const std::string &host = "127.0
         };
 }
 
-// A loopback port nobody listens on.
-std::string closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(fd);
-    return std::to_string(ntohs(address.sin_port));
-}
-
-struct Received {
-    int16_t result = 0;
-    std::string header;
-    std::string buffer;
-    int32_t kind = 0;
-    int32_t length = 0;
-    int32_t port = 0;
-
-    std::string text() const { return buffer.substr(0, static_cast<std::size_t>(length)); }
-    // What the bridge forwards from a "D" or "I" frame: from two past the first "]" to one before the end.
-    std::string forwarded() const {
-        const std::size_t close = buffer.find(']');
-        return buffer.substr(close + 2, static_cast<std::size_t>(length) - close - 3);
+// A loopback socket that listens and never accepts: the system completes the connection, nobody answers,
+// as with Dire Wolf's fourth client.
+class SilentListener final {
+  public:
+    SilentListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr *>(&address), size);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &size);
+        port_ = ntohs(address.sin_port);
     }
+    ~SilentListener() { ::close(fd_); }
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+    std::string port() const { return std::to_string(port_); }
+
+  private:
+    int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    unsigned short port_ = 0;
 };
 
-Received getOnce(AgwEngine &engine) {
-    Received r;
-    r.header.assign(kHeaderFieldChars, '\0');
-    r.buffer.assign(kReceiveBufferChars, '\0');
-    r.result = engine.AGWGetData(r.header, r.buffer, r.kind, r.length, r.port);
-    return r;
+// A loopback port nobody listens on.
+std::string closedPort() {
+    const SilentListener gone;
+    return gone.port();
 }
 
-// Polls as the bridge's timer does, only faster, until a frame comes or `wait` passes.
-Received getWithin(AgwEngine &engine, std::chrono::milliseconds wait = 2s) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        Received r = getOnce(engine);
-        if (r.result != 0 || std::chrono::steady_clock::now() >= deadline)
-            return r;
-        std::this_thread::sleep_for(5ms);
+// Runs the event loop until `done` holds or `limit` passes. A short timer wakes the loop, because the fake
+// engine's thread changes what `done` looks at without sending the loop an event.
+bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s) {
+    QTimer wake;
+    wake.start(1ms);
+    const QDeadlineTimer deadline(limit);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    return true;
 }
+
+// Runs the event loop for a while, to see that something does NOT happen.
+void settle(std::chrono::milliseconds span) {
+    waitUntil([] { return false; }, span);
+}
+
+// Takes what the engine writes to stderr while it lives, and lets go of stderr even when an assertion ends
+// the test early.
+class StderrNotes final {
+  public:
+    StderrNotes() { testing::internal::CaptureStderr(); }
+    ~StderrNotes() {
+        if (!taken_)
+            testing::internal::GetCapturedStderr();
+    }
+    StderrNotes(const StderrNotes &) = delete;
+    StderrNotes &operator=(const StderrNotes &) = delete;
+    std::string take() {
+        taken_ = true;
+        return testing::internal::GetCapturedStderr();
+    }
+
+  private:
+    bool taken_ = false;
+};
+
+// What the bridge would be told.
+class RecordingListener final : public EngineListener {
+  public:
+    void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
+    void readyForData() override {
+        ++readyCalls;
+        roomWhenReady = roomWhenReady && engine != nullptr && engine->canTakeData();
+    }
+    std::size_t count(char kind, const std::string &from) const {
+        return static_cast<std::size_t>(
+            std::count_if(frames.begin(), frames.end(),
+                          [&](const EngineFrame &f) { return f.kind == kind && f.from == from; }));
+    }
+
+    const PacketEngine *engine = nullptr;
+    std::vector<EngineFrame> frames;
+    int readyCalls = 0;
+    bool roomWhenReady = true; // canTakeData() was true at every readyForData
+};
 
 agw::Frame frame(char kind, const std::string &from, const std::string &to, const std::string &data,
                  std::uint8_t port = 0) {
@@ -108,11 +156,32 @@ std::string notice(const std::string &text) {
     return text + "\r" + '\0';
 }
 
+// The kinds of `frames` in order, leaving out version requests (the sign-of-life probe, sent on a timer).
 std::string kinds(const std::vector<agw::Frame> &frames) {
     std::string letters;
     for (const agw::Frame &f : frames)
+        if (f.kind != 'R')
+            letters += f.kind;
+    return letters;
+}
+
+std::string kinds(const std::vector<EngineFrame> &frames) {
+    std::string letters;
+    for (const EngineFrame &f : frames)
         letters += f.kind;
     return letters;
+}
+
+// Text that shows any loss, doubling or reordering: numbered lines of 64 bytes.
+std::string numberedLines(std::size_t bytes) {
+    std::string text;
+    char line[65];
+    for (std::size_t n = 0; text.size() < bytes; ++n) {
+        std::snprintf(line, sizeof line, "%08zu DX de K1ABC:     14025.0  JA1XYZ     CW  line %08zu\r", n, n);
+        text += line;
+    }
+    text.resize(bytes);
+    return text;
 }
 
 // ---- Registration -------------------------------------------------------------------------------------
@@ -135,33 +204,97 @@ TEST(AgwEngineRegistration, FollowsTheEnginesAnswer) {
         SCOPED_TRACE(c.name);
         FakeAgwServer server(c.answer);
         AgwEngine engine(engineAt(server.port(), c.host), fastTiming());
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(engine.AGWStartPoll(" n0call-0", kProgram) != 0, c.registered);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-        const std::vector<agw::Frame> sent = server.frames(c.registered ? 2 : 1);
-        ASSERT_FALSE(sent.empty());
-        EXPECT_EQ(sent[0].kind, 'X');
+        EXPECT_EQ(engine.registerCallsign(" n0call-0", kProgram), c.registered);
+        EXPECT_EQ(engine.isUp(), c.registered);
+        const std::string expected = c.registered ? "Xm" : "X";
+        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= expected.size(); }));
+        const std::vector<agw::Frame> sent = server.frames();
+        EXPECT_EQ(kinds(sent), expected);
         EXPECT_EQ(sent[0].callFrom, "N0CALL");
-        EXPECT_EQ(kinds(sent), c.registered ? "Xm" : "X");
+    }
+}
+
+TEST(AgwEngineRegistration, RegistersACallsignOnlyWhenItFitsWhole) {
+    struct Case {
+        const char *call;
+        const char *registeredAs; // nullptr: refused without a word to the engine
+    };
+    const Case cases[] = {
+        {"TOOLONGCALL", nullptr},     // ten characters or more would be cut to nine on the wire
+        {"N0CALL-150", nullptr},      // the same
+        {"", nullptr},                // nothing to register
+        {"  ", nullptr},              // the same
+        {" n0call-15 ", "N0CALL-15"}, // nine characters fit
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        FakeAgwServer server;
+        AgwEngine engine(engineAt(server.port()), fastTiming());
+        StderrNotes notes;
+        const bool registered = engine.registerCallsign(c.call, kProgram);
+        const std::string said = notes.take();
+        if (c.registeredAs == nullptr) {
+            EXPECT_FALSE(registered);
+            EXPECT_EQ(server.connections(), 0);
+            EXPECT_NE(said.find('"' + std::string(c.call) + '"'), std::string::npos) << said;
+            continue;
+        }
+        EXPECT_TRUE(registered);
+        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 1; }));
+        EXPECT_EQ(server.frames()[0].callFrom, c.registeredAs);
     }
 }
 
 TEST(AgwEngineRegistration, SendsMonitoringOnOncePerConnection) {
     FakeAgwServer server;
     AgwEngine engine(engineAt(server.port()), fastTiming());
-    ASSERT_NE(engine.AGWStartPoll("N0CALL", kProgram), 0);
-    for (int i = 0; i < 5; ++i)
-        getOnce(engine);
-    engine.AGWPutData("GB7DXC", "", 'c', 0, 0);
-    engine.AGWClose();
-    EXPECT_EQ(kinds(server.frames(5)), "XmCdx"); // the pending link is ended before unregistering
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    for (int i = 0; i < 3; ++i)
+        server.send(frame('U', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", "")));
+    ASSERT_TRUE(waitUntil([&] { return listener.frames.size() == 3; }));
+    engine.close();
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 5; }));
+    EXPECT_EQ(kinds(server.frames()), "XmCdx"); // the pending link is ended before unregistering
 }
 
-TEST(AgwEngineRegistration, FailsFastWhenNoEngineListens) {
-    AgwEngine engine(engineAt(closedPort()));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(engine.AGWStartPoll("N0CALL", kProgram), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+// With waits far longer than the refusal takes, the reason shows what ended the attempt.
+TEST(AgwEngineRegistration, FailsAtOnceWhenNoEngineListens) {
+    AgwTiming patient;
+    patient.connectWait = 60s;
+    patient.answerWait = 60s;
+    AgwEngine engine(engineAt(closedPort()), patient);
+    StderrNotes notes;
+    EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+    const std::string said = notes.take();
+    EXPECT_NE(said.find("refused"), std::string::npos) << said;
+}
+
+TEST(AgwEngineRegistration, GivesUpOnAHostNameThatDoesNotResolve) {
+    AgwEngine engine(engineAt("8000", "nonexistent.invalid"), fastTiming());
+    bool loopRan = false;
+    QTimer::singleShot(0, [&] { loopRan = true; });
+    EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+    EXPECT_FALSE(engine.isUp());
+    EXPECT_TRUE(loopRan); // the lookup was waited for on the event loop
+}
+
+TEST(AgwEngineRegistration, GivesUpOnAnEngineThatNeverAnswersWithTheEventLoopLive) {
+    FakeAgwServer ignores(Registration::Ignore);
+    const SilentListener neverAccepts;
+    for (const std::string &port : {ignores.port(), neverAccepts.port()}) {
+        SCOPED_TRACE(port);
+        AgwEngine engine(engineAt(port), fastTiming());
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(5ms);
+        EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+        EXPECT_FALSE(engine.isUp());
+        EXPECT_GE(ticks, 2) << "the wait for the answer held up the event loop";
+    }
 }
 
 TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
@@ -174,7 +307,7 @@ TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
             return key == "Port" ? server.port() : def;
         },
         fastTiming());
-    ASSERT_NE(engine.AGWStartPoll("N0CALL", kProgram), 0);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
     EXPECT_EQ(asked, (std::vector<std::string>{"Corvantle Test|Engine|Host|127.0.0.1",
                                                "Corvantle Test|Engine|Port|8000"}));
 }
@@ -183,9 +316,9 @@ TEST(AgwEngineRegistration, ReportsAPortSettingThatIsNoPort) {
     for (const char *bad : {"0", "65536", "80x", "", "-5", "1e3"}) {
         SCOPED_TRACE(bad);
         AgwEngine engine(engineAt(bad), fastTiming());
-        testing::internal::CaptureStderr();
-        engine.AGWStartPoll("N0CALL", kProgram);
-        const std::string said = testing::internal::GetCapturedStderr();
+        StderrNotes notes;
+        engine.registerCallsign("N0CALL", kProgram);
+        const std::string said = notes.take();
         EXPECT_NE(said.find("Port=\"" + std::string(bad) + "\""), std::string::npos) << said;
         EXPECT_NE(said.find("8000"), std::string::npos) << said;
     }
@@ -195,50 +328,106 @@ TEST(AgwEngineRegistration, ReportsAPortSettingThatIsNoPort) {
 
 class AgwEngineTest : public testing::Test {
   protected:
+    virtual AgwTiming timing() const { return fastTiming(); }
+    virtual AgwLimits limits() const { return {}; }
+
     void SetUp() override {
-        ASSERT_NE(engine.AGWStartPoll("n0call-0", kProgram), 0);
-        server.frames(2);
+        engine = std::make_unique<AgwEngine>(engineAt(server.port()), timing(), limits());
+        listener.engine = engine.get();
+        engine->setListener(&listener);
+        ASSERT_TRUE(engine->registerCallsign("n0call-0", kProgram));
+        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 2; }));
     }
 
-    // The frames the engine sent after its registration.
+    // The frames the engine sent after its registration, once there are `count` of them.
     std::vector<agw::Frame> requests(std::size_t count) {
-        std::vector<agw::Frame> all = server.frames(count + 2);
+        waitUntil([&] { return server.frameCount() >= count + 2; });
+        const std::vector<agw::Frame> all = server.frames();
         return {all.begin() + 2, all.end()};
     }
 
-    void linkUp(const std::string &remote) {
-        server.send(frame('C', remote, "N0CALL", notice("*** CONNECTED With Station " + remote)));
-        ASSERT_EQ(getWithin(engine).kind, 'c');
+    bool received(std::size_t count) {
+        return waitUntil([&] { return listener.frames.size() >= count; });
+    }
+
+    void linkUp(const std::string &remote, std::uint8_t port = 0) {
+        const std::size_t before = listener.frames.size();
+        server.send(frame('C', remote, "N0CALL", notice("*** CONNECTED With Station " + remote), port));
+        ASSERT_TRUE(received(before + 1));
+        ASSERT_EQ(listener.frames.back().kind, 'c');
+    }
+
+    // Hands `data` over as the bridge does: while the engine can take it, else after readyForData. Events
+    // are handled between the pieces, as when a client's text comes in over time. `eachTurn` runs while
+    // waiting for room. Returns how much was handed over when the engine first had no room, or 0.
+    std::size_t feed(const std::string &data, std::size_t piece, const std::function<void()> &eachTurn) {
+        std::size_t givenWhenFull = 0;
+        for (std::size_t given = 0; given < data.size();) {
+            if (!engine->canTakeData()) {
+                if (givenWhenFull == 0)
+                    givenWhenFull = given;
+                const int ready = listener.readyCalls;
+                if (!waitUntil([&] {
+                        eachTurn();
+                        return listener.readyCalls > ready;
+                    })) {
+                    ADD_FAILURE() << "no readyForData after " << given << " bytes";
+                    return givenWhenFull;
+                }
+                continue;
+            }
+            engine->sendData("GB7DXC", data.substr(given, piece), 0);
+            given += piece;
+            QCoreApplication::processEvents();
+        }
+        return givenWhenFull;
+    }
+
+    std::string dataTo(const std::string &remote) {
+        std::string joined;
+        for (const agw::Frame &f : server.frames())
+            if (f.kind == 'D' && f.callTo == remote)
+                joined += f.data;
+        return joined;
     }
 
     FakeAgwServer server;
-    AgwEngine engine{engineAt(server.port()), fastTiming()};
+    RecordingListener listener;
+    std::unique_ptr<AgwEngine> engine;
 };
 
 // ---- Requests -----------------------------------------------------------------------------------------
 
 TEST_F(AgwEngineTest, ConnectRequestsNameOwnCallAndRoute) {
     struct Case {
-        int16_t kind;
-        const char *field;
+        const char *station;
+        std::vector<std::string> digis;
         char sentKind;
         const char *remote;
         std::string data;
     };
     const Case cases[] = {
-        {'c', "gb7dxc-0", 'C', "GB7DXC", ""},
-        {'v', "GB7DXC", 'C', "GB7DXC", ""},
-        {'v', " GB7DXC , ,", 'C', "GB7DXC", ""},
-        {'v', "gb7dxc, relay1 ,,Relay2-0", 'v', "GB7DXC", std::string("\2RELAY1\0\0\0\0RELAY2\0\0\0\0", 21)},
-        {'v', "GB7DXC,A1,A2,A3,A4,A5,A6,A7", 'v', "GB7DXC",
+        {"gb7dxc-0", {}, 'C', "GB7DXC", ""},
+        {" GB7DXC ", {" ", ""}, 'C', "GB7DXC", ""},
+        {"GB7DXC-15", {}, 'C', "GB7DXC-15", ""}, // nine characters fit
+        {"gb7dxc",
+         {" relay1 ", "", "Relay2-0"},
+         'v',
+         "GB7DXC",
+         std::string("\2RELAY1\0\0\0\0RELAY2\0\0\0\0", 21)},
+        {"GB7DXC", {"RELAY1-15"}, 'v', "GB7DXC", std::string("\1RELAY1-15\0", 11)},
+        {"GB7DXC",
+         {"A1", "A2", "A3", "A4", "A5", "A6", "A7"},
+         'v',
+         "GB7DXC",
          std::string("\7A1\0\0\0\0\0\0\0\0A2\0\0\0\0\0\0\0\0A3\0\0\0\0\0\0\0\0A4\0\0\0\0\0\0\0\0"
                      "A5\0\0\0\0\0\0\0\0A6\0\0\0\0\0\0\0\0A7\0\0\0\0\0\0\0\0",
                      71)},
     };
     std::size_t count = 0;
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.field);
-        EXPECT_NE(engine.AGWPutData(c.field, "", c.kind, 0, 3), 0);
+        SCOPED_TRACE(c.station);
+        EXPECT_EQ(engine->connect(c.station, c.digis, 3), "");
         const agw::Frame sent = requests(++count).back();
         EXPECT_EQ(sent.kind, c.sentKind);
         EXPECT_EQ(sent.port, 3);
@@ -248,23 +437,39 @@ TEST_F(AgwEngineTest, ConnectRequestsNameOwnCallAndRoute) {
     }
 }
 
-TEST_F(AgwEngineTest, RefusesMoreThanSevenDigipeaters) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(engine.AGWPutData("GB7DXC,A1,A2,A3,A4,A5,A6,A7,A8", "", 'v', 0, 0), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
-    engine.AGWPutData("GB7DXC", "x", 'D', 1, 0); // a marker: nothing may come before it
-    EXPECT_EQ(kinds(requests(1)), "D");
-    // The telnet user hears that the connect went nowhere.
-    const Received down = getWithin(engine);
-    EXPECT_EQ(down.kind, 'd');
-    EXPECT_EQ(down.text(), notice("*** DISCONNECTED From Station GB7DXC"));
+TEST_F(AgwEngineTest, RefusesARouteThatDoesNotFitWithoutAWordToTheEngine) {
+    struct Case {
+        const char *name;
+        std::string station;
+        std::vector<std::string> digis;
+        int port;
+        std::string named; // the reason names this
+    };
+    const Case cases[] = {
+        {"station too long", "GB7DXC-123", {}, 0, "GB7DXC-123"},
+        {"digipeater too long", "GB7DXC", {"RELAY1", "RELAY12-15"}, 0, "RELAY12-15"},
+        {"no station", " ", {}, 0, ""},
+        {"eight digipeaters", "GB7DXC", {"A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8"}, 0, "8"},
+        {"radio port below 0", "GB7DXC", {}, -1, "-1"},
+        {"radio port above 255", "GB7DXC", {}, 256, "256"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string reason = engine->connect(c.station, c.digis, c.port);
+        EXPECT_NE(reason, "");
+        EXPECT_NE(reason.find(c.named), std::string::npos) << reason;
+    }
+    engine->sendData("GB7DXC", "to no port\r", 256);
+    engine->disconnect("GB7DXC", -1);
+    engine->disconnect("K1ABC", 0); // a marker: nothing may come before it
+    EXPECT_EQ(kinds(requests(1)), "d");
+    EXPECT_EQ(requests(1).at(0).callTo, "K1ABC");
+    EXPECT_EQ(listener.frames.size(), 0u); // the caller has the reason; no link notice on top
 }
 
 TEST_F(AgwEngineTest, SplitsDataIntoFramesOf256InOrder) {
-    std::string text;
-    for (int i = 0; i < 600; ++i)
-        text += static_cast<char>('0' + i % 75);
-    EXPECT_NE(engine.AGWPutData("gb7dxc", text + "not counted", 'D', 600, 1), 0);
+    const std::string text = numberedLines(600);
+    engine->sendData("gb7dxc", text, 1);
     const std::vector<agw::Frame> sent = requests(3);
     ASSERT_EQ(sent.size(), 3u);
     std::string joined;
@@ -274,101 +479,104 @@ TEST_F(AgwEngineTest, SplitsDataIntoFramesOf256InOrder) {
         EXPECT_EQ(f.port, 1);
         EXPECT_EQ(f.callFrom, "N0CALL");
         EXPECT_EQ(f.callTo, "GB7DXC");
-        EXPECT_LE(f.data.size(), 256u);
+        EXPECT_LE(f.data.size(), kDataPerFrame);
         joined += f.data;
     }
     EXPECT_EQ(joined, text);
 }
 
 TEST_F(AgwEngineTest, SendsDisconnect) {
-    EXPECT_NE(engine.AGWPutData("GB7DXC-0", "", 'd', 0, 0), 0);
+    engine->disconnect("GB7DXC-0", 2);
     const agw::Frame sent = requests(1).at(0);
     EXPECT_EQ(sent.kind, 'd');
+    EXPECT_EQ(sent.port, 2);
     EXPECT_EQ(sent.callFrom, "N0CALL");
     EXPECT_EQ(sent.callTo, "GB7DXC");
 }
 
 // ---- Received frames ----------------------------------------------------------------------------------
 
-TEST_F(AgwEngineTest, MapsNoticesAndPassesOtherKindsUnchanged) {
-    struct Case {
-        agw::Frame sent;
-        char kind;
-    };
-    const Case cases[] = {
-        {frame('C', "GB7DXC", "N0CALL", notice("*** CONNECTED With Station GB7DXC"), 1), 'c'},
-        {frame('d', "GB7DXC", "N0CALL", notice("*** DISCONNECTED From Station GB7DXC"), 1), 'd'},
-        {frame('T', "N0CALL", "GB7DXC", notice(" 1:Fm N0CALL To GB7DXC <SABM P=1 >[03:09:00]")), 'T'},
-        {frame('S', "GB7DXC", "N0CALL", notice(" 1:Fm GB7DXC To N0CALL <UA F=1 >[03:09:00]")), 'S'},
-        {frame('y', "", "", std::string("\3\0\0\0", 4), 2), 'y'},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.kind);
-        server.send(c.sent);
-        const Received r = getWithin(engine);
-        ASSERT_NE(r.result, 0);
-        EXPECT_EQ(r.kind, c.kind);
-        EXPECT_EQ(r.text(), c.sent.data);
-        EXPECT_EQ(r.port, c.sent.port);
-        EXPECT_EQ(r.header, c.sent.callFrom + std::string(25 - c.sent.callFrom.size(), '\0'));
-        EXPECT_EQ(r.buffer.size(), 4000u);
-        EXPECT_EQ(r.buffer.find_first_not_of('\0', r.text().size()), std::string::npos);
+TEST_F(AgwEngineTest, HandsEachFrameToTheListenerAsItArrives) {
+    // No call into the engine between the frames: running the event loop is all it takes.
+    for (const char *text : {"one\r", "two\r", "three\r"}) {
+        const std::size_t before = listener.frames.size();
+        server.send(frame('D', "GB7DXC", "N0CALL", text));
+        ASSERT_TRUE(received(before + 1));
+        EXPECT_EQ(listener.frames.back().text, text);
     }
 }
 
-TEST_F(AgwEngineTest, LaysOutReceivedTextSoThePayloadIsForwardedExactly) {
+TEST_F(AgwEngineTest, MapsNoticesAndMonitoredFrames) {
+    struct Case {
+        const char *name;
+        agw::Frame sent;
+        char kind;
+        const char *from;
+        std::string text;
+    };
+    const std::string up = notice("*** CONNECTED With Station GB7DXC");
+    const std::string down = notice("*** DISCONNECTED From Station GB7DXC");
+    const Case cases[] = {
+        {"link up", frame('C', "GB7DXC", "N0CALL", up, 1), 'c', "GB7DXC", up},
+        {"link down", frame('d', "GB7DXC", "N0CALL", down, 1), 'd', "GB7DXC", down},
+        {"link up, calls swapped", frame('C', "N0CALL", "GB7DXC", up, 2), 'c', "GB7DXC", up},
+        {"link down, calls swapped", frame('d', "N0CALL", "GB7DXC", down, 2), 'd', "GB7DXC", down},
+        {"own SABM", frame('T', "N0CALL", "GB7DXC", notice(" 1:Fm N0CALL To GB7DXC <SABM P=1 >[03:09:00]")),
+         'T', "N0CALL", ""},
+        {"heard UA", frame('S', "GB7DXC", "N0CALL", notice(" 1:Fm GB7DXC To N0CALL <UA F=1 >[03:09:00]")),
+         'S', "GB7DXC", ""},
+        {"heard UI", frame('U', "K1ABC", "BEACON", monitoredI("K1ABC", "BEACON", "QRV 14025\r"), 1), 'U',
+         "K1ABC", "QRV 14025\r"},
+        {"other kind", frame('y', "", "", std::string("\3\0\0\0", 4), 2), 'y', "",
+         std::string("\3\0\0\0", 4)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = listener.frames.size();
+        server.send(c.sent);
+        ASSERT_TRUE(received(before + 1));
+        const EngineFrame &got = listener.frames.back();
+        EXPECT_EQ(got.kind, c.kind);
+        EXPECT_EQ(got.from, c.from);
+        EXPECT_EQ(got.text, c.text);
+        EXPECT_EQ(got.radioPort, c.sent.port);
+    }
+}
+
+TEST_F(AgwEngineTest, PassesPayloadsOnExactly) {
     const std::string payloads[] = {
         "DX de K1ABC:     14025.0  JA1XYZ       CW                             1234Z\r",
         "a line cut in the mid", // cluster lines can span frames: no line end may be added
         "brackets ] [x] inside\r",
+        "two lines\rin one frame\r",
         std::string("binary\0bytes\xFF", 13),
-        "",
     };
     for (const std::string &payload : payloads) {
         SCOPED_TRACE(payload);
+        const std::size_t before = listener.frames.size();
         server.send(frame('D', "GB7DXC", "N0CALL", payload));
-        const Received d = getWithin(engine);
-        EXPECT_EQ(d.kind, 'D');
-        EXPECT_NE(d.text().find("Fm GB7DXC"), std::string::npos);
-        // The callsign exactly as registered (the fixture registers "n0call-0"): the bridge looks for
-        // "To " followed by its own setting, which may be stored in lower case.
-        EXPECT_NE(d.text().find("To n0call-0 "), std::string::npos);
-        EXPECT_EQ(d.buffer[d.buffer.find(']') + 1], '\r');
-        EXPECT_EQ(d.forwarded(), payload);
-        EXPECT_EQ(d.header.substr(0, 7), std::string("GB7DXC\0", 7));
-
         server.send(frame('I', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", payload)));
-        const Received i = getWithin(engine);
-        EXPECT_EQ(i.kind, 'I');
-        EXPECT_NE(i.text().find("Fm K1ABC To W1AW"), std::string::npos);
-        EXPECT_EQ(i.forwarded(), payload);
-        EXPECT_EQ(i.header.substr(0, 6), std::string("K1ABC\0", 6));
+        ASSERT_TRUE(received(before + 2));
+        const EngineFrame &data = listener.frames[before];
+        EXPECT_EQ(data.kind, 'D');
+        EXPECT_EQ(data.from, "GB7DXC");
+        EXPECT_EQ(data.text, payload);
+        const EngineFrame &heard = listener.frames[before + 1];
+        EXPECT_EQ(heard.kind, 'I');
+        EXPECT_EQ(heard.from, "K1ABC");
+        EXPECT_EQ(heard.to, "W1AW");
+        EXPECT_EQ(heard.text, payload); // the information only, without the engine's description and CR
     }
 }
 
-TEST_F(AgwEngineTest, DropsOnlyTheEnginesOwnLineEndFromMonitorTexts) {
-    struct Case {
-        std::string text;
-        std::string forwarded;
-    };
-    const Case cases[] = {
-        // Dire Wolf 1.6 copies the information only up to its first NUL.
-        {notice(" 1:Fm K1ABC To W1AW <I S0 R0 pid=0xF0 Len=13 P=0 >[03:09:00]\rbinary"), "binary"},
-        {notice(" 1:Fm K1ABC To W1AW <I S0 R0 >[03:09:00]\rno length"), "no length"},
-    };
-    for (const Case &c : cases) {
-        server.send(frame('I', "K1ABC", "W1AW", c.text));
-        EXPECT_EQ(getWithin(engine).forwarded(), c.forwarded);
-    }
-}
-
-TEST_F(AgwEngineTest, CutsAFrameLongerThanTheBufferTo4000) {
+TEST_F(AgwEngineTest, CutsTextsTo4000) {
     std::string big(5000, 'u');
-    big[3999] = 'L';
-    server.send(frame('U', "K1ABC", "W1AW", big));
-    const Received r = getWithin(engine);
-    EXPECT_EQ(r.length, 4000);
-    EXPECT_EQ(r.buffer, big.substr(0, 4000));
+    big[kMaxFrameTextBytes - 1] = 'L';
+    server.send(frame('D', "GB7DXC", "N0CALL", big));
+    server.send(frame('U', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", big)));
+    ASSERT_TRUE(received(2));
+    for (const EngineFrame &got : listener.frames)
+        EXPECT_EQ(got.text, big.substr(0, kMaxFrameTextBytes)) << got.kind;
 }
 
 // ---- Framing ------------------------------------------------------------------------------------------
@@ -377,34 +585,33 @@ TEST_F(AgwEngineTest, ReassemblesAFrameSentByteByByte) {
     const std::string bytes = agw::encode(frame('D', "GB7DXC", "N0CALL", "hello\r"));
     for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
         server.send(bytes.substr(i, 1));
-        if (i % 8 == 0)
-            std::this_thread::sleep_for(1ms); // let some bytes arrive alone
-        ASSERT_EQ(getOnce(engine).result, 0) << "after " << i + 1 << " bytes";
+        settle(2ms); // each byte arrives and is read alone
+        ASSERT_TRUE(listener.frames.empty()) << "after " << i + 1 << " bytes";
     }
     server.send(bytes.substr(bytes.size() - 1));
-    EXPECT_EQ(getWithin(engine).forwarded(), "hello\r");
+    ASSERT_TRUE(received(1));
+    EXPECT_EQ(listener.frames[0].text, "hello\r");
 }
 
-TEST_F(AgwEngineTest, HandsOutJoinedFramesOneAtATimeInOrder) {
+TEST_F(AgwEngineTest, HandsOverJoinedFramesInOrder) {
     server.send(agw::encode(frame('C', "GB7DXC", "N0CALL", notice("*** CONNECTED With Station GB7DXC"))) +
                 agw::encode(frame('D', "GB7DXC", "N0CALL", "one\r")) +
                 agw::encode(frame('D', "GB7DXC", "N0CALL", "two\r")) +
                 agw::encode(frame('d', "GB7DXC", "N0CALL", notice("*** DISCONNECTED From Station GB7DXC"))));
-    EXPECT_EQ(getWithin(engine).kind, 'c');
-    EXPECT_EQ(getOnce(engine).forwarded(), "one\r");
-    EXPECT_EQ(getOnce(engine).forwarded(), "two\r");
-    EXPECT_EQ(getOnce(engine).kind, 'd');
-    EXPECT_EQ(getOnce(engine).result, 0);
+    ASSERT_TRUE(received(4));
+    EXPECT_EQ(kinds(listener.frames), "cDDd");
+    EXPECT_EQ(listener.frames[1].text, "one\r");
+    EXPECT_EQ(listener.frames[2].text, "two\r");
 }
 
 TEST_F(AgwEngineTest, AnAbsurdLengthEndsTheConnection) {
     std::string header = agw::encode(frame('D', "GB7DXC", "N0CALL", ""));
     header.replace(28, 4, "\xFF\xFF\xFF\x7F");
-    server.send(agw::encode(frame('U', "K1ABC", "W1AW", "before")) + header + std::string(64, 'g'));
-    EXPECT_EQ(getWithin(engine).text(), "before");
-    for (int i = 0; i < 100 && !server.waitForClientGone(10ms); ++i)
-        getOnce(engine);
-    EXPECT_TRUE(server.waitForClientGone(0ms));
+    server.send(agw::encode(frame('D', "GB7DXC", "N0CALL", "before")) + header + std::string(64, 'g'));
+    ASSERT_TRUE(received(1));
+    EXPECT_EQ(listener.frames[0].text, "before");
+    EXPECT_TRUE(waitUntil([&] { return server.waitForClientGone(0ms); }));
+    EXPECT_EQ(listener.frames.size(), 1u);
 }
 
 // ---- Own links and their monitored copies -------------------------------------------------------------
@@ -414,81 +621,302 @@ TEST_F(AgwEngineTest, HidesMonitoredCopiesOfOwnLinksOnly) {
     const auto fromRemote = frame('I', "GB7DXC", "N0CALL", monitoredI("GB7DXC", "N0CALL", "spot\r"));
     const auto toRemote = frame('I', "N0CALL", "GB7DXC", monitoredI("N0CALL", "GB7DXC", "sh/dx\r"));
 
-    engine.AGWPutData("gb7dxc-0", "", 'c', 0, 0);
+    ASSERT_EQ(engine->connect("gb7dxc-0", {}, 0), "");
     server.send(fromRemote); // can come before the 'C' notice
     server.send(other);
-    EXPECT_EQ(getWithin(engine).forwarded(), "theirs\r");
+    ASSERT_TRUE(received(1));
+    EXPECT_EQ(listener.frames[0].text, "theirs\r");
     linkUp("GB7DXC");
     server.send(fromRemote);
     server.send(fromRemote); // a retransmission
     server.send(toRemote);
     server.send(frame('D', "GB7DXC", "N0CALL", "spot\r"));
-    const Received data = getWithin(engine);
-    EXPECT_EQ(data.kind, 'D');
-    EXPECT_EQ(data.forwarded(), "spot\r");
     server.send(other);
-    EXPECT_EQ(getWithin(engine).kind, 'I');
+    ASSERT_TRUE(received(4));
+    EXPECT_EQ(kinds(listener.frames), "IcDI");
+    EXPECT_EQ(listener.frames[2].text, "spot\r");
 
     server.send(frame('d', "GB7DXC", "N0CALL", notice("*** DISCONNECTED From Station GB7DXC")));
-    EXPECT_EQ(getWithin(engine).kind, 'd');
     server.send(fromRemote); // no longer an own link
-    EXPECT_EQ(getWithin(engine).kind, 'I');
+    ASSERT_TRUE(received(6));
+    EXPECT_EQ(kinds(listener.frames), "IcDIdI");
 }
 
 TEST_F(AgwEngineTest, HidesMonitoredCopiesOfAnIncomingLink) {
     server.send(frame('C', "K1ABC", "N0CALL", notice("*** CONNECTED To Station K1ABC")));
     server.send(frame('I', "K1ABC", "N0CALL", monitoredI("K1ABC", "N0CALL", "hello\r")));
+    server.send(frame('I', "N0CALL", "K1ABC", monitoredI("N0CALL", "K1ABC", "hi\r")));
     server.send(frame('D', "K1ABC", "N0CALL", "hello\r"));
-    EXPECT_EQ(getWithin(engine).kind, 'c');
-    EXPECT_EQ(getWithin(engine).kind, 'D');
-    EXPECT_EQ(getWithin(engine, 100ms).result, 0);
+    server.send(frame('y', "", "", std::string(4, '\0'))); // a marker: the copies would have come before
+    ASSERT_TRUE(received(3));
+    EXPECT_EQ(kinds(listener.frames), "cDy");
 }
 
 // ---- Losing the engine --------------------------------------------------------------------------------
 
 TEST_F(AgwEngineTest, ReportsHeldLinksDownAndReconnectsWhenTheEngineGoes) {
-    linkUp("GB7DXC");
-    engine.AGWPutData("K1ABC", "", 'c', 0, 0); // still pending
-    server.frames(3);
-    testing::internal::CaptureStderr();
+    linkUp("GB7DXC", 1);
+    ASSERT_EQ(engine->connect("K1ABC", {}, 2), ""); // still pending
+    requests(1);
+    StderrNotes notes;
     server.dropClient();
-    std::vector<Received> down{getWithin(engine), getWithin(engine)};
-    const auto lostAt = std::chrono::steady_clock::now();
-    std::sort(down.begin(), down.end(), [](auto &a, auto &b) { return a.text() < b.text(); });
+    ASSERT_TRUE(received(3));
+    std::vector<EngineFrame> down(listener.frames.begin() + 1, listener.frames.end());
+    std::sort(down.begin(), down.end(), [](auto &a, auto &b) { return a.from < b.from; });
     EXPECT_EQ(down[0].kind, 'd');
-    EXPECT_EQ(down[0].text(), notice("*** DISCONNECTED From Station GB7DXC"));
-    EXPECT_EQ(down[0].header.substr(0, 7), std::string("GB7DXC\0", 7));
+    EXPECT_EQ(down[0].from, "GB7DXC");
+    EXPECT_EQ(down[0].radioPort, 1);
+    EXPECT_EQ(down[0].text, notice("*** DISCONNECTED From Station GB7DXC"));
     EXPECT_EQ(down[1].kind, 'd');
-    EXPECT_EQ(down[1].text(), notice("*** DISCONNECTED From Station K1ABC"));
-    EXPECT_EQ(engine.AGWPutData("GB7DXC", "lost\r", 'D', 5, 0), 0);
+    EXPECT_EQ(down[1].from, "K1ABC");
+    EXPECT_EQ(down[1].radioPort, 2);
+    EXPECT_EQ(down[1].text, notice("*** DISCONNECTED From Station K1ABC"));
+    EXPECT_NE(engine->connect("GB7DXC", {}, 0), ""); // not while the engine is away
+    engine->sendData("GB7DXC", "lost\r", 0);
 
-    while (!server.waitForConnections(2, 5ms))
-        ASSERT_EQ(getOnce(engine).result, 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - lostAt, 250ms); // not before the retry interval
-    EXPECT_EQ(kinds(server.frames(5)), "XmCXm");
-    for (int i = 0; i < 5; ++i)
-        getWithin(engine, 10ms);
-    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 5; }));
+    EXPECT_EQ(kinds(server.frames()), "XmCXm");
+    settle(50ms);
+    const std::string said = notes.take();
     EXPECT_NE(said.find("lost"), std::string::npos) << said;
     EXPECT_NE(said.find("back"), std::string::npos) << said;
 
     // The links are gone with the old connection: their monitored frames are others' again.
     server.send(frame('I', "GB7DXC", "N0CALL", monitoredI("GB7DXC", "N0CALL", "x\r")));
-    EXPECT_EQ(getWithin(engine).kind, 'I');
-    EXPECT_NE(engine.AGWPutData("GB7DXC", "", 'c', 0, 0), 0);
+    ASSERT_TRUE(received(4));
+    EXPECT_EQ(listener.frames.back().kind, 'I');
+    EXPECT_EQ(engine->connect("GB7DXC", {}, 0), "");
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+}
+
+TEST_F(AgwEngineTest, HandsOverAllTheEngineSentBeforeItClosed) {
+    linkUp("GB7DXC");
+    // More than one read takes, so that some of it still waits when the close is seen.
+    std::string lastWords;
+    const int heard = 400;
+    for (int i = 0; i < heard; ++i)
+        lastWords +=
+            agw::encode(frame('U', "K1ABC", "BEACON", monitoredI("K1ABC", "BEACON", numberedLines(300))));
+    const std::string retryOut = notice("*** DISCONNECTED RETRYOUT With GB7DXC");
+    lastWords += agw::encode(frame('d', "GB7DXC", "N0CALL", retryOut));
+    const StderrNotes quiet;
+    server.send(lastWords);
+    server.dropClient();
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
+    EXPECT_EQ(listener.count('U', "K1ABC"), static_cast<std::size_t>(heard));
+    // The engine's own notice, and no made-up one on top.
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.frames.back().text, retryOut);
+}
+
+TEST_F(AgwEngineTest, ReportsAHeldLinkDownOnceWhenReRegistrationFails) {
+    for (Registration restarted : {Registration::Refuse, Registration::Ignore}) {
+        SCOPED_TRACE(restarted == Registration::Refuse ? "refused" : "not answered");
+        linkUp("GB7DXC");
+        const int connections = server.connections();
+        server.setRegistration(restarted);
+        const StderrNotes quiet;
+        server.dropClient();
+        // Two failed attempts at least, each of which could repeat the notice.
+        ASSERT_TRUE(waitUntil([&] { return server.connections() >= connections + 2; }));
+        EXPECT_FALSE(engine->isUp());
+        server.setRegistration(Registration::Accept);
+        ASSERT_TRUE(waitUntil([&] { return engine->isUp(); }));
+        settle(50ms);
+        EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+        listener.frames.clear();
+    }
 }
 
 TEST_F(AgwEngineTest, CloseEndsHeldLinksThenUnregistersAndIsSafeTwice) {
     linkUp("GB7DXC");
-    engine.AGWClose();
-    EXPECT_TRUE(server.waitForClientGone(1s));
+    engine->close();
+    EXPECT_FALSE(engine->isUp());
+    EXPECT_TRUE(waitUntil([&] { return server.waitForClientGone(0ms); }));
     const std::vector<agw::Frame> sent = requests(2);
     EXPECT_EQ(kinds(sent), "dx");
     EXPECT_EQ(sent.at(0).callTo, "GB7DXC");
-    engine.AGWClose();
-    EXPECT_EQ(getOnce(engine).result, 0);
-    EXPECT_EQ(engine.AGWPutData("GB7DXC", "x", 'D', 1, 0), 0);
+    engine->close();
+    EXPECT_NE(engine->connect("GB7DXC", {}, 0), "");
+    engine->sendData("GB7DXC", "x", 0);
+    server.send(frame('D', "GB7DXC", "N0CALL", "after close\r"));
+    settle(3 * fastTiming().retryInterval);
+    EXPECT_EQ(server.connections(), 1); // no reconnecting after close
+    EXPECT_EQ(kinds(server.frames()), "Xmdx");
+    EXPECT_EQ(kinds(listener.frames), "c");
+}
+
+// The engine can go while the user's connect is still pending, and the program can close just then,
+// before or after the loss was noticed.
+TEST_F(AgwEngineTest, CloseRightAfterTheEngineDroppedIsSafe) {
+    for (bool noticed : {false, true}) {
+        SCOPED_TRACE(noticed ? "loss noticed" : "loss not yet noticed");
+        ASSERT_TRUE(waitUntil([&] { return engine->isUp(); }));
+        ASSERT_EQ(engine->connect("GB7DXC", {}, 0), "");
+        engine->sendData("GB7DXC", numberedLines(4 * 1024), 0);
+        const int connections = server.connections();
+        const StderrNotes quiet;
+        server.dropClient();
+        if (noticed) {
+            ASSERT_TRUE(waitUntil([&] { return !engine->isUp(); }));
+        }
+        engine->close();
+        settle(3 * fastTiming().retryInterval);
+        EXPECT_EQ(server.connections(), connections); // closed stays closed
+        EXPECT_TRUE(engine->canTakeData());
+        ASSERT_TRUE(engine->registerCallsign("N0CALL", kProgram)); // the same engine object again
+    }
+}
+
+// ---- Pacing data to the radio -------------------------------------------------------------------------
+
+class AgwEnginePacingTest : public AgwEngineTest {
+  protected:
+    AgwTiming timing() const override {
+        AgwTiming t = fastTiming();
+        t.pacePollInterval = 1ms;
+        return t;
+    }
+};
+
+TEST_F(AgwEnginePacingTest, KeepsAtMostAWindowOutstandingWhenTheEngineCounts) {
+    server.answerOutstanding();
+    linkUp("GB7DXC");
+    const std::string text = numberedLines(1 << 20);
+    const std::size_t piece = 1000;
+    const auto radioSends = [&] { server.releaseFrames(); };
+
+    const std::size_t givenWhenFull = feed(text, piece, radioSends);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            radioSends();
+            return server.dataBytesReceived() >= text.size();
+        },
+        60s));
+
+    EXPECT_GE(givenWhenFull, limits().queuedDataBytes); // no room only once the bound is reached
+    EXPECT_LT(givenWhenFull, limits().queuedDataBytes + limits().framesInFlight * kDataPerFrame + piece);
+    EXPECT_GE(listener.readyCalls, 1);
+    EXPECT_TRUE(listener.roomWhenReady);
+    EXPECT_LE(server.maxOutstanding(), limits().framesInFlight);
+    EXPECT_GE(server.maxOutstanding(), 1u);
+    const std::string arrived = dataTo("GB7DXC");
+    EXPECT_EQ(arrived.size(), text.size());
+    EXPECT_TRUE(arrived == text) << "data lost, doubled or out of order";
+}
+
+TEST_F(AgwEnginePacingTest, SendsUnpacedWhenTheEngineDoesNotCount) {
+    linkUp("GB7DXC");
+    const std::string text = numberedLines(1 << 20);
+    const std::size_t givenWhenFull = feed(text, 1000, [] {});
+    ASSERT_TRUE(waitUntil([&] { return server.dataBytesReceived() >= text.size(); }, 60s));
+
+    EXPECT_GE(givenWhenFull, limits().queuedDataBytes);
+    EXPECT_TRUE(listener.roomWhenReady);
+    const std::string arrived = dataTo("GB7DXC");
+    EXPECT_EQ(arrived.size(), text.size());
+    EXPECT_TRUE(arrived == text) << "data lost, doubled or out of order";
+}
+
+// ---- An engine that hangs -----------------------------------------------------------------------------
+
+class AgwEngineProbeTest : public AgwEngineTest {
+  protected:
+    AgwTiming timing() const override {
+        AgwTiming t = fastTiming();
+        t.quietBeforeProbe = 100ms;
+        t.probeAnswerWait = 100ms;
+        return t;
+    }
+    std::size_t probes() {
+        const std::vector<agw::Frame> all = server.frames();
+        return static_cast<std::size_t>(
+            std::count_if(all.begin(), all.end(), [](const agw::Frame &f) { return f.kind == 'R'; }));
+    }
+};
+
+TEST_F(AgwEngineProbeTest, KeepsAQuietEngineThatAnswersTheProbe) {
+    linkUp("GB7DXC");
+    ASSERT_TRUE(waitUntil([&] { return probes() >= 3; }));
+    EXPECT_TRUE(engine->isUp());
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(kinds(listener.frames), "c");
+}
+
+TEST_F(AgwEngineProbeTest, NoticesAnEngineThatStoppedAnsweringAndReconnects) {
+    linkUp("GB7DXC", 1);
+    const StderrNotes quiet;
+    server.stallClient(); // the connection stays open; nothing comes back
+    ASSERT_TRUE(waitUntil([&] { return listener.count('d', "GB7DXC") == 1; }));
+    EXPECT_EQ(listener.frames.back().radioPort, 1);
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
+    ASSERT_TRUE(waitUntil([&] { return kinds(server.frames()).size() >= 4; }));
+    EXPECT_EQ(kinds(server.frames()), "XmXm");
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+}
+
+// ---- An engine that stops reading ---------------------------------------------------------------------
+
+class AgwEngineStallTest : public AgwEngineTest {
+  protected:
+    AgwTiming timing() const override {
+        AgwTiming t = fastTiming();
+        t.paceAnswerWait = 20ms; // the stalled engine answers no 'Y' either
+        t.pacePollInterval = 1ms;
+        t.quietBeforeProbe = 300ms;
+        t.probeAnswerWait = 300ms;
+        return t;
+    }
+    AgwLimits limits() const override {
+        AgwLimits l;
+        l.unsentToEngineBytes = 256 * 1024;
+        return l;
+    }
+};
+
+// An engine that takes no data holds the client back (canTakeData stays false) instead of filling this
+// program's memory; the silence is then noticed by the sign-of-life probe.
+TEST_F(AgwEngineStallTest, AnEngineThatTakesNoDataHoldsTheClientBackAndIsNoticed) {
+    linkUp("GB7DXC", 1);
+    server.stallClient();
+    StderrNotes notes;
+    const std::string piece = numberedLines(4096);
+    std::size_t given = 0;
+    for (int turn = 0; turn < 4000 && (engine->canTakeData() || turn % 100 != 0); ++turn) {
+        if (engine->canTakeData()) {
+            engine->sendData("GB7DXC", piece, 0);
+            given += piece.size();
+        }
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(engine->canTakeData());
+    // What is held here stays near the queue's bound; the rest is still with the client.
+    EXPECT_LT(given, limits().unsentToEngineBytes);
+    ASSERT_TRUE(waitUntil([&] { return listener.count('d', "GB7DXC") == 1; }, 10s));
+    EXPECT_EQ(listener.frames.back().radioPort, 1);
+    const std::string said = notes.take();
+    EXPECT_NE(said.find("version request"), std::string::npos) << said;
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
+    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+}
+
+TEST_F(AgwEngineStallTest, CloseWithMoreQueuedThanAStalledEngineTakesIsSafe) {
+    linkUp("GB7DXC");
+    server.stallClient();
+    engine->sendData("GB7DXC", numberedLines(4 * limits().unsentToEngineBytes), 0);
+    const StderrNotes quiet;
+    engine->close();
+    EXPECT_FALSE(engine->isUp());
+    settle(3 * fastTiming().retryInterval);
+    EXPECT_EQ(server.connections(), 1);
 }
 
 } // namespace
 } // namespace corvantle
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv); // the engine's sockets and timers need an event loop
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,5 +1,6 @@
 // A fake AGW packet engine for the engine library's tests: one listening socket and one client at a time,
-// served from a thread so that a blocking registration in the test thread gets its answer.
+// served from a thread of its own, so that it answers while the test thread waits, whether that thread
+// runs an event loop or not.
 #include "FakeAgwServer.h"
 
 #include <arpa/inet.h>
@@ -9,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 namespace corvantle::test {
 
@@ -40,6 +43,16 @@ std::vector<agw::Frame> FakeAgwServer::frames(std::size_t count, std::chrono::mi
     return frames_;
 }
 
+std::size_t FakeAgwServer::frameCount() {
+    std::lock_guard lock(mutex_);
+    return frames_.size();
+}
+
+std::size_t FakeAgwServer::dataBytesReceived() {
+    std::lock_guard lock(mutex_);
+    return dataBytes_;
+}
+
 int FakeAgwServer::connections() {
     std::lock_guard lock(mutex_);
     return connections_;
@@ -57,7 +70,7 @@ bool FakeAgwServer::waitForClientGone(std::chrono::milliseconds wait) {
 
 void FakeAgwServer::send(const std::string &bytes) {
     std::lock_guard lock(mutex_);
-    for (std::size_t done = 0; clientFd_ >= 0 && done < bytes.size();) {
+    for (std::size_t done = 0; clientFd_ >= 0 && !stalled_ && done < bytes.size();) {
         const ssize_t sent = ::send(clientFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (sent <= 0)
             break;
@@ -71,14 +84,45 @@ void FakeAgwServer::dropClient() {
         ::shutdown(clientFd_, SHUT_RDWR);
 }
 
+void FakeAgwServer::setRegistration(Registration answer) {
+    std::lock_guard lock(mutex_);
+    answer_ = answer;
+}
+
+void FakeAgwServer::answerOutstanding() {
+    std::lock_guard lock(mutex_);
+    answersOutstanding_ = true;
+}
+
+void FakeAgwServer::releaseFrames() {
+    std::lock_guard lock(mutex_);
+    for (auto &[call, count] : outstanding_)
+        count = 0;
+}
+
+std::size_t FakeAgwServer::maxOutstanding() {
+    std::lock_guard lock(mutex_);
+    return maxOutstanding_;
+}
+
+void FakeAgwServer::stallClient() {
+    std::lock_guard lock(mutex_);
+    stalled_ = true;
+}
+
 void FakeAgwServer::run() {
     while (!stop_) {
+        bool readsClient = false;
+        {
+            std::lock_guard lock(mutex_);
+            readsClient = clientFd_ >= 0 && !stalled_;
+        }
         pollfd watched[2] = {{listenFd_, POLLIN, 0}, {clientFd_, POLLIN, 0}};
-        if (::poll(watched, clientFd_ >= 0 ? 2 : 1, 10) <= 0)
+        if (::poll(watched, readsClient ? 2 : 1, 10) <= 0)
             continue;
         if (watched[0].revents & POLLIN)
             acceptClient();
-        if (clientFd_ >= 0 && watched[1].revents)
+        if (readsClient && watched[1].revents)
             readClient();
     }
 }
@@ -95,14 +139,18 @@ void FakeAgwServer::acceptClient() {
     clientFd_ = fd;
     inBytes_.clear();
     clientGone_ = false;
+    stalled_ = false;
     ++connections_;
     changed_.notify_all();
 }
 
 void FakeAgwServer::readClient() {
-    char chunk[4096];
-    const ssize_t got = ::recv(clientFd_, chunk, sizeof chunk, 0);
+    char chunk[64 * 1024];
     std::lock_guard lock(mutex_);
+    if (stalled_ || clientFd_ < 0)
+        return; // stalled since the poll: the bytes stay unread
+    // poll() said readable, so this does not block.
+    const ssize_t got = ::recv(clientFd_, chunk, sizeof chunk, 0);
     if (got <= 0) {
         ::close(clientFd_);
         clientFd_ = -1;
@@ -111,24 +159,56 @@ void FakeAgwServer::readClient() {
         return;
     }
     inBytes_.append(chunk, static_cast<std::size_t>(got));
+    std::size_t used = 0;
     for (agw::DecodeResult r = agw::decode(inBytes_); r.status == agw::DecodeStatus::Complete;
-         r = agw::decode(inBytes_)) {
-        inBytes_.erase(0, r.consumedBytes);
+         r = agw::decode(std::string_view(inBytes_).substr(used))) {
+        used += r.consumedBytes;
+        countData(r.frame);
         answer(r.frame);
         frames_.push_back(std::move(r.frame));
     }
+    inBytes_.erase(0, used);
     changed_.notify_all();
 }
 
-// Called with the mutex held.
-void FakeAgwServer::answer(const agw::Frame &request) {
-    if (request.kind != 'X' || answer_ == Registration::Ignore)
+// Called with the mutex held, as are the functions below.
+void FakeAgwServer::countData(const agw::Frame &data) {
+    if (data.kind != 'D')
         return;
-    agw::Frame reply;
-    reply.kind = answer_ == Registration::AcceptLowercase ? 'x' : 'X';
-    reply.callFrom = request.callFrom;
-    reply.data = std::string(1, answer_ == Registration::Refuse ? '\0' : '\1');
-    const std::string bytes = agw::encode(reply);
+    dataBytes_ += data.data.size();
+    maxOutstanding_ = std::max(maxOutstanding_, ++outstanding_[data.callTo]);
+}
+
+void FakeAgwServer::answer(const agw::Frame &request) {
+    agw::Frame out = request;
+    out.pid = 0;
+    switch (request.kind) {
+    case 'X':
+        if (answer_ == Registration::Ignore)
+            return;
+        out.kind = answer_ == Registration::AcceptLowercase ? 'x' : 'X';
+        out.data = std::string(1, answer_ == Registration::Refuse ? '\0' : '\1');
+        break;
+    case 'R': // Dire Wolf's version, 1.6: two little-endian 32-bit numbers
+        out.data = std::string("\1\0\0\0\6\0\0\0", 8);
+        break;
+    case 'Y': {
+        if (!answersOutstanding_)
+            return;
+        const std::size_t count = outstanding_[request.callTo];
+        out.data.clear();
+        for (int i = 0; i < 4; ++i)
+            out.data += static_cast<char>((count >> (8 * i)) & 0xFF);
+        break;
+    }
+    default:
+        return;
+    }
+    reply(out);
+}
+
+void FakeAgwServer::reply(agw::Frame frame) {
+    const std::string bytes = agw::encode(frame);
     ::send(clientFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 

@@ -1,7 +1,10 @@
 // A fake AGW packet engine for the engine library's tests.
 //
-// It listens on 127.0.0.1 on a port the system picks, answers registrations as told, records every frame a
-// client sends and lets the test push raw bytes back, split or joined however the test needs.
+// It listens on 127.0.0.1 on a port the system picks, answers registrations as told and version requests
+// ('R') as every engine does, records every frame a client sends and lets the test push raw bytes back,
+// split or joined however the test needs. On request it also answers 'Y' with the data frames it holds
+// for a link until the test lets its "radio" send them, or stalls: stops reading and writing without
+// closing, as a hung engine or a half-open connection does.
 #pragma once
 
 #include "AgwFrame.h"
@@ -9,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +34,8 @@ class FakeAgwServer final {
     // Every frame received so far, over all connections, once at least `count` are there or `wait` passed.
     std::vector<agw::Frame> frames(std::size_t count = 0,
                                    std::chrono::milliseconds wait = std::chrono::milliseconds(2000));
+    std::size_t frameCount();
+    std::size_t dataBytesReceived(); // the data of every 'D' frame, summed
     int connections();
     bool waitForConnections(int count, std::chrono::milliseconds wait);
     // True once the current client has closed its side.
@@ -39,12 +45,28 @@ class FakeAgwServer final {
     void send(const agw::Frame &frame) { send(agw::encode(frame)); }
     // Ends the current client's connection, as an engine restart does.
     void dropClient();
+    // How registrations are answered from now on, for example by a restarted engine.
+    void setRegistration(Registration answer);
+
+    // From now on 'Y' is answered with the link's data frames the radio has not sent yet. Without this the
+    // fake never answers 'Y', as some engines do not.
+    void answerOutstanding();
+    // The radio has sent every data frame received so far.
+    void releaseFrames();
+    // The most data frames that were waiting for the radio on one link at once.
+    std::size_t maxOutstanding();
+
+    // The current client is neither read nor answered any more, and its connection stays open. The next
+    // client is served normally.
+    void stallClient();
 
   private:
     void run();
     void acceptClient();
     void readClient();
     void answer(const agw::Frame &request);
+    void reply(agw::Frame frame);
+    void countData(const agw::Frame &data);
 
     Registration answer_;
     int listenFd_ = -1;
@@ -57,6 +79,11 @@ class FakeAgwServer final {
     std::string inBytes_;
     int connections_ = 0;
     bool clientGone_ = false;
+    bool stalled_ = false;
+    bool answersOutstanding_ = false;
+    std::map<std::string, std::size_t> outstanding_; // data frames per remote call, not yet sent by radio
+    std::size_t maxOutstanding_ = 0;
+    std::size_t dataBytes_ = 0;
     std::thread thread_;
 };
 

@@ -1,0 +1,56 @@
+// One client connection of the fake engine: the bytes it sent that are not yet whole frames, the bytes
+// queued for it, and what it asked for (its registered role, monitoring, its link to the cluster).
+//
+// Each client has a queue of its own and is written without blocking, so a client that reads slowly only
+// falls behind itself; the direct reader's figures stay a ceiling however slow the program is.
+#pragma once
+
+#include "AgwFrame.h"
+#include "Marker.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvantle::bench {
+
+enum class Role { None, Program, Direct, Other };
+
+class EngineClient final {
+  public:
+    explicit EngineClient(int fd);
+    ~EngineClient();
+    EngineClient(const EngineClient &) = delete;
+    EngineClient &operator=(const EngineClient &) = delete;
+
+    int fd() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+
+    // Reads what is waiting; closes the connection on end of stream or error.
+    void readAvailable();
+    // The next whole frame received, if any; closes the connection on a frame that cannot be trusted.
+    std::optional<agw::Frame> nextFrame();
+
+    // Queues bytes for the client; false (nothing queued) when its queue is already over its bound.
+    bool queue(std::string_view bytes);
+    // Writes as much of the queue as the socket takes now.
+    void flush();
+    std::size_t pendingBytes() const { return out_.size() - outStart_; }
+
+    Role role = Role::None;
+    bool monitoring = false;
+    bool linkUp = false;
+    LineScanner uplinkLines; // the client's connected data, as lines
+
+  private:
+    void closeConnection();
+
+    int fd_ = -1;
+    std::string in_;
+    std::size_t inStart_ = 0; // frames before this offset are taken
+    std::string out_;
+    std::size_t outStart_ = 0;
+};
+
+} // namespace corvantle::bench

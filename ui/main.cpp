@@ -1,6 +1,7 @@
 // Corvantle: creates the parts and wires them together; nothing else lives here.
 #include "AgwEngine.h"
 #include "Bridge.h"
+#include "CommandLine.h"
 #include "DialogLauncher.h"
 #include "IniSettingsStore.h"
 #include "MainForm.h"
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <cstdlib>
+#include <variant>
 
 int main(int argc, char *argv[]) {
     using namespace corvantle;
@@ -26,7 +28,13 @@ int main(int argc, char *argv[]) {
                                             .arg(CORVANTLE_VERSION_PATCH));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/corvantle-16.png")));
 
-    IniSettingsStore store;
+    const auto commandLine = parseCommandLine(QApplication::arguments());
+    if (const int *exitCode = std::get_if<int>(&commandLine))
+        return *exitCode;
+    const auto &startOptions = std::get<CommandLineOptions>(commandLine);
+
+    IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
+                                                           : startOptions.configPath);
     AgwEngine engine([&store](const std::string &appName, const std::string &section, const std::string &key,
                               const std::string &defaultText) {
         return store.readSetting(appName, section, key, defaultText);

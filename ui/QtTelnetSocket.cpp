@@ -7,10 +7,12 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace corvantle {
 namespace {
 constexpr qint64 kReadAheadBytes = 64 * 1024;
+constexpr int kSeparateWritesPerTurn = 64;
 } // namespace
 
 QtTelnetSocket::QtTelnetSocket(QObject *parent) : QObject(parent) {
@@ -100,8 +102,20 @@ bool QtTelnetSocket::send(const std::string &bytes) {
         return false;
     if (client_->write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
         return false;
-    // Out now, in a write of its own, rather than joined with the next text on the next turn of the loop.
-    client_->flush();
+    // Clients that parse each read on its own need each line in a write of its own: out now. Only far
+    // beyond anything a radio delivers (a backlog handled in one turn of the event loop) do the lines of
+    // that turn leave together, still whole, at its end.
+    if (writesThisTurn_++ < kSeparateWritesPerTurn)
+        client_->flush();
+    if (!turnEndPosted_) {
+        turnEndPosted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            turnEndPosted_ = false;
+            writesThisTurn_ = 0;
+            if (client_ != nullptr)
+                client_->flush();
+        });
+    }
     return true;
 }
 

@@ -62,6 +62,8 @@ class QtTelnetSocket final : public QObject, public TelnetSocket {
     int32_t localPort_ = 4444;
     bool peerClosed_ = false;
     bool failed_ = false;
+    int writesThisTurn_ = 0;     // sends since the event loop last went round
+    bool turnEndPosted_ = false; // the end-of-turn flush is on its way
 };
 
 } // namespace corvantle

@@ -29,6 +29,14 @@ std::string noticeText(std::string text) {
     return text;
 }
 
+// The same as one line of the session log.
+std::string noticeLine(const std::string &text) {
+    std::string line = noticeText(text);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    return line;
+}
+
 } // namespace
 
 Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store)
@@ -61,16 +69,19 @@ bool Bridge::start() {
 
     // Otherwise the only sign of a damaged file would be settings that seem forgotten.
     if (const std::string notice = store_.formatProblemMessage(); !notice.empty()) {
-        std::cerr << "corvantle: " << notice << "\n";
+        log_->warn(notice);
         window_.messageBox(notice);
     }
 
+    log_->note("Registering " + agw::normalCall(state_.myCallsign) + " with the packet engine");
     if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
+        log_->note("Registration failed");
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
         return false;
     }
     phase_ = Phase::Registered;
+    log_->note("Registered " + agw::normalCall(state_.myCallsign));
 
     if (state_.cluster == "CLUSTER" || state_.myCallsign == "MYCALL")
         window_.messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
@@ -86,6 +97,7 @@ bool Bridge::start() {
 
     window_.setTimerEnabled(TimerId::Tick, true);
     phase_ = Phase::Running;
+    log_->note("Listening for a telnet client on 127.0.0.1 port " + std::to_string(socket_.localPort()));
     return true;
 }
 
@@ -110,6 +122,7 @@ void Bridge::onTick() {
     if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
         window_.setTimerEnabled(TimerId::AutoMinimize, true);
 
+    noteBytesRelayed();
     window_.setCounterText("Bytes Transferred: " + std::to_string(state_.transferredBytes / 1024) + "K");
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
@@ -139,10 +152,13 @@ void Bridge::frameArrived(const EngineFrame &frame) {
 void Bridge::clusterFrame(const EngineFrame &frame) {
     switch (frame.kind) {
     case 'c':
-        if (isCluster(frame.from))
+        if (isCluster(frame.from)) {
             clusterLinkUp(frame);
-        else
+        } else {
+            log_->note("Link from " + frame.from + " on radio port " + std::to_string(frame.radioPort) +
+                       " is not the cluster's: taken down");
             sendDisconnectRequest(frame.from);
+        }
         return;
     case 'd':
         if (isCluster(frame.from))
@@ -150,8 +166,10 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
         return;
     case 'D':
         if (isCluster(frame.from) && frame.radioPort == state_.radioPort && clientConnected() &&
-            relayRadioText(frame.text))
+            relayRadioText(frame.text)) {
             state_.transferredBytes += static_cast<int64_t>(frame.text.size());
+            bytesFromRadio_ += static_cast<int64_t>(frame.text.size());
+        }
         return;
     default:
         return;
@@ -182,6 +200,7 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
 
 void Bridge::clusterLinkUp(const EngineFrame &frame) {
     // A link is only wanted while its client is there; otherwise it would stay up with nobody reading.
+    log_->note("Link up: " + frame.from + " on radio port " + std::to_string(frame.radioPort));
     if (!clientConnected() || !sendToClient(noticeText(frame.text))) {
         sendDisconnectRequest(frame.from);
         return;
@@ -193,6 +212,8 @@ void Bridge::clusterLinkUp(const EngineFrame &frame) {
 
 void Bridge::clusterLinkDown(const EngineFrame &frame) {
     const bool hadLink = link_ != Link::Down || state_.linkUp;
+    log_->note("Link down: " + frame.from + " on radio port " + std::to_string(frame.radioPort) + " (" +
+               noticeLine(frame.text) + ")");
     flushRadioText();
     setLink(Link::Down);
     if (!clientConnected())
@@ -230,6 +251,7 @@ void Bridge::onClientArrival(int32_t requestId) {
     if (socket_.state() != SocketState::Closed)
         socket_.close();
     socket_.accept(requestId);
+    log_->note("Telnet client connected");
     clientLines_.reset();
     radioLines_.reset();
     clientHeldTicks_ = radioHeldTicks_ = 0;
@@ -253,6 +275,11 @@ void Bridge::requestLink() {
     std::vector<std::string> digipeaters;
     if (state_.connectViaDigipeaters && !state_.digipeaters.empty())
         digipeaters = agw::routeCalls(state_.digipeaters);
+    std::string route;
+    for (const std::string &digipeater : digipeaters)
+        route += (route.empty() ? " via " : ",") + digipeater;
+    log_->note("Connect request to " + state_.cluster + route + " on radio port " +
+               std::to_string(state_.radioPort));
     const std::string problem = engine_.connect(state_.cluster, digipeaters, state_.radioPort);
     if (problem.empty()) {
         if (link_ == Link::Down)
@@ -260,6 +287,7 @@ void Bridge::requestLink() {
         return;
     }
     // Without this the client would wait at "*Please Wait*" for ever.
+    log_->warn("connect request to " + state_.cluster + " not sent: " + problem);
     setLink(Link::Down);
     if (sendToClient("*** Can't connect to " + state_.cluster + ": " + problem + "\r\n"))
         sendToClient("*** DISCONNECTED From Station " + state_.cluster + "\r\n");
@@ -305,6 +333,7 @@ void Bridge::takeClientLine(const ClientLine &line) {
     case Link::Up:
         engine_.sendData(state_.cluster, text, state_.radioPort);
         state_.transferredBytes += static_cast<int64_t>(text.size());
+        bytesToRadio_ += static_cast<int64_t>(text.size());
         return;
     case Link::Pending:
         // An engine drops data for a link that is still being set up.
@@ -321,6 +350,7 @@ void Bridge::sendHeldLines() {
     for (const std::string &text : linesWaitingForLink_) {
         engine_.sendData(state_.cluster, text, state_.radioPort);
         state_.transferredBytes += static_cast<int64_t>(text.size());
+        bytesToRadio_ += static_cast<int64_t>(text.size());
     }
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
@@ -340,6 +370,7 @@ void Bridge::onClientGone() {
     // Closing the socket at shutdown may report the client's close; nothing is to be reopened then.
     if (phase_ == Phase::ShutDown)
         return;
+    log_->note("Telnet client left");
     endSession();
     listenAgain();
 }
@@ -349,7 +380,7 @@ void Bridge::onClientError(int32_t number, const std::string &description) {
 }
 
 void Bridge::endSessionBecause(const std::string &reason) {
-    std::cerr << "corvantle: ending the telnet session: " << reason << "\n";
+    log_->warn("ending the telnet session: " + reason);
     onClientGone();
 }
 
@@ -406,6 +437,7 @@ bool Bridge::clientConnected() const {
 }
 
 void Bridge::sendDisconnectRequest(const std::string &station) {
+    log_->note("Disconnect request to " + station + " on radio port " + std::to_string(state_.radioPort));
     engine_.disconnect(station, state_.radioPort);
 }
 
@@ -417,11 +449,24 @@ void Bridge::setLink(Link link) {
     window_.setStatusText(link == Link::Up ? "Status: Connected" : "Status: Disconnected");
 }
 
+// Once a minute, while there is traffic: what a user compares with the radio's own rate.
+void Bridge::noteBytesRelayed() {
+    constexpr int kTicksPerMinute = 120;
+    if (++ticksSinceBytesNote_ < kTicksPerMinute)
+        return;
+    ticksSinceBytesNote_ = 0;
+    if (bytesFromRadio_ == 0 && bytesToRadio_ == 0)
+        return;
+    log_->note("Relayed in the last minute: " + std::to_string(bytesFromRadio_) + " bytes from the radio, " +
+               std::to_string(bytesToRadio_) + " bytes to the radio");
+    bytesFromRadio_ = bytesToRadio_ = 0;
+}
+
 void Bridge::listenAgain() {
     std::string error;
     if (!socket_.listen(error) && error != lastListenError_)
-        std::cerr << "corvantle: cannot listen on local TCP port " << socket_.localPort() << ": " << error
-                  << "; trying again\n";
+        log_->warn("cannot listen on local TCP port " + std::to_string(socket_.localPort()) + ": " + error +
+                   "; trying again");
     lastListenError_ = error;
 }
 

@@ -10,6 +10,7 @@
 #include "ClientLines.h"
 #include "PacketEngine.h"
 #include "RadioLines.h"
+#include "SessionLog.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,9 @@ inline constexpr std::size_t kClientReadBytes = 4096;            // read from th
 class Bridge final : public EngineListener {
   public:
     Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store);
+
+    // Where the bridge says what happens; by default only warnings, on standard error.
+    void setLog(SessionLog &log) { log_ = &log; }
 
     BridgeState &state() { return state_; }
     const BridgeState &state() const { return state_; }
@@ -81,6 +85,7 @@ class Bridge final : public EngineListener {
     void endSession();
     void endSessionBecause(const std::string &reason);
     void listenAgain();
+    void noteBytesRelayed();
 
     WindowOps &window_;
     TelnetSocket &socket_;
@@ -93,6 +98,13 @@ class Bridge final : public EngineListener {
     enum class Phase { Loading, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
     std::string lastListenError_;
+
+    WarningsOnlyLog warningsOnly_;
+    SessionLog *log_ = &warningsOnly_;
+    // Bytes relayed each way since the last note in the log, and ticks since then.
+    int64_t bytesFromRadio_ = 0;
+    int64_t bytesToRadio_ = 0;
+    int ticksSinceBytesNote_ = 0;
 
     Link link_ = Link::Down;
     ClientLines clientLines_;

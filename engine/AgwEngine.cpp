@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -30,8 +31,30 @@ const std::string kDefaultPort = "8000";
 constexpr std::size_t kMaxDataPerFrame = 256;
 constexpr std::uint8_t kPidText = 0xF0;
 
-void note(const std::string &line) {
-    std::cerr << "corvantle: " << line << std::endl;
+// One frame as a line of the frame log: kind, radio port, stations, length, and the first bytes of the
+// data with control bytes escaped.
+std::string frameLine(const char *direction, const agw::Frame &frame) {
+    constexpr std::size_t kShownBytes = 40;
+    std::string shown;
+    for (const char c : std::string_view(frame.data).substr(0, kShownBytes)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    if (frame.data.size() > kShownBytes)
+        shown += "...";
+    return std::string(direction) + " " + (frame.kind ? std::string(1, frame.kind) : "\\0") + " port " +
+           std::to_string(frame.port) + " " + frame.callFrom + ">" + frame.callTo + " " +
+           std::to_string(frame.data.size()) + " bytes \"" + shown + "\"";
 }
 
 bool isPortNumber(const std::string &text) {
@@ -50,6 +73,13 @@ std::uint32_t littleEndianCount(const std::string &data) {
 }
 
 } // namespace
+
+void AgwEngine::note(const std::string &line) const {
+    if (warnings_)
+        warnings_(line);
+    else
+        std::cerr << "corvantle: " << line << std::endl;
+}
 
 AgwEngine::OwnLink AgwEngine::newLink(const std::string &call, std::uint8_t port) {
     OwnLink link;
@@ -265,6 +295,8 @@ void AgwEngine::onReadyRead() {
     const QByteArray chunk = socket_.read(static_cast<qint64>(limits_.readChunkBytes));
     reader_.append(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
     while (std::optional<agw::Frame> frame = reader_.next()) {
+        if (frameLog_)
+            frameLog_(frameLine("AGW<", *frame));
         handleFrame(std::move(*frame));
         // Handling a frame can end the connection (a write past its bound); its bytes are gone then.
         if (connection != connection_)
@@ -363,6 +395,8 @@ void AgwEngine::onQuiet() {
 bool AgwEngine::sendFrame(const agw::Frame &frame) {
     if (state_ != State::Registering && state_ != State::Up)
         return false;
+    if (frameLog_)
+        frameLog_(frameLine("AGW>", frame));
     // One write per frame: LinBPQ drops the connection on a frame split across writes.
     const std::string bytes = encode(frame);
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
@@ -467,6 +501,8 @@ void AgwEngine::pump(const std::string &key) {
         queuedBytes_ -= link.queued.front().size();
         link.queued.pop_front();
         ++link.inFlight;
+        if (link.askedOutstanding)
+            ++link.sentSinceAsked;
         sentAny = true;
     }
     if (!link.queued.empty() && link.pacing != Pacing::Silent) {
@@ -489,6 +525,7 @@ void AgwEngine::flushQueue(const std::string &key) {
 void AgwEngine::askOutstanding(const std::string &key) {
     OwnLink &link = ownLinks_.at(key);
     link.askedOutstanding = true;
+    link.sentSinceAsked = 0;
     link.askedAt = std::chrono::steady_clock::now();
     sendFrame(request('Y', key, link.port));
 }
@@ -502,7 +539,8 @@ void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
     if (link.pacing == Pacing::Silent)
         return;
     link.pacing = Pacing::Answers;
-    link.inFlight = littleEndianCount(frame.data);
+    // The engine counted what it held when it answered; what left here since then is on its way to it.
+    link.inFlight = littleEndianCount(frame.data) + link.sentSinceAsked;
     pump(held->first);
 }
 

@@ -56,6 +56,14 @@ class AgwEngine final : public PacketEngine {
     AgwEngine &operator=(const AgwEngine &) = delete;
 
     void setListener(EngineListener *listener) override { listener_ = listener; }
+
+    // Where the library says what went wrong (default: standard error) and, when set, every AGW frame sent
+    // and received, one line each.
+    using LogLine = std::function<void(const std::string &line)>;
+    void setLog(LogLine warnings, LogLine frames) {
+        warnings_ = std::move(warnings);
+        frameLog_ = std::move(frames);
+    }
     bool registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
@@ -79,10 +87,12 @@ class AgwEngine final : public PacketEngine {
         std::deque<std::string> queued; // 'D' payloads not yet given to the engine
         std::size_t inFlight = 0;       // frames given to the engine and not yet sent and acknowledged
         bool askedOutstanding = false;  // a 'Y' is on its way
+        std::size_t sentSinceAsked = 0; // data frames handed to the engine after that 'Y'
         std::chrono::steady_clock::time_point askedAt{};
         Pacing pacing = Pacing::Unknown;
     };
 
+    void note(const std::string &line) const;
     static OwnLink newLink(const std::string &call, std::uint8_t port);
     void readEngineAddress(const std::string &programName);
     void startConnecting();
@@ -116,6 +126,8 @@ class AgwEngine final : public PacketEngine {
     AgwTiming timing_;
     AgwLimits limits_;
     EngineListener *listener_ = nullptr;
+    LogLine warnings_;
+    LogLine frameLog_;
     std::string host_;
     quint16 port_ = 8000;
     std::string ownCall_; // as registered: upper case, no "-0"

@@ -33,6 +33,7 @@ MainForm::MainForm(QWidget *parent) : QMainWindow(parent), ui_(std::make_unique<
     resize(client.width(), client.height() + menuBar()->sizeHint().height());
 
     connect(ui_->preferences, &QAction::triggered, this, &MainForm::preferencesRequested);
+    connect(ui_->sessionLog, &QAction::triggered, this, &MainForm::sessionLogRequested);
     connect(ui_->about2, &QAction::triggered, this, &MainForm::aboutRequested);
 }
 

@@ -33,6 +33,7 @@ class MainForm final : public QMainWindow {
 
   signals:
     void preferencesRequested();
+    void sessionLogRequested();
     void aboutRequested();
     // The window is being closed: emitted once, just before the application is told to quit.
     void closing();

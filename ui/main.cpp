@@ -8,6 +8,7 @@
 #include "OptionsLogic.h"
 #include "QtTelnetSocket.h"
 #include "QtWindowOps.h"
+#include "SessionLogWindow.h"
 #include "TerminationSignals.h"
 
 #include <QApplication>
@@ -42,7 +43,13 @@ int main(int argc, char *argv[]) {
     QtTelnetSocket socket;
     MainForm form;
     QtWindowOps window(form);
+    SessionLogWindow sessionLog(startOptions.verbose);
+    engine.setLog([&sessionLog](const std::string &line) { sessionLog.warn(line); },
+                  startOptions.verboseFrames
+                      ? AgwEngine::LogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
+                      : AgwEngine::LogLine());
     Bridge bridge(window, socket, engine, store);
+    bridge.setLog(sessionLog);
     OptionsLogic options(bridge.state(), window, socket, engine, store);
     DialogLauncher dialogs(form, options);
 
@@ -56,6 +63,7 @@ int main(int argc, char *argv[]) {
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
+    QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
 
     if (!bridge.start())
         return window.exitCode().value_or(EXIT_FAILURE);

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -178,6 +179,29 @@ TEST_F(ProgramStartTest, TerminationSignalsDropTheLinkUnregisterAndExitCleanly) 
         for (const corvantle::agw::Frame &frame : engine.frames(before + 2))
             kinds += frame.kind;
         EXPECT_NE(kinds.find("dx", before), std::string::npos) << kinds; // the link's 'd', then unregistered
+    }
+}
+
+// --verbose puts the session log on standard error; --verbose=frames adds every AGW frame.
+TEST_F(ProgramStartTest, VerboseLogsTheSessionAndOptionallyEveryFrame) {
+    program.terminate();
+    program.waitForFinished(5000);
+    for (const QString &option : {QStringLiteral("--verbose"), QStringLiteral("--verbose=frames")}) {
+        SCOPED_TRACE(option.toStdString());
+        QProcess verbose;
+        verbose.setProcessEnvironment(program.processEnvironment());
+        verbose.start(CORVANTLE_PROGRAM, {option});
+        ASSERT_TRUE(verbose.waitForStarted());
+        QByteArray said;
+        const bool listening = QTest::qWaitFor(
+            [&] { return (said += verbose.readAllStandardError()).contains("Listening for a telnet client"); }, 10000);
+        verbose.terminate();
+        verbose.waitForFinished(5000);
+        said += verbose.readAllStandardError();
+        ASSERT_TRUE(listening) << said.toStdString();
+        EXPECT_TRUE(QRegularExpression("\\d\\d:\\d\\d:\\d\\d Registered N0CALL").match(QString(said)).hasMatch())
+            << said.toStdString();
+        EXPECT_EQ(said.contains("AGW> X port 0 N0CALL"), option.endsWith("frames")) << said.toStdString();
     }
 }
 

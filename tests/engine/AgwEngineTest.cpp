@@ -912,6 +912,26 @@ TEST_F(AgwEngineStallTest, CloseWithMoreQueuedThanAStalledEngineTakesIsSafe) {
     EXPECT_EQ(server.connections(), 1);
 }
 
+// The frame log a user sends when asking for help: one line per frame each way, control bytes escaped.
+TEST(AgwEngineFrameLog, OneLinePerFrameSentAndReceived) {
+    FakeAgwServer server;
+    AgwEngine engine(engineAt(server.port()), fastTiming());
+    std::vector<std::string> lines;
+    engine.setLog({}, [&](const std::string &line) { lines.push_back(line); });
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    server.send(agw::Frame{0, 'D', 0xF0, "GB7DXC", "N0CALL", std::string("hi\r\0\xff", 5)});
+    ASSERT_TRUE(waitUntil([&] { return lines.size() >= 5; }));
+    const std::vector<std::string> expected = {
+        R"(AGW> X port 0 N0CALL> 0 bytes "")",
+        R"(AGW< X port 0 N0CALL> 1 bytes "\x01")",
+        R"(AGW> m port 0 N0CALL> 0 bytes "")",
+        R"(AGW> C port 0 N0CALL>GB7DXC 0 bytes "")",
+        R"(AGW< D port 0 GB7DXC>N0CALL 5 bytes "hi\r\x00\xFF")",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
 } // namespace
 } // namespace corvantle
 

@@ -1,0 +1,31 @@
+// The engine's radio ports, read from the data of its answer to a port list request ('G').
+//
+// Engines word the list differently, and the number a client must put in its frames is not always the one
+// in the list's "PortK" names:
+//   Dire Wolf 1.6   "2;Port1 first soundcard left;Port2 first soundcard right;Port3 INVALID CHANNEL;..." -
+//                   every channel in order, unused ones as "INVALID CHANNEL"; older versions leave those out,
+//                   so "PortK" is channel K-1 either way.
+//   soundmodem      "4;Port1 with SoundCard Ch A;Port2 Disabled;Port3 with SoundCard Ch C;Port4 Disabled;" or,
+//                   in other builds, only the enabled channels renumbered from Port1; channel A is port 0.
+//   LinBPQ          "4;Port1 with VHF 1200;Port3 with HF Robust;" - the count includes hidden ports, which are
+//                   left out, and the port to use is the entry's position in the list.
+// The count in front is not trusted by any of them. The list ends at the first NUL.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvantle::agw {
+
+struct RadioPortChoice {
+    int number = 0;          // the port in the frames' header: 0 for the engine's first port
+    std::string description; // the engine's words for it, without its "PortK" name
+
+    bool operator==(const RadioPortChoice &) const = default;
+};
+
+// The usable radio ports in the engine's order. Empty when the data is empty or not a port list.
+std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData);
+
+} // namespace corvantle::agw

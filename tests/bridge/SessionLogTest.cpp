@@ -1,0 +1,59 @@
+// What the bridge writes into the session log during a session: the lines a user reads to see why a session
+// did not come up, in the order things happened.
+#include "BridgeFixture.h"
+
+using namespace corvantle;
+using namespace corvantle::test;
+
+namespace {
+
+struct RecordingLog final : SessionLog {
+    std::vector<std::string> lines;
+    void note(const std::string &line) override { lines.push_back(line); }
+    void warn(const std::string &line) override { lines.push_back("warning: " + line); }
+};
+
+TEST(SessionLogTest, ASessionFromRegistrationToTheClientsLeaving) {
+    BridgeRig rig;
+    RecordingLog log;
+    rig.bridge.setLog(log);
+    rig.store_setting(settings::kConnectViaDigi, "True");
+    rig.store_setting(settings::kDigis, "RELAY1,RELAY2");
+    rig.startConfigured();
+    rig.connectClient();
+    rig.frame('c', "*** CONNECTED To Station G4XYZ\r", "G4XYZ");
+    rig.frame('c', "*** CONNECTED With Station GB7DXC\r", "GB7DXC");
+    rig.frame('D', "DX de K1ABC: spot\r");
+    rig.clientSends("sh/dx\r\n");
+    for (int tick = 0; tick < 120; ++tick)
+        rig.bridge.onTick();
+    rig.frame('d', std::string("*** DISCONNECTED From Station GB7DXC\r\0", 38));
+    rig.bridge.onClientGone();
+
+    const std::vector<std::string> expected = {
+        "Registering N0CALL with the packet engine",
+        "Registered N0CALL",
+        "Listening for a telnet client on 127.0.0.1 port 4444",
+        "Telnet client connected",
+        "Connect request to GB7DXC via RELAY1,RELAY2 on radio port 0",
+        "Link from G4XYZ on radio port 0 is not the cluster's: taken down",
+        "Disconnect request to G4XYZ on radio port 0",
+        "Link up: GB7DXC on radio port 0",
+        "Relayed in the last minute: 18 bytes from the radio, 7 bytes to the radio",
+        "Link down: GB7DXC on radio port 0 (*** DISCONNECTED From Station GB7DXC)",
+        "Telnet client left",
+    };
+    EXPECT_EQ(log.lines, expected);
+}
+
+TEST(SessionLogTest, AConnectThatCannotBeSentIsAWarning) {
+    BridgeRig rig;
+    RecordingLog log;
+    rig.bridge.setLog(log);
+    rig.startConfigured();
+    rig.engine.connectRefusal = "the packet engine is not connected";
+    rig.connectClient();
+    EXPECT_EQ(log.lines.back(), "warning: connect request to GB7DXC not sent: the packet engine is not connected");
+}
+
+} // namespace

@@ -1,7 +1,9 @@
 // The test DX cluster station's own logic: line splitting, the spot columns logging programs parse, the
-// answers to a caller, and its command line. End-to-end tests trust this station, so it is tested here.
+// answers to a caller, when a goodbye has been delivered, and its command line. End-to-end tests trust this
+// station, so it is tested here.
 #include "ClusterService.h"
 #include "ClusterText.h"
+#include "DeliveryWatch.h"
 #include "StationOptions.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +170,54 @@ TEST(ClusterService, DisconnectsEveryOpenLinkOnce) {
     ASSERT_EQ(disconnects.size(), 1u);
     EXPECT_EQ(disconnects[0].remote, "N0CALL");
     EXPECT_TRUE(service.hasLinks()) << "links stay until the engine reports them down";
+}
+
+// What the station hears of one link, in order: 'H' handed a piece to the engine, 'T' the engine transmitted
+// a frame with this information, 'A' the caller sent a frame.
+TEST(DeliveryWatch, SettlesOnceTheLastPieceWentOutAndWasAnswered) {
+    struct Case {
+        const char *what;
+        std::vector<std::pair<char, std::string>> events;
+        bool settled;
+    };
+    const std::string bye = "73 N0CALL, thanks for using GB7DXC\r";
+    const Case cases[] = {
+        {"nothing sent", {}, true},
+        {"still queued", {{'H', bye}}, false},
+        {"sent, no answer yet", {{'H', bye}, {'T', bye}}, false},
+        {"sent and answered", {{'H', bye}, {'T', bye}, {'A', ""}}, true},
+        {"an answer that crossed it", {{'H', bye}, {'A', ""}, {'T', bye}}, false},
+        {"only an earlier piece out", {{'H', "LINE 1\r"}, {'H', bye}, {'T', "LINE 1\r"}, {'A', ""}}, false},
+        {"other frames out", {{'H', bye}, {'T', ""}, {'A', ""}}, false},
+        {"sent again after the answer", {{'H', bye}, {'T', bye}, {'A', ""}, {'T', bye}}, false},
+        {"answered after resending", {{'H', bye}, {'T', bye}, {'A', ""}, {'T', bye}, {'A', ""}}, true},
+        {"more data after delivery", {{'H', bye}, {'T', bye}, {'A', ""}, {'H', "more\r"}}, false},
+    };
+    for (const Case &c : cases) {
+        DeliveryWatch watch;
+        for (const auto &[event, text] : c.events) {
+            if (event == 'H')
+                watch.handedOver("N0CALL", text);
+            else if (event == 'T')
+                watch.transmitted("N0CALL", text);
+            else
+                watch.heardFrom("N0CALL");
+        }
+        EXPECT_EQ(watch.settled("N0CALL"), c.settled) << c.what;
+    }
+}
+
+TEST(DeliveryWatch, KeepsLinksApart) {
+    DeliveryWatch watch;
+    watch.handedOver("N0CALL", "73\r");
+    watch.handedOver("N1CALL", "73\r");
+    watch.transmitted("N1CALL", "73\r");
+    watch.heardFrom("N0CALL");
+    watch.heardFrom("N1CALL");
+    EXPECT_FALSE(watch.settled("N0CALL")) << "N1CALL's frames say nothing about N0CALL's data";
+    EXPECT_TRUE(watch.settled("N1CALL"));
+    watch.forget("N0CALL");
+    EXPECT_TRUE(watch.settled("N0CALL")) << "a link that went down has nothing left to wait for";
 }
 
 TEST(StationOptions, ParsesAndRefuses) {

@@ -1,55 +1,36 @@
-// ClusterStation: runs the test DX cluster on an AGW packet engine until a signal or the engine's end.
+// ClusterStation: runs the test DX cluster on a packet engine until a signal or the engine's end.
 #include "ClusterStation.h"
 
+#include "AgwCalls.h"
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+
 #include <algorithm>
-#include <csignal>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
+#include <string_view>
+#include <utility>
 
 namespace corvantle::cluster {
 namespace {
 
-constexpr std::chrono::seconds kConnectWait{5};
-constexpr std::chrono::seconds kRegistrationWait{5};
+const std::string kProgramName = "corvantle-cluster-station";
+// The waits for the engine at start-up: a slow machine starting several engines at once needs a while.
+constexpr std::chrono::milliseconds kConnectWait{5000};
+constexpr std::chrono::milliseconds kRegistrationWait{5000};
 // Long enough for a DISC and its UA at 1200 baud, short enough not to hold up a test's teardown.
 constexpr std::chrono::seconds kDisconnectGrace{5};
-// How long a goodbye may take to be acknowledged before the link is ended anyway; much shorter when the
+// How long a goodbye may take to be delivered before the link is ended anyway; much shorter when the
 // station is being stopped, because whoever stops it will not wait long.
 constexpr std::chrono::seconds kByeDrainLimit{10};
 constexpr std::chrono::seconds kStopDrainLimit{1};
-constexpr std::chrono::milliseconds kDrainQueryInterval{250};
-// Clusters pack their output into frames of about this size; it stays well under the 256 bytes an
-// engine may accept in one frame.
+constexpr std::chrono::milliseconds kCheckInterval{250};
+// Clusters pack their output into frames of about this size. The engine library would cut text into
+// 256-byte frames; giving it one piece at a time keeps the frames a node sends.
 constexpr std::size_t kFrameDataBytes = 236;
-constexpr std::uint8_t kPidNoLayer3 = 0xF0;
-
-// Signals arrive through a pipe so that poll() sees them along with the engine's socket.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char byte = 's';
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-bool installSignalHandlers() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-bool drainSignals() {
-    char bytes[16];
-    bool any = false;
-    while (::read(signalPipe[0], bytes, sizeof bytes) > 0)
-        any = true;
-    return any;
-}
 
 void logLine(const std::string &text) {
     std::fputs(text.c_str(), stdout);
@@ -58,7 +39,7 @@ void logLine(const std::string &text) {
 }
 
 void complain(const std::string &text) {
-    std::fprintf(stderr, "corvantle-cluster-station: %s\n", text.c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgramName.c_str(), text.c_str());
 }
 
 std::tm utcNow() {
@@ -68,141 +49,125 @@ std::tm utcNow() {
     return utc;
 }
 
-int millisecondsUntil(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point then) {
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(then - now).count();
-    return static_cast<int>(std::clamp<long long>(wait, 0, 1000));
+std::chrono::milliseconds toMilliseconds(double seconds) {
+    return std::chrono::milliseconds(std::clamp<long long>(std::llround(seconds * 1000.0), 1, INT_MAX));
+}
+
+// The engine library reads the engine's address as settings; the station's come from its command line.
+SettingLookup engineAddress(const StationOptions &options) {
+    return [host = options.host,
+            port = std::to_string(options.port)](const std::string &, const std::string &,
+                                                 const std::string &key, const std::string &defaultText) {
+        if (key == "Host")
+            return host;
+        return key == "Port" ? port : defaultText;
+    };
+}
+
+AgwTiming stationTiming() {
+    AgwTiming timing;
+    timing.connectWait = kConnectWait;
+    timing.answerWait = kRegistrationWait;
+    return timing;
+}
+
+// A node hands its whole output to its AX.25 layer at once, and the engine sends it as the link's window
+// allows. Handed a few frames at a time, as the library paces the bridge's data, Dire Wolf 1.6 was seen to
+// leave the later frames of a long answer unsent for ten seconds and more between bursts.
+AgwLimits stationLimits() {
+    AgwLimits limits;
+    limits.framesInFlight = 1000;
+    return limits;
 }
 
 } // namespace
 
 ClusterStation::ClusterStation(StationOptions options)
-    : options_(std::move(options)), service_(options_.call),
-      spotInterval_(std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(options_.spotIntervalSeconds))),
-      drainLimit_(kByeDrainLimit) {}
+    : options_(std::move(options)), ownCall_(agw::normalCall(options_.call)), service_(options_.call),
+      engine_(engineAddress(options_), stationTiming(), stationLimits()), drainLimit_(kByeDrainLimit) {
+    engine_.setListener(this);
+    spotTimer_.setInterval(toMilliseconds(options_.spotIntervalSeconds));
+    checkTimer_.setInterval(kCheckInterval);
+    QObject::connect(&spotTimer_, &QTimer::timeout, &spotTimer_, [this] { sendSpot(); });
+    QObject::connect(&checkTimer_, &QTimer::timeout, &checkTimer_, [this] { check(); });
+}
 
 int ClusterStation::run() {
-    if (!installSignalHandlers()) {
-        complain("cannot set up signal handling");
+    const TerminationSignals termination([this] { onSignal(); });
+    if (!termination.error().empty()) {
+        complain(termination.error());
         return 1;
     }
-    std::string error;
-    if (!engine_.open(options_.host, options_.port, kConnectWait, error)) {
-        complain("cannot reach the engine at " + options_.host + ":" + std::to_string(options_.port) + ": " +
-                 error);
+    if (!engine_.registerCallsign(options_.call, kProgramName)) {
+        if (interrupted_)
+            return 0;
+        complain("cannot register " + options_.call + " with the engine at " + options_.host + ":" +
+                 std::to_string(options_.port));
         return 1;
     }
-    if (!registerCall())
-        return interrupted_ ? 0 : 1;
     logLine("READY " + options_.call);
-    for (const agw::Frame &frame : early_)
+    ready_ = true;
+    for (const EngineFrame &frame : std::exchange(early_, {}))
         handle(frame);
-    early_.clear();
-    if (!serve()) {
-        complain(failure_);
-        return 1;
-    }
-    // Unregistering is a courtesy; the engine forgets the registration when we close anyway.
-    sendFrame('x', {});
+    checkTimer_.start();
+    const int status = QCoreApplication::exec();
+    // Links still up when the station gave up waiting are ended here; then the callsign is unregistered.
     engine_.close();
-    return 0;
+    return status;
 }
 
-bool ClusterStation::registerCall() {
-    sendFrame('X', {});
-    const auto deadline = Clock::now() + kRegistrationWait;
-    while (failure_.empty() && Clock::now() < deadline) {
-        pollfd watched[2] = {{engine_.fd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        ::poll(watched, 2, millisecondsUntil(Clock::now(), deadline));
-        if (drainSignals()) {
-            interrupted_ = true;
-            return false;
-        }
-        std::vector<agw::Frame> frames;
-        if (!engine_.readAvailable(frames, failure_) && failure_.empty())
-            failure_ = "the engine connection failed";
-        for (agw::Frame &frame : frames) {
-            // Some engines answer a registration with 'x'; the data byte says how it went either way.
-            if (frame.kind != 'X' && frame.kind != 'x') {
-                early_.push_back(std::move(frame));
-                continue;
-            }
-            logFrame("AGW<", frame);
-            if (!frame.data.empty() && frame.data[0] == 1) {
-                return true;
-            } else {
-                complain("the engine refused to register " + options_.call);
-                return false;
-            }
-        }
-    }
-    complain(failure_.empty() ? "no answer from the engine to the registration of " + options_.call
-                              : failure_);
-    return false;
-}
-
-// The main loop; false when the engine went away.
-bool ClusterStation::serve() {
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        if (stopDeadline_ && (!service_.hasLinks() || now >= *stopDeadline_))
-            return true;
-        tickSpots(now);
-        tickDrains(now);
-        pollfd watched[2] = {{engine_.fd(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        ::poll(watched, 2, pollTimeoutMs(now));
-        if (drainSignals()) {
-            if (stopDeadline_)
-                return true; // a second signal: do not wait for the engine any longer
-            startStopping();
-        }
-        if ((watched[0].revents & (POLLIN | POLLHUP | POLLERR)) && !receiveFromEngine())
-            return false;
-    }
-}
-
-void ClusterStation::startStopping() {
-    const Clock::time_point now = Clock::now();
-    stopDeadline_ = now + kStopDrainLimit + kDisconnectGrace;
-    nextSpot_.reset();
-    drainLimit_ = kStopDrainLimit;
-    for (auto &[remote, drain] : draining_)
-        drain.deadline = std::min(drain.deadline, now + drainLimit_);
-    perform(service_.disconnectAll());
-}
-
-bool ClusterStation::receiveFromEngine() {
-    std::vector<agw::Frame> frames;
-    const bool open = engine_.readAvailable(frames, failure_);
-    for (const agw::Frame &frame : frames)
+void ClusterStation::frameArrived(const EngineFrame &frame) {
+    // The registration answer and a caller's frames can arrive together; the log shows READY first.
+    if (!ready_)
+        early_.push_back(frame);
+    else
         handle(frame);
-    return open && failure_.empty();
 }
 
-void ClusterStation::handle(const agw::Frame &frame) {
-    logFrame("AGW<", frame);
-    // In every notice about a link the engine names the remote station in CallFrom.
+void ClusterStation::handle(const EngineFrame &frame) {
+    logFrame("ENG<", frame);
+    watchDelivery(frame);
+    // Link notices and connected data name the caller in `from`.
     switch (frame.kind) {
-    case 'C':
-        if (!service_.hasOpenLinks() && !stopDeadline_)
-            nextSpot_ = Clock::now() + spotInterval_;
-        perform(service_.linkUp(frame.callFrom));
-        if (stopDeadline_)
-            perform(service_.disconnectAll());
+    case 'c':
+        linkUp(frame.from);
         break;
     case 'd':
-        draining_.erase(frame.callFrom);
-        perform(service_.linkDown(frame.callFrom));
-        break;
-    case 'Y':
-        outstandingFrames(frame);
+        draining_.erase(frame.from);
+        delivery_.forget(agw::normalCall(frame.from));
+        perform(service_.linkDown(frame.from));
         break;
     case 'D':
-        perform(service_.received(frame.callFrom, frame.data));
+        perform(service_.received(frame.from, frame.text));
         break;
     default:
-        break; // registration echoes and the like: nothing to do
+        break; // the rest of the channel's traffic, which the engine library reports as well
     }
+    check();
+}
+
+void ClusterStation::linkUp(const std::string &remote) {
+    // The spot cadence starts with the first caller.
+    if (!service_.hasOpenLinks() && !stopDeadline_)
+        spotTimer_.start();
+    // A second connect notice for the same station means the old link is gone, its goodbye with it.
+    draining_.erase(remote);
+    delivery_.forget(agw::normalCall(remote));
+    perform(service_.linkUp(remote));
+    if (stopDeadline_)
+        perform(service_.disconnectAll());
+}
+
+// The frames that tell whether a caller got the station's last data: the engine's own transmissions to
+// the caller, and any frame the caller sends back.
+void ClusterStation::watchDelivery(const EngineFrame &frame) {
+    const std::string from = agw::normalCall(frame.from);
+    const std::string to = agw::normalCall(frame.to);
+    if (frame.kind == 'T' && from == ownCall_)
+        delivery_.transmitted(to, frame.text);
+    else if (to == ownCall_ && from != ownCall_ &&
+             std::string_view("DISU").find(frame.kind) != std::string_view::npos)
+        delivery_.heardFrom(from);
 }
 
 void ClusterStation::perform(const std::vector<Action> &actions) {
@@ -222,91 +187,90 @@ void ClusterStation::perform(const std::vector<Action> &actions) {
 }
 
 void ClusterStation::sendText(const std::string &remote, const std::string &text) {
-    for (std::size_t offset = 0; offset < text.size(); offset += kFrameDataBytes)
-        sendFrame('D', remote, text.substr(offset, kFrameDataBytes));
-}
-
-void ClusterStation::sendFrame(char kind, const std::string &remote, std::string data) {
-    if (!failure_.empty())
-        return;
-    agw::Frame frame;
-    frame.port = options_.radioPort;
-    frame.kind = kind;
-    frame.pid = kind == 'D' ? kPidNoLayer3 : 0;
-    frame.callFrom = options_.call;
-    frame.callTo = remote;
-    frame.data = std::move(data);
-    logFrame("AGW>", frame);
-    engine_.send(frame, failure_);
-}
-
-void ClusterStation::tickSpots(Clock::time_point now) {
-    if (!nextSpot_ || now < *nextSpot_)
-        return;
-    perform(service_.spotDue(utcNow()));
-    if (!service_.hasOpenLinks()) {
-        nextSpot_.reset();
-        return;
+    for (std::size_t offset = 0; offset < text.size(); offset += kFrameDataBytes) {
+        const std::string piece = text.substr(offset, kFrameDataBytes);
+        logFrame("ENG>", {'D', options_.radioPort, ownCall_, remote, piece});
+        delivery_.handedOver(agw::normalCall(remote), piece);
+        engine_.sendData(remote, piece, options_.radioPort);
     }
-    // Keep the cadence, but never try to catch up a backlog in a burst.
-    *nextSpot_ += spotInterval_;
-    if (*nextSpot_ <= now)
-        nextSpot_ = now + spotInterval_;
+}
+
+void ClusterStation::sendSpot() {
+    perform(service_.spotDue(utcNow()));
+    if (!service_.hasOpenLinks())
+        spotTimer_.stop();
 }
 
 void ClusterStation::drainThenDisconnect(const std::string &remote) {
-    const Clock::time_point now = Clock::now();
-    draining_[remote] = Drain{now + drainLimit_, now};
+    draining_[remote] = Clock::now() + drainLimit_;
 }
 
-void ClusterStation::tickDrains(Clock::time_point now) {
-    for (auto it = draining_.begin(); it != draining_.end();) {
-        if (now >= it->second.deadline) {
-            sendFrame('d', it->first);
-            it = draining_.erase(it);
-            continue;
-        }
-        if (now >= it->second.nextQuery) {
-            sendFrame('Y', it->first);
-            it->second.nextQuery = now + kDrainQueryInterval;
-        }
-        ++it;
+void ClusterStation::disconnectSettledLinks() {
+    const Clock::time_point now = Clock::now();
+    std::vector<std::string> due;
+    for (const auto &[remote, deadline] : draining_)
+        if (delivery_.settled(agw::normalCall(remote)) || now >= deadline)
+            due.push_back(remote);
+    for (const std::string &remote : due) {
+        draining_.erase(remote);
+        logFrame("ENG>", {'d', options_.radioPort, ownCall_, remote, {}});
+        engine_.disconnect(remote, options_.radioPort);
     }
 }
 
-// The engine's count of frames on a link not yet acknowledged by the other side. The answer names our call
-// and the remote one; engines differ in their order, so either field may hold the remote call.
-void ClusterStation::outstandingFrames(const agw::Frame &frame) {
-    if (frame.data.size() < 4)
-        return;
-    std::uint32_t count = 0;
-    for (int i = 3; i >= 0; --i)
-        count = (count << 8) | static_cast<unsigned char>(frame.data[static_cast<std::size_t>(i)]);
-    const std::string &remote = frame.callTo == options_.call ? frame.callFrom : frame.callTo;
-    const auto found = draining_.find(remote);
-    if (found == draining_.end() || count != 0)
-        return;
-    draining_.erase(found);
-    sendFrame('d', remote);
+void ClusterStation::onSignal() {
+    if (finished_)
+        return; // the station is already closing the engine connection
+    if (!ready_) {
+        // Still registering: closing ends the registration's wait at once.
+        interrupted_ = true;
+        engine_.close();
+    } else if (stopDeadline_) {
+        finish(0); // a second signal: do not wait for the engine any longer
+    } else {
+        startStopping();
+        check();
+    }
 }
 
-int ClusterStation::pollTimeoutMs(Clock::time_point now) const {
-    int timeout = 1000;
-    if (nextSpot_)
-        timeout = std::min(timeout, millisecondsUntil(now, *nextSpot_));
-    for (const auto &[remote, drain] : draining_)
-        timeout = std::min(timeout, millisecondsUntil(now, std::min(drain.deadline, drain.nextQuery)));
-    if (stopDeadline_)
-        timeout = std::min(timeout, millisecondsUntil(now, *stopDeadline_));
-    return timeout;
+void ClusterStation::startStopping() {
+    const Clock::time_point now = Clock::now();
+    stopDeadline_ = now + kStopDrainLimit + kDisconnectGrace;
+    spotTimer_.stop();
+    drainLimit_ = kStopDrainLimit;
+    for (auto &[remote, deadline] : draining_)
+        deadline = std::min(deadline, now + drainLimit_);
+    perform(service_.disconnectAll());
 }
 
-void ClusterStation::logFrame(const char *direction, const agw::Frame &frame) const {
+void ClusterStation::check() {
+    if (finished_)
+        return;
+    // The engine library would reconnect on its own; a test station that lost its engine is better ended.
+    if (!engine_.isUp()) {
+        complain("lost the connection to the engine at " + options_.host + ":" +
+                 std::to_string(options_.port));
+        finish(1);
+        return;
+    }
+    disconnectSettledLinks();
+    if (stopDeadline_ && (!service_.hasLinks() || Clock::now() >= *stopDeadline_))
+        finish(0);
+}
+
+void ClusterStation::finish(int status) {
+    finished_ = true;
+    spotTimer_.stop();
+    checkTimer_.stop();
+    // Queued, so that it also ends the event loop when called before the loop runs.
+    QTimer::singleShot(0, QCoreApplication::instance(), [status] { QCoreApplication::exit(status); });
+}
+
+void ClusterStation::logFrame(const char *direction, const EngineFrame &frame) const {
     if (!options_.verbose)
         return;
-    std::fprintf(stderr, "%s '%c' port %u pid 0x%02X %s>%s %zu %s\n", direction, frame.kind, frame.port,
-                 frame.pid, frame.callFrom.c_str(), frame.callTo.c_str(), frame.data.size(),
-                 escapeForLog(frame.data).c_str());
+    std::fprintf(stderr, "%s '%c' port %u %s>%s %zu %s\n", direction, frame.kind, frame.radioPort,
+                 frame.from.c_str(), frame.to.c_str(), frame.text.size(), escapeForLog(frame.text).c_str());
 }
 
 } // namespace corvantle::cluster

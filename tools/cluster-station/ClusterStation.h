@@ -1,67 +1,75 @@
-// ClusterStation: runs the test DX cluster on an AGW packet engine until a signal or the engine's end.
+// ClusterStation: runs the test DX cluster on a packet engine until a signal or the engine's end.
 //
-// Registers the station's callsign, then turns the engine's frames ('C' link up, 'D' connected data, 'd' link
-// down) into ClusterService events and its actions into 'D' and 'd' frames, and drives the spot timer. It
-// never enables monitoring: the station only needs its own links.
+// Registers the station's callsign through the project's engine library (AgwEngine, which finds the engine
+// at --host and --port), turns the frames it hands over ('c' link up, 'D' connected data, 'd' link down)
+// into ClusterService events and the service's actions into data and disconnect requests, and sends a spot
+// to every caller on a timer, all on the Qt event loop.
 //
-// A disconnect request makes an engine throw away link data it has not sent yet, so before each 'd' the
-// station asks with 'Y' until nothing is outstanding on that link (or a time limit passes): a goodbye line
+// Asked to disconnect, an engine throws away the link's data it has not sent yet, so each disconnect waits
+// until DeliveryWatch sees the link's last data out and answered (or a time limit passes): a goodbye line
 // then reaches the caller. SIGINT and SIGTERM disconnect every caller and wait briefly for the engine to
-// confirm before closing, so no caller is left with a stale link.
+// confirm before closing, so no caller is left with a stale link; a second signal ends the wait.
 #pragma once
 
-#include "AgwSocket.h"
+#include "AgwEngine.h"
 #include "ClusterService.h"
+#include "DeliveryWatch.h"
 #include "StationOptions.h"
+
+#include <QTimer>
 
 #include <chrono>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace corvantle::cluster {
 
-class ClusterStation final {
+class ClusterStation final : public EngineListener {
   public:
     explicit ClusterStation(StationOptions options);
 
-    // The process exit status: 0 after a signal, 1 when the engine could not be used or went away.
+    // Needs a QCoreApplication and runs its event loop. The process exit status: 0 after a signal, 1 when
+    // the engine could not be used or went away.
     int run();
+
+    void frameArrived(const EngineFrame &frame) override;
+    // The station's bursts stay far below what the engine library queues, so it never waits for room.
+    void readyForData() override {}
 
   private:
     using Clock = std::chrono::steady_clock;
 
-    bool registerCall();
-    bool serve();
-    void startStopping();
-    bool receiveFromEngine();
-    void handle(const agw::Frame &frame);
+    void handle(const EngineFrame &frame);
+    void linkUp(const std::string &remote);
+    void watchDelivery(const EngineFrame &frame);
     void perform(const std::vector<Action> &actions);
     void sendText(const std::string &remote, const std::string &text);
-    void sendFrame(char kind, const std::string &remote, std::string data = {});
-    void tickSpots(Clock::time_point now);
+    void sendSpot();
     void drainThenDisconnect(const std::string &remote);
-    void tickDrains(Clock::time_point now);
-    void outstandingFrames(const agw::Frame &frame);
-    int pollTimeoutMs(Clock::time_point now) const;
-    void logFrame(const char *direction, const agw::Frame &frame) const;
+    void disconnectSettledLinks();
+    void onSignal();
+    void startStopping();
+    void check();
+    void finish(int status);
+    void logFrame(const char *direction, const EngineFrame &frame) const;
 
     StationOptions options_;
+    std::string ownCall_; // as the engine names it in frames: upper case, no "-0"
     ClusterService service_;
-    AgwSocket engine_;
-    Clock::duration spotInterval_;
-    std::optional<Clock::time_point> nextSpot_;
-    std::optional<Clock::time_point> stopDeadline_;
-    // Links waiting for their data to go out before the 'd': when to give up waiting, when to ask again.
-    struct Drain {
-        Clock::time_point deadline;
-        Clock::time_point nextQuery;
-    };
-    std::map<std::string, Drain> draining_;
+    AgwEngine engine_;
+    DeliveryWatch delivery_;
+    QTimer spotTimer_;
+    QTimer checkTimer_; // disconnects that waited long enough, the stop deadline, the engine's health
+    // Links whose disconnect waits for their data to be delivered, with when to stop waiting.
+    std::map<std::string, Clock::time_point> draining_;
     Clock::duration drainLimit_;
-    std::vector<agw::Frame> early_; // frames that came in while waiting for the registration answer
-    std::string failure_;           // why the engine is no longer usable; empty while it is
-    bool interrupted_ = false;      // a signal came before the station was ready
+    std::optional<Clock::time_point> stopDeadline_;
+    bool ready_ = false;
+    std::vector<EngineFrame> early_; // frames that came with the registration answer, before READY
+    bool interrupted_ = false;       // a signal came before the station was ready
+    bool finished_ = false;
 };
 
 } // namespace corvantle::cluster

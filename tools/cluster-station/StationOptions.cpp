@@ -88,11 +88,10 @@ std::string usageText(const std::string &programName) {
     return "usage: " + programName +
            " [--host 127.0.0.1] [--port 8000] [--call GB7DXC] [--radio-port 0]\n"
            "       [--spot-interval 5] [--verbose]\n"
-           "A DX cluster station on an AGW packet engine: accepts connections to --call, greets, sends a "
-           "spot\n"
-           "every --spot-interval seconds, answers sh/dx, bye and \"count N\" (N numbered lines). Logs what it receives and sends on "
-           "stdout;\n"
-           "--verbose also logs every AGW frame on stderr.\n";
+           "A DX cluster station on an AGW packet engine: accepts connections to --call, greets, sends a\n"
+           "spot every --spot-interval seconds, answers sh/dx, bye and \"count N\" (N numbered lines).\n"
+           "Logs what it receives and sends on stdout; --verbose also logs every frame to and from the\n"
+           "engine on stderr.\n";
 }
 
 } // namespace corvantle::cluster

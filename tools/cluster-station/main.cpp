@@ -3,6 +3,8 @@
 #include "ClusterStation.h"
 #include "StationOptions.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,5 +19,6 @@ int main(int argc, char **argv) {
         std::fputs(usageText(program).c_str(), parsed.ok ? stdout : stderr);
         return parsed.ok ? 0 : 2;
     }
+    QCoreApplication app(argc, argv);
     return ClusterStation(parsed.options).run();
 }

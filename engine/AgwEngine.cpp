@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <iostream>
 #include <string_view>
@@ -258,12 +259,15 @@ void AgwEngine::close() {
         for (const auto &[key, link] : ownLinks_)
             keys.push_back(key);
         for (const std::string &key : keys) {
+            bool disconnectWaited = false; // its 'd' waited for data to leave: shutting down, it goes now
+            if (const auto link = ownLinks_.find(key); link != ownLinks_.end())
+                disconnectWaited = std::exchange(link->second.disconnectWhenSent, false);
             flushQueue(key);
             // Sending the queue can end the connection, and with it every link.
             const auto held = ownLinks_.find(key);
             if (held == ownLinks_.end() || state_ != State::Up)
                 continue;
-            if (!held->second.disconnectRequested)
+            if (!held->second.disconnectRequested || disconnectWaited)
                 sendFrame(request('d', key, held->second.port));
         }
         QTimer grace;
@@ -471,12 +475,31 @@ void AgwEngine::disconnect(const std::string &station, int radioPort) {
         return;
     const std::string remote = normalCall(station);
     if (const auto held = ownLinks_.find(remote); held != ownLinks_.end()) {
-        // The last lines go before the disconnect.
+        OwnLink &link = held->second;
+        link.disconnectRequested = true;
+        // Engines drop what they have not sent yet when told to disconnect, and the last lines a client
+        // typed would be lost: an engine that reports what is outstanding (or may, not having been asked
+        // yet) gets the 'd' once all has left.
+        if (link.pacing != Pacing::Silent && (!link.queued.empty() || link.inFlight > 0)) {
+            link.disconnectWhenSent = true;
+            link.disconnectDeadline = std::chrono::steady_clock::now() + timing_.sendBeforeDisconnectWait;
+            if (!paceTimer_.isActive())
+                paceTimer_.start();
+            return;
+        }
         flushQueue(remote);
-        if (const auto still = ownLinks_.find(remote); still != ownLinks_.end())
-            still->second.disconnectRequested = true;
     }
     sendFrame(request('d', remote, static_cast<std::uint8_t>(radioPort)));
+}
+
+// The 'd' that waited for a link's data to leave: now, or at its deadline with what is left dropped.
+void AgwEngine::sendWaitingDisconnect(const std::string &key) {
+    const auto held = ownLinks_.find(key);
+    if (held == ownLinks_.end() || !held->second.disconnectWhenSent)
+        return;
+    held->second.disconnectWhenSent = false;
+    forgetQueue(held->second);
+    sendFrame(request('d', key, held->second.port));
 }
 
 // ---- pacing data to the radio ----
@@ -541,29 +564,39 @@ void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
     link.pacing = Pacing::Answers;
     // The engine counted what it held when it answered; what left here since then is on its way to it.
     link.inFlight = littleEndianCount(frame.data) + link.sentSinceAsked;
-    pump(held->first);
+    const std::string key = held->first;
+    pump(key);
+    if (const auto still = ownLinks_.find(key);
+        still != ownLinks_.end() && still->second.queued.empty() && still->second.inFlight == 0)
+        sendWaitingDisconnect(key);
 }
 
+// Asks again while a link has data waiting, or frames the engine still holds, so the count stays fresh for
+// the next burst; gives up on an engine that does not answer.
 void AgwEngine::onPaceTick() {
     const auto now = std::chrono::steady_clock::now();
-    std::vector<std::string> waiting;
+    std::vector<std::string> watched;
     for (const auto &[key, link] : ownLinks_)
-        if (!link.queued.empty())
-            waiting.push_back(key);
-    if (waiting.empty()) {
+        if (!link.queued.empty() || (link.pacing != Pacing::Silent && link.inFlight > 0) ||
+            link.disconnectWhenSent)
+            watched.push_back(key);
+    if (watched.empty()) {
         paceTimer_.stop();
         return;
     }
-    for (const std::string &key : waiting) {
+    for (const std::string &key : watched) {
         const auto held = ownLinks_.find(key);
         if (held == ownLinks_.end())
             continue;
         OwnLink &link = held->second;
-        if (!link.askedOutstanding) {
+        if (link.disconnectWhenSent && now >= link.disconnectDeadline) {
+            sendWaitingDisconnect(key);
+        } else if (!link.askedOutstanding) {
             askOutstanding(key);
         } else if (now - link.askedAt >= timing_.paceAnswerWait) {
             link.pacing = Pacing::Silent;
             pump(key);
+            sendWaitingDisconnect(key);
         }
     }
 }

@@ -38,6 +38,7 @@ struct AgwTiming {
     std::chrono::milliseconds probeAnswerWait{5000};   // no answer to that: the connection is dead
     std::chrono::milliseconds paceAnswerWait{1000};    // no answer to 'Y': send without pacing
     std::chrono::milliseconds pacePollInterval{250};   // asking 'Y' again while the window is full
+    std::chrono::milliseconds sendBeforeDisconnectWait{30000}; // a link's last data, before its 'd' 
 };
 
 // Bounds of what the library keeps in memory.
@@ -89,6 +90,8 @@ class AgwEngine final : public PacketEngine {
         bool askedOutstanding = false;  // a 'Y' is on its way
         std::size_t sentSinceAsked = 0; // data frames handed to the engine after that 'Y'
         std::chrono::steady_clock::time_point askedAt{};
+        bool disconnectWhenSent = false; // a 'd' waits for the link's data to leave
+        std::chrono::steady_clock::time_point disconnectDeadline{};
         Pacing pacing = Pacing::Unknown;
     };
 
@@ -118,6 +121,7 @@ class AgwEngine final : public PacketEngine {
     void askOutstanding(const std::string &key);
     void onPaceTick();
     void flushQueue(const std::string &key);
+    void sendWaitingDisconnect(const std::string &key);
     void forgetQueue(OwnLink &link);
 
     void onQuiet();

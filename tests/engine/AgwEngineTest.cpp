@@ -819,6 +819,29 @@ TEST_F(AgwEnginePacingTest, SendsUnpacedWhenTheEngineDoesNotCount) {
     EXPECT_TRUE(arrived == text) << "data lost, doubled or out of order";
 }
 
+// Engines drop unsent data when told to disconnect: with an engine that counts, the 'd' waits until the
+// last lines have left; with one that does not, it goes at once.
+TEST_F(AgwEnginePacingTest, DisconnectWaitsForTheLastLinesWhenTheEngineCounts) {
+    server.answerOutstanding();
+    linkUp("GB7DXC");
+    const std::string text = numberedLines(20 * kDataPerFrame);
+    engine->sendData("GB7DXC", text, 0);
+    ASSERT_TRUE(waitUntil([&] { return server.frameCount() > 0 && server.maxOutstanding() > 0; }));
+    engine->disconnect("GB7DXC", 0);
+    settle(50ms);
+    EXPECT_EQ(kinds(server.frames()).find('d'), std::string::npos) << "'d' went before the data left";
+
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            server.releaseFrames();
+            return kinds(server.frames()).find('d') != std::string::npos;
+        },
+        10s));
+    const std::string sent = kinds(server.frames());
+    EXPECT_EQ(sent.find_last_of('D') < sent.find('d'), true) << sent;
+    EXPECT_EQ(dataTo("GB7DXC"), text);
+}
+
 // ---- An engine that hangs -----------------------------------------------------------------------------
 
 class AgwEngineProbeTest : public AgwEngineTest {

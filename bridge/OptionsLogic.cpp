@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,50 @@ std::string callsignRefusal(const OptionsFields &fields) {
     return {};
 }
 
+// A radio port picked from the engine's list shows as "1: first soundcard right"; its number is what counts.
+std::string radioPortNumberText(const std::string &field) {
+    const std::size_t colon = field.find(':');
+    if (colon == std::string::npos)
+        return field;
+    const std::string number = agw::trimmed(field.substr(0, colon));
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (number.empty() || !std::all_of(number.begin(), number.end(), digit))
+        return field;
+    return number;
+}
+
+// The engine's address as it is stored: a blank host or port stands for the default.
+struct EngineTexts {
+    std::string host;
+    std::string port;
+    std::string refusal; // empty when both fit
+};
+
+EngineTexts checkEngineAddress(const OptionsFields &fields) {
+    EngineTexts texts;
+    texts.host = agw::trimmed(fields.engineHost);
+    const auto unfit = [](char c) { return c == ' ' || static_cast<unsigned char>(c) < 0x20; };
+    if (std::any_of(texts.host.begin(), texts.host.end(), unfit)) {
+        texts.refusal = "Packet engine host: \"" + fields.engineHost + "\" is not a host name or address.";
+        return texts;
+    }
+    if (texts.host.empty())
+        texts.host = settings::kEngineHost.defaultText;
+
+    const std::string port = agw::trimmed(fields.enginePort);
+    const settings::Key &key = settings::kEnginePort;
+    if (port.empty()) {
+        texts.port = key.defaultText;
+    } else if (!settings::readNumber(port)) {
+        texts.refusal = "Engine AGW Port: \"" + fields.enginePort + "\" is not a number.";
+    } else if (const auto number = settings::readWholeNumber(port, key.min, key.max)) {
+        texts.port = std::to_string(*number);
+    } else {
+        texts.refusal = "Engine AGW Port: " + port + " is outside 1 to 65535.";
+    }
+    return texts;
+}
+
 // Values that pass the numeric test but do not fit their field are refused with a reason.
 struct CheckedNumbers {
     int16_t radioPort = 0;
@@ -52,11 +97,12 @@ struct CheckedNumbers {
 
 CheckedNumbers checkNumbers(const OptionsFields &fields) {
     CheckedNumbers checked;
-    if (settings::readNumber(fields.radioPort)) {
-        const auto port = settings::readWholeNumber(fields.radioPort, settings::kRadioPort.min,
-                                                    settings::kRadioPort.max);
+    const std::string radioPort = radioPortNumberText(fields.radioPort);
+    if (settings::readNumber(radioPort)) {
+        const auto port =
+            settings::readWholeNumber(radioPort, settings::kRadioPort.min, settings::kRadioPort.max);
         if (!port) {
-            checked.refusal = "RadioPort: " + fields.radioPort + " is outside 0 to 255.";
+            checked.refusal = "RadioPort: " + radioPort + " is outside 0 to 255.";
             return checked;
         }
         checked.radioPort = static_cast<int16_t>(*port);
@@ -84,6 +130,10 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
 
 } // namespace
 
+std::string radioPortChoiceText(const agw::RadioPortChoice &choice) {
+    return std::to_string(choice.number) + ": " + choice.description;
+}
+
 OptionsLogic::OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &socket, PacketEngine &engine,
                            SettingsStore &store)
     : state_(state), window_(window), socket_(socket), engine_(engine), store_(store) {}
@@ -103,7 +153,22 @@ OptionsFields OptionsLogic::fieldsToShow() const {
     fields.compatibilityMode = state_.compatibilityMode;
     fields.digis = state_.digipeaters;
     fields.connectVia = state_.connectViaDigipeaters;
+    fields.engineHost = stored(settings::kEngineHost);
+    fields.enginePort = stored(settings::kEnginePort);
     return fields;
+}
+
+std::string OptionsLogic::stored(const settings::Key &key) const {
+    return store_.readSetting(state_.programName, key.section, key.name, key.defaultText);
+}
+
+settings::EngineAddress OptionsLogic::engineToAsk() const {
+    std::ostringstream ignoredWarnings; // start-up has told the user about unusable values already
+    return settings::readEngineAddress(store_, state_.programName, ignoredWarnings);
+}
+
+std::uint8_t OptionsLogic::radioPortInUse() const {
+    return static_cast<std::uint8_t>(std::clamp<int>(state_.radioPort, 0, settings::kRadioPort.max));
 }
 
 void OptionsLogic::setConnectViaDigipeaters(bool ticked) { state_.connectViaDigipeaters = ticked; }
@@ -114,6 +179,9 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     const CheckedNumbers checked = checkNumbers(fields);
     if (!checked.refusal.empty())
         return {false, checked.refusal};
+    const EngineTexts engine = checkEngineAddress(fields);
+    if (!engine.refusal.empty())
+        return {false, engine.refusal};
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
@@ -132,8 +200,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     }
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
 
-    // Texts are stored as the bridge now uses them: an engine refuses lower-case callsigns, so a
-    // callsign stored as typed would fail from the next start on.
+    // Callsigns are stored in upper case, as they go on the air: engines match links by exact text and
+    // report the calls they hear in upper case.
     const bool localPortPasses = settings::readNumber(fields.localPort).has_value();
     const std::vector<std::pair<const settings::Key &, std::string>> writes = {
         {settings::kMyCallsign, callsign},
@@ -145,11 +213,14 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kCompatibilityMode, settings::booleanText(state_.compatibilityMode)},
         {settings::kConnectViaDigi, settings::booleanText(state_.connectViaDigipeaters)},
         {settings::kDigis, state_.digipeaters},
-        {settings::kLocalPort, localPortPasses ? fields.localPort : std::string(settings::kLocalPort.defaultText)},
+        {settings::kLocalPort,
+         localPortPasses ? fields.localPort : std::string(settings::kLocalPort.defaultText)},
+        {settings::kEngineHost, engine.host},
+        {settings::kEnginePort, engine.port},
     };
     for (const auto &[key, text] : writes) {
         std::string error;
-        if (!store_.writeSetting(state_.programName, settings::kSection, key.name, text, error))
+        if (!store_.writeSetting(state_.programName, key.section, key.name, text, error))
             return {false, "The settings are in use now but could not be saved to " + store_.location() + ": " +
                                error + "."};
     }

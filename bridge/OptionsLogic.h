@@ -4,8 +4,11 @@
 // class fills the fields from the running bridge and applies and saves them on OK.
 #pragma once
 
+#include "AgwPortList.h"
 #include "BridgeState.h"
+#include "SettingsTable.h"
 
+#include <cstdint>
 #include <string>
 
 namespace corvantle {
@@ -21,13 +24,18 @@ struct OptionsFields {
     std::string cluster;           // ClusterText
     std::string digis;             // via
     std::string localPort;         // PortText
-    std::string radioPort;         // RadioPortText
+    std::string radioPort;         // RadioPortText: a number, or a choice as radioPortChoiceText shows it
     std::string autoMinimizeDelay; // AutoMinimizeDelayText, in seconds
     bool connectVia = false;       // ConnectVia
     bool autoMinimize = false;     // AutoMinimizeCheck
     bool monitorMode = false;      // RX_Check
     bool compatibilityMode = false; // Compatibility
+    std::string engineHost;         // EngineHostText
+    std::string enginePort;         // EnginePortText
 };
+
+// A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".
+std::string radioPortChoiceText(const agw::RadioPortChoice &choice);
 
 struct OkOutcome {
     bool closeDialog = true; // false: keep the dialog open and show `message`
@@ -42,6 +50,12 @@ public:
     // The values the dialog shows when it opens.
     OptionsFields fieldsToShow() const;
 
+    // Where to ask for the engine's radio ports while the dialog is open: the stored address, which is the
+    // one the next start will use.
+    settings::EngineAddress engineToAsk() const;
+    // The radio port in use now, which the question names in its header.
+    std::uint8_t radioPortInUse() const;
+
     // The digipeater box changes the bridge state at once, before and without OK.
     void setConnectViaDigipeaters(bool ticked);
 
@@ -50,6 +64,8 @@ public:
     OkOutcome applyAndSave(const OptionsFields &fields);
 
 private:
+    std::string stored(const settings::Key &key) const;
+
     BridgeState &state_;
     WindowOps &window_;
     TelnetSocket &socket_;

@@ -10,8 +10,12 @@ namespace {
 
 constexpr int kLargestPort = 255; // the header's port field is one byte
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
 
 std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))

@@ -2,14 +2,14 @@
 //
 // Engines word the list differently, and the number a client must put in its frames is not always the one
 // in the list's "PortK" names:
-//   Dire Wolf 1.6   "2;Port1 first soundcard left;Port2 first soundcard right;Port3 INVALID CHANNEL;..." -
-//                   every channel in order, unused ones as "INVALID CHANNEL"; older versions leave those out,
-//                   so "PortK" is channel K-1 either way.
-//   soundmodem      "4;Port1 with SoundCard Ch A;Port2 Disabled;Port3 with SoundCard Ch C;Port4 Disabled;" or,
-//                   in other builds, only the enabled channels renumbered from Port1; channel A is port 0.
-//   LinBPQ          "4;Port1 with VHF 1200;Port3 with HF Robust;" - the count includes hidden ports, which are
-//                   left out, and the port to use is the entry's position in the list.
-// The count in front is not trusted by any of them. The list ends at the first NUL.
+// - Dire Wolf 1.6 lists every channel in order, the unused ones as "INVALID CHANNEL":
+//   "2;Port1 first soundcard left;Port2 first soundcard right;Port3 INVALID CHANNEL;...". Older versions
+//   leave the unused ones out, so "PortK" is channel K-1 either way.
+// - soundmodem lists all four sound card channels, "4;Port1 with SoundCard Ch A;Port2 Disabled;...", or, in
+//   other builds, only the enabled ones renumbered from Port1; channel A is port 0.
+// - LinBPQ counts its hidden ports but leaves them out, "4;Port1 with VHF 1200;Port3 with HF Robust;", and
+//   the port to use is the entry's position in the list.
+// None of them can be trusted with the count in front. The list ends at the first NUL.
 #pragma once
 
 #include <string>

@@ -93,12 +93,18 @@ std::string secondsText(int32_t milliseconds) {
 StartupReader::StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings)
     : store_(store), appName_(std::move(appName)), warnings_(warnings) {}
 
+std::string keyLabel(const Key &key) {
+    if (std::string_view(key.section) == kSection)
+        return key.name;
+    return std::string(key.section) + "\\" + key.name;
+}
+
 std::string StartupReader::stored(const Key &key) const {
-    return store_.readSetting(appName_, kSection, key.name, key.defaultText);
+    return store_.readSetting(appName_, key.section, key.name, key.defaultText);
 }
 
 void StartupReader::warn(const Key &key, const std::string &value, const std::string &why) const {
-    warnings_ << "corvantle: setting \"" << key.name << "\" holds \"" << value << "\", " << why
+    warnings_ << "corvantle: setting \"" << keyLabel(key) << "\" holds \"" << value << "\", " << why
               << "; using the default \"" << key.defaultText << "\"\n";
 }
 
@@ -121,6 +127,15 @@ bool StartupReader::boolean(const Key &key) const {
         return *flag;
     warn(key, value, "which is neither \"True\" nor \"False\"");
     return *readBoolean(key.defaultText);
+}
+
+EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
+                                std::ostream &warnings) {
+    const StartupReader read(store, appName, warnings);
+    std::string host(trimBlanks(read.text(kEngineHost)));
+    if (host.empty())
+        host = kEngineHost.defaultText;
+    return {host, static_cast<std::uint16_t>(read.wholeNumber(kEnginePort))};
 }
 
 } // namespace corvantle::settings

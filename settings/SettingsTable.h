@@ -1,8 +1,10 @@
-// The ten settings: their keys, their defaults, and how their stored texts convert to the bridge's values.
+// The settings: their keys, their defaults, and how their stored texts convert to the bridge's values.
 //
-// Start-up reads every key through the converters below; the Preferences dialog writes them back with the
-// formatters. Texts that the dialog never writes (not a number, out of range, a boolean other than "True" or
-// "False") fall back to the key's default, with one line on standard error naming the key and the value.
+// Ten keys in the "Config" section belong to the bridge; two in the "Engine" section say where the packet
+// engine is. Start-up reads every key through the converters below; the Preferences dialog writes them back
+// with the formatters. Texts that the dialog never writes (not a number, out of range, a boolean other than
+// "True" or "False") fall back to the key's default, with one line on standard error naming the key and the
+// value.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,7 @@ class SettingsStore;
 namespace settings {
 
 inline constexpr const char *kSection = "Config";
+inline constexpr const char *kEngineSection = "Engine";
 
 struct Key {
     const char *name;
@@ -26,6 +29,7 @@ struct Key {
     // millisecond count.
     int64_t min = 0;
     int64_t max = 0;
+    const char *section = kSection;
 };
 
 inline constexpr Key kMyCallsign{"MyCallsign", "MYCALL"};
@@ -39,10 +43,17 @@ inline constexpr Key kCompatibilityMode{"CompatibilityMode", "False"};
 inline constexpr Key kConnectViaDigi{"ConnectViaDigi", "False"};
 inline constexpr Key kDigis{"Digis", ""};
 
-// In the order in which start-up reads them.
+// Where the packet engine listens; a blank host stands for the default.
+inline constexpr Key kEngineHost{"Host", "127.0.0.1", 0, 0, kEngineSection};
+inline constexpr Key kEnginePort{"Port", "8000", 1, 65535, kEngineSection};
+
+// The bridge's keys, in the order in which start-up reads them.
 inline constexpr Key kAllKeys[] = {kMyCallsign,   kCluster,          kRadioPort,        kLocalPort,
                                    kAutoMinimize, kAutoMinimizeDelay, kMonitorMode,      kCompatibilityMode,
                                    kConnectViaDigi, kDigis};
+
+// The engine's keys, read when the engine connects.
+inline constexpr Key kEngineKeys[] = {kEngineHost, kEnginePort};
 
 // The numeric test shared by the dialog and start-up: optional blanks, an optional sign, digits with an
 // optional "." fraction, optional blanks. Returns the value, or nothing when the text does not pass.
@@ -57,6 +68,10 @@ const char *booleanText(bool value);
 
 // Milliseconds as seconds for the dialog: 10000 -> "10", 2500 -> "2.5".
 std::string secondsText(int32_t milliseconds);
+
+// How a key is named to the user: "MyCallsign" for the bridge's keys, "Engine\Port" for the others, as
+// the INI file spells them.
+std::string keyLabel(const Key &key);
 
 // Start-up's reads: the stored text converted, or the key's default with a line on `warnings`.
 class StartupReader final {
@@ -75,6 +90,16 @@ private:
     std::string appName_;
     std::ostream &warnings_;
 };
+
+struct EngineAddress {
+    std::string host;
+    std::uint16_t port;
+};
+
+// The stored engine address: a blank host is the default host; a port that is not a whole number from 1 to
+// 65535 is the default port, with a line on `warnings`.
+EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
+                                std::ostream &warnings);
 
 } // namespace settings
 } // namespace corvantle

@@ -2,7 +2,7 @@
 //
 // The forms keep their controls at fixed positions, sized for captions in an 8-point font with 13-pixel
 // lines. Where the font in use is larger, the captions would be cut off; the whole form then grows by one
-// factor, as forms measured in twips grow with the screen's font size on the system they were drawn on.
+// factor, so every caption stays whole and the controls keep their places relative to each other.
 #pragma once
 
 class QWidget;

@@ -1,10 +1,12 @@
 // The Preferences dialog.
 #include "OptionsDialog.h"
 
+#include "EnginePortQuery.h"
 #include "FormScaling.h"
 #include "OptionsLogic.h"
 #include "ui_frmOptions.h"
 
+#include <QAbstractItemView>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -21,7 +23,8 @@ std::string ss(const QString &text) {
 } // namespace
 
 OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::frmOptions>()), logic_(logic) {
+    : QDialog(parent), ui_(std::make_unique<Ui::frmOptions>()), logic_(logic),
+      portQuery_(std::make_unique<EnginePortQuery>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -31,6 +34,8 @@ OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
     connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::onDigipeaterBoxClicked);
     connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    // A question still open would hold one of the engine's few client places for nothing.
+    connect(this, &QDialog::finished, portQuery_.get(), &EnginePortQuery::cancel);
 }
 
 OptionsDialog::~OptionsDialog() = default;
@@ -57,7 +62,8 @@ void OptionsDialog::showCurrentValues() {
     ui_->ClusterText->setText(qs(f.cluster));
     ui_->via->setText(qs(f.digis));
     ui_->PortText->setText(qs(f.localPort));
-    ui_->RadioPortText->setText(qs(f.radioPort));
+    ui_->RadioPortText->clear();
+    ui_->RadioPortText->setEditText(qs(f.radioPort));
     ui_->AutoMinimizeDelayText->setText(qs(f.autoMinimizeDelay));
     ui_->AutoMinimizeCheck->setChecked(f.autoMinimize);
     updateDelayRow();
@@ -65,7 +71,48 @@ void OptionsDialog::showCurrentValues() {
     onDigipeaterBoxClicked();
     ui_->RX_Check->setChecked(f.monitorMode);
     ui_->Compatibility->setChecked(f.compatibilityMode);
+    ui_->EngineHostText->setText(qs(f.engineHost));
+    ui_->EnginePortText->setText(qs(f.enginePort));
     ui_->CallsignText->setFocus();
+    askForRadioPorts();
+}
+
+void OptionsDialog::askForRadioPorts() {
+    const settings::EngineAddress address = logic_.engineToAsk();
+    const QString engine = qs(address.host) + QLatin1Char(':') + QString::number(address.port);
+    ui_->RadioPortText->setToolTip(
+        QStringLiteral("Asking the packet engine at %1 for its radio ports...").arg(engine));
+    portQuery_->ask(address.host, address.port, logic_.radioPortInUse(),
+                    [this, engine](const EnginePortList &list) { showRadioPorts(list, engine); });
+}
+
+// The field keeps what it shows: a number that is in the list shows as its entry, anything else (the
+// stored number of a port the engine does not list, or what the user typed meanwhile) stays as it is.
+void OptionsDialog::showRadioPorts(const EnginePortList &list, const QString &engine) {
+    QComboBox *field = ui_->RadioPortText;
+    const QString shown = field->currentText();
+    field->clear();
+    for (const agw::RadioPortChoice &choice : list.choices)
+        field->addItem(qs(radioPortChoiceText(choice)), choice.number);
+    bool isNumber = false;
+    const int number = shown.trimmed().toInt(&isNumber);
+    const int entry = isNumber ? field->findData(number) : -1;
+    field->setCurrentIndex(entry);
+    if (entry < 0)
+        field->setEditText(shown);
+    // The list may be wider than the field; its entries are shown whole.
+    field->view()->setMinimumWidth(field->view()->sizeHintForColumn(0) + field->view()->frameWidth() * 2);
+
+    if (list.choices.empty())
+        field->setToolTip(
+            QStringLiteral("No list of radio ports from the packet engine at %1: %2. Type the number of "
+                           "the radio port (0 for the engine's first).")
+                .arg(engine, qs(list.problem)));
+    else
+        field->setToolTip(
+            QStringLiteral("The radio ports of the packet engine at %1; a port it does not list can be "
+                           "typed as a number.")
+                .arg(engine));
 }
 
 void OptionsDialog::updateDelayRow() {
@@ -86,12 +133,14 @@ OptionsFields OptionsDialog::fields() const {
     f.cluster = ss(ui_->ClusterText->text());
     f.digis = ss(ui_->via->text());
     f.localPort = ss(ui_->PortText->text());
-    f.radioPort = ss(ui_->RadioPortText->text());
+    f.radioPort = ss(ui_->RadioPortText->currentText());
     f.autoMinimizeDelay = ss(ui_->AutoMinimizeDelayText->text());
     f.connectVia = ui_->ConnectVia->isChecked();
     f.autoMinimize = ui_->AutoMinimizeCheck->isChecked();
     f.monitorMode = ui_->RX_Check->isChecked();
     f.compatibilityMode = ui_->Compatibility->isChecked();
+    f.engineHost = ss(ui_->EngineHostText->text());
+    f.enginePort = ss(ui_->EnginePortText->text());
     return f;
 }
 

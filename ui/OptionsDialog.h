@@ -1,7 +1,8 @@
 // The Preferences dialog (frmOptions).
 //
 // It moves texts and check states between its controls and OptionsFields; what they mean, and what OK
-// does with them, is OptionsLogic's business.
+// does with them, is OptionsLogic's business. Each time it opens it asks the packet engine for its radio
+// ports and offers them in the radio port field, which also takes a typed number.
 #pragma once
 
 #include <QDialog>
@@ -14,7 +15,9 @@ class frmOptions;
 
 namespace corvantle {
 
+class EnginePortQuery;
 class OptionsLogic;
+struct EnginePortList;
 struct OptionsFields;
 
 class OptionsDialog final : public QDialog {
@@ -28,6 +31,8 @@ class OptionsDialog final : public QDialog {
 
   private:
     void showCurrentValues();
+    void askForRadioPorts();
+    void showRadioPorts(const EnginePortList &list, const QString &engine);
     void updateDelayRow();
     void onDigipeaterBoxClicked();
     void onOk();
@@ -35,6 +40,7 @@ class OptionsDialog final : public QDialog {
 
     std::unique_ptr<Ui::frmOptions> ui_;
     OptionsLogic &logic_;
+    std::unique_ptr<EnginePortQuery> portQuery_;
 };
 
 } // namespace corvantle

@@ -13,7 +13,7 @@ protected:
     void SetUp() override { startConfigured(); }
 
     std::string stored(const settings::Key &key) {
-        return store.readSetting(kProgramName, settings::kSection, key.name, "<unset>");
+        return store.readSetting(kProgramName, key.section, key.name, "<unset>");
     }
 };
 
@@ -31,9 +31,11 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     EXPECT_FALSE(fields.compatibilityMode);
     EXPECT_FALSE(fields.connectVia);
     EXPECT_EQ(fields.digis, "");
+    EXPECT_EQ(fields.engineHost, "127.0.0.1");
+    EXPECT_EQ(fields.enginePort, "8000");
 }
 
-TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
+TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
     OptionsFields fields = options.fieldsToShow();
     fields.callsign = "g4abc-1";
     fields.cluster = "gb7dxc";
@@ -43,6 +45,8 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
     fields.autoMinimize = true;
     fields.autoMinimizeDelay = "2.5";
     fields.compatibilityMode = true;
+    fields.engineHost = " 192.168.1.20 ";
+    fields.enginePort = "8001";
     const OkOutcome outcome = options.applyAndSave(fields);
 
     EXPECT_TRUE(outcome.closeDialog);
@@ -62,8 +66,11 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesAllTenInOrder) {
                               "store.write RadioPort=3",           "store.write AutoMinimize=1",
                               "store.write AutoMinimizeDelay=2500", "store.write MonitorMode=False",
                               "store.write CompatibilityMode=True", "store.write ConnectViaDigi=False",
-                              "store.write Digis=RELAY1,RELAY2",   "store.write LocalPort= 5000 "};
+                              "store.write Digis=RELAY1,RELAY2",   "store.write LocalPort= 5000 ",
+                              "store.write Host=192.168.1.20",     "store.write Port=8001"};
     EXPECT_EQ(journal, expected);
+    EXPECT_EQ(stored(settings::kEngineHost), "192.168.1.20"); // in the engine's section
+    EXPECT_EQ(stored(settings::kEnginePort), "8001");
     EXPECT_EQ(options.fieldsToShow().autoMinimizeDelay, "2.5");
 }
 
@@ -202,6 +209,97 @@ TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDial
     EXPECT_EQ(outcome.message,
               "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
     EXPECT_EQ(state.cluster, "GB7DXC");
+}
+
+// The engine's address applies at the next start, like the callsign: it is only checked and stored.
+TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
+    struct Row {
+        const char *what;
+        std::string host, port;
+        std::string storedHost, storedPort; // when accepted
+        std::string message;                // empty: accepted
+    };
+    const Row rows[] = {
+        {"an address and a port", "192.168.1.20", "8001", "192.168.1.20", "8001", ""},
+        {"a name with blanks around", " raspberrypi.local ", " 8002 ", "raspberrypi.local", "8002", ""},
+        {"blank: the defaults", "", "", "127.0.0.1", "8000", ""},
+        {"only blanks, a whole number with a point", "   ", "8000.0", "127.0.0.1", "8000", ""},
+        {"the highest port", "::1", "65535", "::1", "65535", ""},
+        {"port zero", "pi", "0", "", "", "Engine AGW Port: 0 is outside 1 to 65535."},
+        {"port too large", "pi", "65536", "", "", "Engine AGW Port: 65536 is outside 1 to 65535."},
+        {"port not a number", "pi", "agw", "", "", "Engine AGW Port: \"agw\" is not a number."},
+        {"a blank inside the host", "my pi", "8000", "", "",
+         "Packet engine host: \"my pi\" is not a host name or address."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsFields fields = logic.fieldsToShow();
+        fields.cluster = "gb7abc";
+        fields.engineHost = row.host;
+        fields.enginePort = row.port;
+        const OkOutcome outcome = logic.applyAndSave(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        EXPECT_EQ(outcome.closeDialog, row.message.empty());
+        if (!row.message.empty()) {
+            EXPECT_TRUE(rig.journal.empty()); // nothing applied, nothing stored
+            EXPECT_EQ(rig.state.cluster, "GB7DXC");
+            continue;
+        }
+        const OptionsFields reopened = logic.fieldsToShow();
+        EXPECT_EQ(reopened.engineHost, row.storedHost);
+        EXPECT_EQ(reopened.enginePort, row.storedPort);
+        EXPECT_EQ(logic.engineToAsk().host, row.storedHost);
+        EXPECT_EQ(std::to_string(logic.engineToAsk().port), row.storedPort);
+    }
+}
+
+// What a hand-edited file holds is shown as it is; the engine is asked where the next start will look.
+TEST_F(OptionsLogicTest, EngineIsAskedAtTheAddressTheNextStartUses) {
+    store.values[{kProgramName, "Engine", "Host"}] = " ";
+    store.values[{kProgramName, "Engine", "Port"}] = "80000";
+    const OptionsFields fields = options.fieldsToShow();
+    EXPECT_EQ(fields.engineHost, " ");
+    EXPECT_EQ(fields.enginePort, "80000");
+    EXPECT_EQ(options.engineToAsk().host, "127.0.0.1");
+    EXPECT_EQ(options.engineToAsk().port, 8000);
+
+    store.values[{kProgramName, "Engine", "Host"}] = "10.0.0.7";
+    store.values[{kProgramName, "Engine", "Port"}] = "8010";
+    EXPECT_EQ(options.engineToAsk().host, "10.0.0.7");
+    EXPECT_EQ(options.engineToAsk().port, 8010);
+}
+
+// A port picked from the engine's list reads "2: second soundcard mono"; the number is what counts.
+TEST_F(OptionsLogicTest, RadioPortPickedFromTheListCountsByItsNumber) {
+    struct Row {
+        std::string field;
+        int16_t radioPort;   // when accepted
+        std::string message; // empty: accepted
+    };
+    const Row rows[] = {
+        {"2: second soundcard mono", 2, ""},
+        {" 1 : VHF 1200", 1, ""},
+        {"0: SoundCard Ch: A", 0, ""},
+        {"3", 3, ""},
+        {"300: not an engine's port", 0, "RadioPort: 300 is outside 0 to 255."},
+        {"first: soundcard", 0, ""}, // not a number: the first port, as for any other text
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.field);
+        state.radioPort = 7;
+        OptionsFields fields = options.fieldsToShow();
+        fields.radioPort = row.field;
+        const OkOutcome outcome = options.applyAndSave(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        if (!row.message.empty())
+            continue;
+        EXPECT_EQ(state.radioPort, row.radioPort);
+        EXPECT_EQ(stored(settings::kRadioPort), std::to_string(row.radioPort));
+    }
+    EXPECT_EQ(radioPortChoiceText({1, "first soundcard right"}), "1: first soundcard right");
 }
 
 } // namespace

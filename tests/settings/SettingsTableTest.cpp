@@ -1,8 +1,13 @@
+#include "IniSettingsStore.h"
 #include "SettingsTable.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 using namespace corvantle::settings;
 
@@ -63,6 +68,62 @@ TEST(SettingKeys, TenKeysInStartupOrderWithTheirDefaults) {
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_STREQ(kAllKeys[i].name, expected[i].first);
         EXPECT_STREQ(kAllKeys[i].defaultText, expected[i].second);
+    }
+}
+
+TEST(SettingKeys, EngineKeysLiveInTheirOwnSection) {
+    EXPECT_STREQ(kEngineHost.section, "Engine");
+    EXPECT_STREQ(kEnginePort.section, "Engine");
+    EXPECT_STREQ(kEngineHost.defaultText, "127.0.0.1");
+    EXPECT_STREQ(kEnginePort.defaultText, "8000");
+    for (const Key &key : kAllKeys)
+        EXPECT_STREQ(key.section, "Config") << key.name;
+    EXPECT_EQ(keyLabel(kEnginePort), "Engine\\Port");
+    EXPECT_EQ(keyLabel(kLocalPort), "LocalPort");
+}
+
+// The engine's address as a person writes it into the file by hand.
+TEST(EngineAddressTest, ReadFromTheFileWithDefaultsForWhatCannotBeUsed) {
+    struct Row {
+        const char *lines; // the group's lines below the heading
+        std::string host;
+        std::uint16_t port;
+        std::string warning; // empty: none
+    };
+    const Row rows[] = {
+        {"", "127.0.0.1", 8000, ""},
+        {"Engine\\Host=192.168.1.20\nEngine\\Port=8001\n", "192.168.1.20", 8001, ""},
+        {"Engine\\Host=raspberrypi.local\n", "raspberrypi.local", 8000, ""},
+        {"Engine\\Host=\" pi \"\nEngine\\Port=\" 65535 \"\n", "pi", 65535, ""},
+        {"Engine\\Host=\nEngine\\Port=1\n", "127.0.0.1", 1, ""},
+        {"Engine\\Host=\"   \"\n", "127.0.0.1", 8000, ""},
+        // The key of the bridge with the same name is another setting.
+        {"Config\\Port=9000\n", "127.0.0.1", 8000, ""},
+        {"Engine\\Port=0\n", "127.0.0.1", 8000,
+         "corvantle: setting \"Engine\\Port\" holds \"0\", which is outside 1 to 65535; using the default "
+         "\"8000\"\n"},
+        {"Engine\\Port=65536\n", "127.0.0.1", 8000,
+         "corvantle: setting \"Engine\\Port\" holds \"65536\", which is outside 1 to 65535; using the "
+         "default \"8000\"\n"},
+        {"Engine\\Port=agw\n", "127.0.0.1", 8000,
+         "corvantle: setting \"Engine\\Port\" holds \"agw\", which is not a number; using the default "
+         "\"8000\"\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.lines);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + row.lines);
+        file.close();
+
+        const corvantle::IniSettingsStore store(path.toStdString());
+        std::ostringstream warnings;
+        const EngineAddress address = readEngineAddress(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+        EXPECT_EQ(address.host, row.host);
+        EXPECT_EQ(address.port, row.port);
+        EXPECT_EQ(warnings.str(), row.warning);
     }
 }
 

@@ -100,9 +100,19 @@ void FakeAgwServer::releaseFrames() {
         count = 0;
 }
 
+void FakeAgwServer::releaseFramesWhenAsked() {
+    std::lock_guard lock(mutex_);
+    releasesWhenAsked_ = true;
+}
+
 std::size_t FakeAgwServer::maxOutstanding() {
     std::lock_guard lock(mutex_);
     return maxOutstanding_;
+}
+
+void FakeAgwServer::answerPortList(std::string data) {
+    std::lock_guard lock(mutex_);
+    portList_ = std::move(data);
 }
 
 void FakeAgwServer::stallClient() {
@@ -192,9 +202,16 @@ void FakeAgwServer::answer(const agw::Frame &request) {
     case 'R': // Dire Wolf's version, 1.6: two little-endian 32-bit numbers
         out.data = std::string("\1\0\0\0\6\0\0\0", 8);
         break;
+    case 'G':
+        if (!portList_)
+            return;
+        out.data = *portList_;
+        break;
     case 'Y': {
         if (!answersOutstanding_)
             return;
+        if (releasesWhenAsked_)
+            outstanding_[request.callTo] = 0;
         const std::size_t count = outstanding_[request.callTo];
         out.data.clear();
         for (int i = 0; i < 4; ++i)

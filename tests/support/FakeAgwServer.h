@@ -4,7 +4,8 @@
 // ('R') as every engine does, records every frame a client sends and lets the test push raw bytes back,
 // split or joined however the test needs. On request it also answers 'Y' with the data frames it holds
 // for a link until the test lets its "radio" send them, or stalls: stops reading and writing without
-// closing, as a hung engine or a half-open connection does.
+// closing, as a hung engine or a half-open connection does. It answers the port list request ('G') only
+// once the test gives it a list.
 #pragma once
 
 #include "AgwFrame.h"
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,8 +55,15 @@ class FakeAgwServer final {
     void answerOutstanding();
     // The radio has sent every data frame received so far.
     void releaseFrames();
+    // From now on the radio keeps up: each 'Y' finds every data frame received before it already sent, as
+    // with a fast engine that still counts what the client hands it between two questions.
+    void releaseFramesWhenAsked();
     // The most data frames that were waiting for the radio on one link at once.
     std::size_t maxOutstanding();
+
+    // From now on 'G' is answered with `data`, the list as an engine words it (its NUL included). Without
+    // this the fake never answers 'G', as Dire Wolf does not answer a fourth client.
+    void answerPortList(std::string data);
 
     // The current client is neither read nor answered any more, and its connection stays open. The next
     // client is served normally.
@@ -81,6 +90,8 @@ class FakeAgwServer final {
     bool clientGone_ = false;
     bool stalled_ = false;
     bool answersOutstanding_ = false;
+    bool releasesWhenAsked_ = false;
+    std::optional<std::string> portList_;
     std::map<std::string, std::size_t> outstanding_; // data frames per remote call, not yet sent by radio
     std::size_t maxOutstanding_ = 0;
     std::size_t dataBytes_ = 0;

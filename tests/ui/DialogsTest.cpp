@@ -1,7 +1,10 @@
-// The Preferences and About dialogs, opened from the main window's menus over OptionsLogic and fakes.
+// The Preferences and About dialogs, opened from the main window's menus over OptionsLogic and fakes, with
+// the fake packet engine on loopback to ask for radio ports.
 #include "AboutDialog.h"
+#include "AgwFrame.h"
 #include "CaptionChecks.h"
 #include "DialogLauncher.h"
+#include "FakeAgwServer.h"
 #include "MainForm.h"
 #include "OptionsDialog.h"
 #include "OptionsLogic.h"
@@ -11,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,8 +26,16 @@
 
 using namespace corvantle;
 using namespace corvantle::test;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 namespace {
+
+const QSize kOptionsDesignSize(315, 360);
+
+const std::string kDireWolfStereo = "2;Port1 first soundcard left;Port2 first soundcard right;"
+                                    "Port3 INVALID CHANNEL;Port4 INVALID CHANNEL;Port5 INVALID CHANNEL;"
+                                    "Port6 INVALID CHANNEL;\0"s;
 
 template <typename Dialog> QList<Dialog *> openDialogs() {
     QList<Dialog *> found;
@@ -34,8 +46,10 @@ template <typename Dialog> QList<Dialog *> openDialogs() {
     return found;
 }
 
-// The bridge, the menus and the dialogs, wired as main wires them.
+// The bridge, the menus and the dialogs, wired as main wires them; the stored engine address is the fake
+// engine's, which lists no radio ports until a test gives it some.
 struct Rig {
+    FakeAgwServer agwEngine;
     Journal journal;
     FakeWindow window{journal};
     FakeSocket socket{journal};
@@ -51,6 +65,8 @@ struct Rig {
         state.cluster = "GB7DXC";
         state.programName = kProgramName;
         state.radioPort = 1;
+        store.values[{kProgramName, "Engine", "Host"}] = "127.0.0.1";
+        store.values[{kProgramName, "Engine", "Port"}] = agwEngine.port();
     }
     void menu(const char *actionName) { form.findChild<QAction *>(actionName)->trigger(); }
     OptionsDialog *options() {
@@ -60,6 +76,10 @@ struct Rig {
     }
     template <typename W> W *control(QWidget *dialog, const char *name) {
         return dialog->findChild<W *>(name);
+    }
+    QComboBox *radioPorts(QWidget *dialog) { return control<QComboBox>(dialog, "RadioPortText"); }
+    std::string stored(const char *section, const char *key) const {
+        return store.readSetting(kProgramName, section, key, "<unset>");
     }
     int storeWrites() const {
         return static_cast<int>(std::count_if(journal.begin(), journal.end(), [](const std::string &line) {
@@ -84,8 +104,14 @@ class DialogsTest final : public QObject {
     void enterDoesNotConfirm_data();
     void enterDoesNotConfirm();
     void okAppliesAndCloses();
+    void refusedOkKeepsTheDialogOpenWithAWarning_data();
     void refusedOkKeepsTheDialogOpenWithAWarning();
     void checkBoxesRunTheirClickHandlers();
+    void radioPortsAreOfferedFromTheEngine();
+    void radioPortFieldKeepsWhatItShows_data();
+    void radioPortFieldKeepsWhatItShows();
+    void everyOpeningAsksAndClosingStopsAsking();
+    void engineAddressShowsTheStoredOneAndOkStoresIt();
     void captionsFit_data();
     void captionsFit();
     void aboutOpensWhereItWasDrawn();
@@ -150,7 +176,7 @@ void DialogsTest::optionsOpensWithCallsignFocusedAndCentred() {
     Rig rig;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    QVERIFY(grownInProportion(dialog->size(), {315, 328}));
+    QVERIFY(grownInProportion(dialog->size(), kOptionsDesignSize));
     QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
     QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QCOMPARE(dialog->focusWidget(), rig.control<QWidget>(dialog, "CallsignText"));
@@ -168,11 +194,13 @@ void DialogsTest::optionsTabOrder() {
     const QStringList expected = {"CallsignText",  "ClusterText",       "PortText",
                                   "RadioPortText", "AutoMinimizeCheck", "AutoMinimizeDelayText",
                                   "cmdOK",         "cmdCancel",         "RX_Check",
-                                  "via",           "ConnectVia",        "Compatibility"};
+                                  "via",           "ConnectVia",        "Compatibility",
+                                  "EngineHostText", "EnginePortText"};
     QStringList order;
     QWidget *widget = rig.control<QWidget>(dialog, "CallsignText");
     do {
-        if (widget->focusPolicy() & Qt::TabFocus)
+        // Tab passes over a widget that hands its focus to another, as the radio port field's text box does.
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
             order.append(widget->objectName());
         widget = widget->nextInFocusChain();
     } while (widget != rig.control<QWidget>(dialog, "CallsignText") && order.size() <= expected.size());
@@ -205,6 +233,8 @@ void DialogsTest::enterDoesNotConfirm_data() {
     QTest::addColumn<int>("key");
     QTest::newRow("Return in the callsign") << "CallsignText" << int(Qt::Key_Return);
     QTest::newRow("keypad Enter in the port") << "PortText" << int(Qt::Key_Enter);
+    QTest::newRow("Return in the radio port") << "RadioPortText" << int(Qt::Key_Return);
+    QTest::newRow("Return in the engine host") << "EngineHostText" << int(Qt::Key_Return);
     QTest::newRow("Return on a check box") << "Compatibility" << int(Qt::Key_Return);
 }
 
@@ -233,27 +263,44 @@ void DialogsTest::okAppliesAndCloses() {
     QVERIFY(rig.storeWrites() > 0);
 }
 
+void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("radio port") << "RadioPortText" << "99999" << "RadioPort: 99999 is outside 0 to 255.";
+    QTest::newRow("engine port") << "EnginePortText" << "70000"
+                                 << "Engine AGW Port: 70000 is outside 1 to 65535.";
+    QTest::newRow("engine host") << "EngineHostText" << "my pi"
+                                 << "Packet engine host: \"my pi\" is not a host name or address.";
+}
+
 void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
     Rig rig;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    rig.control<QLineEdit>(dialog, "RadioPortText")->setText("99999");
+    if (auto *box = rig.control<QComboBox>(dialog, field.toLatin1().constData()))
+        box->setEditText(text);
+    else
+        rig.control<QLineEdit>(dialog, field.toLatin1().constData())->setText(text);
 
     QString caption;
-    QString text;
+    QString shownText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QTimer::singleShot(0, dialog, [&] {
         QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         caption = box->windowTitle();
-        text = box->text();
+        shownText = box->text();
         icon = box->icon();
         box->accept();
     });
     QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
 
     QCOMPARE(caption, QString("Preferences"));
-    QVERIFY(text.contains("99999"));
+    QCOMPARE(shownText, message);
     QCOMPARE(icon, QMessageBox::Warning);
     QVERIFY(dialog->isVisible());
     QCOMPARE(rig.storeWrites(), 0);
@@ -282,13 +329,109 @@ void DialogsTest::checkBoxesRunTheirClickHandlers() {
     QVERIFY(rig.state.connectViaDigipeaters);
 }
 
+void DialogsTest::radioPortsAreOfferedFromTheEngine() {
+    Rig rig;
+    rig.agwEngine.answerPortList(kDireWolfStereo);
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    QComboBox *ports = rig.radioPorts(dialog);
+    QTRY_COMPARE(ports->count(), 2);
+    QCOMPARE(ports->itemText(0), QString("0: first soundcard left"));
+    QCOMPARE(ports->itemText(1), QString("1: first soundcard right"));
+    QCOMPARE(ports->currentText(), QString("1: first soundcard right")); // the port in use, by name
+    QVERIFY(ports->toolTip().contains("127.0.0.1:" + QString::fromStdString(rig.agwEngine.port())));
+
+    ports->setCurrentIndex(0);
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.state.radioPort, int16_t(0));
+    QCOMPARE(rig.stored("Config", "RadioPort"), std::string("0"));
+}
+
+void DialogsTest::radioPortFieldKeepsWhatItShows_data() {
+    QTest::addColumn<int>("portInUse");
+    QTest::addColumn<QString>("typedBeforeTheList"); // empty: nothing typed
+    QTest::addColumn<QString>("shownWithTheList");
+    QTest::addColumn<int>("applied");
+    QTest::newRow("the port in use is not listed") << 3 << "" << "3" << 3;
+    QTest::newRow("typed while the engine was asked") << 1 << "5" << "5" << 5;
+    QTest::newRow("typed number that is listed") << 1 << " 0" << "0: first soundcard left" << 0;
+}
+
+void DialogsTest::radioPortFieldKeepsWhatItShows() {
+    QFETCH(int, portInUse);
+    QFETCH(QString, typedBeforeTheList);
+    QFETCH(QString, shownWithTheList);
+    QFETCH(int, applied);
+    Rig rig;
+    rig.state.radioPort = static_cast<int16_t>(portInUse);
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    QComboBox *ports = rig.radioPorts(dialog);
+    QCOMPARE(ports->currentText(), QString::number(portInUse));
+    if (!typedBeforeTheList.isEmpty())
+        ports->setEditText(typedBeforeTheList);
+
+    // The engine answers only now, the way it does after a moment.
+    QTRY_COMPARE(rig.agwEngine.frameCount(), std::size_t(1));
+    agw::Frame answer;
+    answer.kind = 'G';
+    answer.data = kDireWolfStereo;
+    rig.agwEngine.send(answer);
+    QTRY_COMPARE(ports->count(), 2);
+    QCOMPARE(ports->currentText(), shownWithTheList);
+
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(int(rig.state.radioPort), applied);
+}
+
+// Dire Wolf serves three clients: the dialog asks on each opening and lets go as soon as it closes.
+void DialogsTest::everyOpeningAsksAndClosingStopsAsking() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    QTRY_COMPARE(rig.agwEngine.frameCount(), std::size_t(1));
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+    QVERIFY(rig.agwEngine.waitForClientGone(2000ms));
+    QVERIFY(rig.radioPorts(dialog)->toolTip().contains("Asking")); // no answer was taken after closing
+
+    rig.agwEngine.answerPortList(kDireWolfStereo);
+    rig.menu("preferences");
+    QTRY_COMPARE(rig.radioPorts(dialog)->count(), 2);
+    QCOMPARE(rig.agwEngine.frameCount(), std::size_t(2));
+    QVERIFY(rig.agwEngine.frames().back().kind == 'G');
+}
+
+void DialogsTest::engineAddressShowsTheStoredOneAndOkStoresIt() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    auto *host = rig.control<QLineEdit>(dialog, "EngineHostText");
+    auto *port = rig.control<QLineEdit>(dialog, "EnginePortText");
+    QCOMPARE(host->text(), QString("127.0.0.1"));
+    QCOMPARE(port->text(), QString::fromStdString(rig.agwEngine.port()));
+
+    host->setText("raspberrypi.local");
+    port->setText("8001");
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.stored("Engine", "Host"), std::string("raspberrypi.local"));
+    QCOMPARE(rig.stored("Engine", "Port"), std::string("8001"));
+
+    rig.menu("preferences");
+    QCOMPARE(host->text(), QString("raspberrypi.local"));
+    QCOMPARE(port->text(), QString("8001"));
+    dialog->close();
+}
+
 void DialogsTest::captionsFit_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QSize>("designSize");
     QTest::addColumn<int>("fontPixels");
-    QTest::newRow("Preferences, system font") << "preferences" << QSize(315, 328) << 0;
-    QTest::newRow("Preferences, small font") << "preferences" << QSize(315, 328) << 8;
-    QTest::newRow("Preferences, large font") << "preferences" << QSize(315, 328) << 24;
+    QTest::newRow("Preferences, system font") << "preferences" << kOptionsDesignSize << 0;
+    QTest::newRow("Preferences, small font") << "preferences" << kOptionsDesignSize << 8;
+    QTest::newRow("Preferences, large font") << "preferences" << kOptionsDesignSize << 24;
     QTest::newRow("About, system font") << "about2" << QSize(382, 237) << 0;
     QTest::newRow("About, small font") << "about2" << QSize(382, 237) << 8;
     QTest::newRow("About, large font") << "about2" << QSize(382, 237) << 24;

@@ -9,6 +9,8 @@
 #include "AgwCalls.h"
 #include "AgwTexts.h"
 #include "EngineFrames.h"
+#include "SettingsStore.h"
+#include "SettingsTable.h"
 
 #include <QEventLoop>
 #include <QSignalBlocker>
@@ -17,6 +19,7 @@
 #include <utility>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -25,9 +28,6 @@ namespace {
 
 using namespace agw;
 
-const std::string kSection = "Engine";
-const std::string kDefaultHost = "127.0.0.1";
-const std::string kDefaultPort = "8000";
 // Dire Wolf drops the connection on more than 2122 bytes and LinBPQ on more than 400; 256 suits every engine.
 constexpr std::size_t kMaxDataPerFrame = 256;
 constexpr std::uint8_t kPidText = 0xF0;
@@ -56,14 +56,6 @@ std::string frameLine(const char *direction, const agw::Frame &frame) {
     return std::string(direction) + " " + (frame.kind ? std::string(1, frame.kind) : "\\0") + " port " +
            std::to_string(frame.port) + " " + frame.callFrom + ">" + frame.callTo + " " +
            std::to_string(frame.data.size()) + " bytes \"" + shown + "\"";
-}
-
-bool isPortNumber(const std::string &text) {
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), digit))
-        return false;
-    const int value = std::stoi(text);
-    return value >= 1 && value <= 65535;
 }
 
 std::uint32_t littleEndianCount(const std::string &data) {
@@ -149,17 +141,28 @@ bool AgwEngine::registerCallsign(const std::string &callsign, const std::string 
     return true;
 }
 
+// The keys, defaults and checks are the settings table's; the lookup only says where the values live.
 void AgwEngine::readEngineAddress(const std::string &programName) {
-    host_ = trimmed(lookup_(programName, kSection, "Host", kDefaultHost));
-    if (host_.empty())
-        host_ = kDefaultHost;
-    const std::string stored = lookup_(programName, kSection, "Port", kDefaultPort);
-    std::string port = trimmed(stored);
-    if (!isPortNumber(port)) {
-        note("setting Port=\"" + stored + "\" is not a port number 1..65535; using " + kDefaultPort);
-        port = kDefaultPort;
-    }
-    port_ = static_cast<quint16>(std::stoi(port));
+    struct LookupStore final : SettingsStore {
+        explicit LookupStore(const SettingLookup &lookup) : lookup(lookup) {}
+        std::string readSetting(const std::string &appName, const std::string &section, const std::string &key,
+                                const std::string &defaultText) const override {
+            return lookup(appName, section, key, defaultText);
+        }
+        bool writeSetting(const std::string &, const std::string &, const std::string &, const std::string &,
+                          std::string &error) override {
+            error = "read only";
+            return false;
+        }
+        std::string location() const override { return {}; }
+        const SettingLookup &lookup;
+    };
+    std::stringstream warnings;
+    const settings::EngineAddress address = settings::readEngineAddress(LookupStore(lookup_), programName, warnings);
+    for (std::string line; std::getline(warnings, line);)
+        note(line.rfind("corvantle: ", 0) == 0 ? line.substr(11) : line);
+    host_ = address.host;
+    port_ = address.port;
 }
 
 // Name lookup and connect run in the background; attemptTimer_ bounds both.

@@ -319,7 +319,7 @@ TEST(AgwEngineRegistration, ReportsAPortSettingThatIsNoPort) {
         StderrNotes notes;
         engine.registerCallsign("N0CALL", kProgram);
         const std::string said = notes.take();
-        EXPECT_NE(said.find("Port=\"" + std::string(bad) + "\""), std::string::npos) << said;
+        EXPECT_NE(said.find(R"("Engine\Port" holds ")" + std::string(bad) + "\""), std::string::npos) << said;
         EXPECT_NE(said.find("8000"), std::string::npos) << said;
     }
 }

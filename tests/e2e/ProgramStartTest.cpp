@@ -1,6 +1,7 @@
 // Starts the real corvantle program on the offscreen platform with a prepared store and a fake engine,
 // and looks at it from outside: whom it registers, where it listens, what a telnet client gets.
 #include "FakeAgwServer.h"
+#include "ProgramUnderTest.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,32 +17,11 @@
 #include <csignal>
 
 using corvantle::test::FakeAgwServer;
+using corvantle::test::freePort;
+using corvantle::test::listeningAddresses;
+using corvantle::test::prepareProgram;
 
 namespace {
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// The local addresses on which something listens at `port`, from the kernel's socket table.
-QStringList listeningAddresses(quint16 port) {
-    QStringList addresses;
-    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(table);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        file.readLine(); // column titles
-        while (!file.atEnd()) {
-            const QStringList columns = QString(file.readLine()).simplified().split(' ');
-            const QStringList local = columns.value(1).split(':');
-            if (columns.value(3) == "0A" && local.value(1).toUInt(nullptr, 16) == port)
-                addresses << local.value(0);
-        }
-    }
-    return addresses;
-}
 
 class ProgramStartTest : public ::testing::Test {
 protected:
@@ -51,26 +31,22 @@ protected:
     QProcess program;
 
     void SetUp() override {
-        QDir().mkpath(config.path() + "/corvantle");
-        QFile store(config.path() + "/corvantle/settings.ini");
-        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
-        store.write(QString("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n"
-                            "Config\\MyCallsign=n0call\n"
-                            "Config\\Cluster=GB7DXC\n"
-                            "Config\\LocalPort=%1\n"
-                            "Engine\\Port=%2\n")
-                        .arg(localPort)
-                        .arg(QString::fromStdString(engine.port()))
-                        .toUtf8());
-        store.close();
-
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(environment);
+        // The callsign stored in lower case: the engine must still see it in upper case.
+        ASSERT_TRUE(prepareProgram(program, config, "n0call", localPort, engine.port()));
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         program.start(CORVANTLE_PROGRAM, {});
         ASSERT_TRUE(program.waitForStarted());
+    }
+
+    // A client of the program whose link to the cluster is up.
+    void connectWithLink(QTcpSocket &client) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
+        client.connectToHost(QHostAddress::LocalHost, localPort);
+        ASSERT_TRUE(client.waitForConnected(3000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
+        engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+        QByteArray received;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (received += client.readAll()).contains("CONNECTED"); }, 5000));
     }
 
     void TearDown() override {
@@ -113,12 +89,8 @@ TEST_F(ProgramStartTest, RegistersListensOnLoopbackOnlyAndGreetsAClient) {
 // A client that reads nothing while the cluster floods it: its session ends at the program's bound, the
 // engine is read all the while, and the program serves the next client.
 TEST_F(ProgramStartTest, AClientThatStopsReadingIsEndedAndTheProgramCarriesOn) {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
     QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, localPort);
-    ASSERT_TRUE(client.waitForConnected(3000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
-    engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+    ASSERT_NO_FATAL_FAILURE(connectWithLink(client));
 
     // 20 MB of cluster text; the test's own client socket reads nothing meanwhile.
     const std::string line = std::string(1999, 'x') + "\r";
@@ -161,14 +133,8 @@ TEST_F(ProgramStartTest, TerminationSignalsDropTheLinkUnregisterAndExitCleanly) 
             program.start(CORVANTLE_PROGRAM, {});
             ASSERT_TRUE(program.waitForStarted());
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !listeningAddresses(localPort).isEmpty(); }, 10000));
         QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, localPort);
-        ASSERT_TRUE(client.waitForConnected(3000));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
-        engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
-        QByteArray received;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (received += client.readAll()).contains("CONNECTED"); }, 5000));
+        ASSERT_NO_FATAL_FAILURE(connectWithLink(client));
         const std::size_t before = engine.frames().size();
 
         ::kill(static_cast<pid_t>(program.processId()), signal);

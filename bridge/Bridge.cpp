@@ -1,5 +1,5 @@
-// The bridge's handlers: start-up, frames from the engine, the telnet session, the tick, auto-minimize and
-// shutdown.
+// The bridge's handlers: start-up, frames from the engine, the telnet clients and their shared session, the
+// tick (with the relink and keep-link times), auto-minimize and shutdown.
 //
 // Everything runs on the user-interface thread, one handler at a time, so the state needs no locking.
 #include "Bridge.h"
@@ -21,6 +21,9 @@ constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by Z
 
 // Text held back waiting for a line end goes out after this many ticks without more: about a second.
 constexpr int kHoldTicks = 2;
+
+constexpr int kTicksPerSecond = 2;
+constexpr int kTicksPerMinute = 60 * kTicksPerSecond;
 
 // An engine's notice as the client should see it: without the engine's closing NULs.
 std::string noticeText(std::string text) {
@@ -63,6 +66,10 @@ bool Bridge::start() {
     state_.compatibilityMode = read.boolean(kCompatibilityMode);
     state_.connectViaDigipeaters = read.boolean(kConnectViaDigi);
     state_.digipeaters = read.text(kDigis);
+    state_.relink = read.boolean(kRelink);
+    state_.keepLinkSeconds = static_cast<int32_t>(read.wholeNumber(kKeepLinkSeconds));
+    state_.maxClients = static_cast<int32_t>(read.wholeNumber(kClients));
+    state_.quietKeepalives = read.boolean(kQuietKeepalives);
 
     window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
@@ -107,27 +114,47 @@ void Bridge::onTick() {
     if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
 
-    if (clientLines_.holding() && ++clientHeldTicks_ >= kHoldTicks) {
-        // A client that never ends its lines still gets through, a second late.
-        clientHeldTicks_ = 0;
-        if (const auto held = clientLines_.takeHeld())
-            takeClientLine(*held);
-    }
+    letOutHeldClientLines();
     if (radioLines_.holding() && ++radioHeldTicks_ >= kHoldTicks)
         flushRadioText(); // a prompt without a line end
     // A safety net: client text left waiting while the engine's queue was full.
-    if (clientConnected() && socket_.bytesAvailable() > 0)
-        onClientData();
+    readEveryClient();
+
+    relinkWhenDue();
+    keepLinkWhileDue();
+    if (link_ == Link::Up && ticksLinkUp_ < kStableLinkSeconds * kTicksPerSecond &&
+        ++ticksLinkUp_ == kStableLinkSeconds * kTicksPerSecond)
+        relinkPauseSeconds_ = kFirstRelinkPauseSeconds; // this link worked: the next drop starts afresh
+    if (ticksSinceKeepalive_ < kKeepaliveIntervalSeconds * kTicksPerSecond)
+        ++ticksSinceKeepalive_;
 
     if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
         window_.setTimerEnabled(TimerId::AutoMinimize, true);
 
-    noteBytesRelayed();
+    noteEachMinute();
     window_.setCounterText("Bytes Transferred: " + std::to_string(state_.transferredBytes / 1024) + "K");
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
-    if (phase_ == Phase::Running && socket_.state() == SocketState::Closed)
-        listenAgain();
+    updateListening();
+}
+
+// A client that never ends its lines still gets through, a second late. Text of its that waits unread
+// (the engine's queue is full) may hold the line's end: the line is not overdue then.
+void Bridge::letOutHeldClientLines() {
+    for (const ClientId id : clientIds()) {
+        if (!hasClient(id))
+            continue;
+        Client &client = clients_.at(id);
+        if (socket_.bytesAvailable(id) > 0) {
+            client.heldTicks = 0;
+            continue;
+        }
+        if (!client.lines.holding() || ++client.heldTicks < kHoldTicks)
+            continue;
+        client.heldTicks = 0;
+        if (const auto held = client.lines.takeHeld())
+            takeClientLine(id, *held);
+    }
 }
 
 void Bridge::onAutoMinimizeTimer() {
@@ -147,7 +174,7 @@ void Bridge::frameArrived(const EngineFrame &frame) {
         clusterFrame(frame);
 }
 
-// In a cluster session the client hears the cluster station and nobody else: a stranger who connects to
+// In a cluster session the clients hear the cluster station and nobody else: a stranger who connects to
 // the user's callsign could otherwise put fake spots into the logging program.
 void Bridge::clusterFrame(const EngineFrame &frame) {
     switch (frame.kind) {
@@ -165,7 +192,8 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
             clusterLinkDown(frame);
         return;
     case 'D':
-        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && clientConnected() &&
+        // Text while the link waits for a returning client has nobody to go to: dropped, not counted.
+        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && !clients_.empty() &&
             relayRadioText(frame.text)) {
             state_.transferredBytes += static_cast<int64_t>(frame.text.size());
             bytesFromRadio_ += static_cast<int64_t>(frame.text.size());
@@ -190,7 +218,7 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
         return;
     case 'D':
     case 'I':
-        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && clientConnected())
+        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && !clients_.empty())
             relayRadioText(frame.text);
         return;
     default:
@@ -199,15 +227,19 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
 }
 
 void Bridge::clusterLinkUp(const EngineFrame &frame) {
-    // A link is only wanted while its client is there; otherwise it would stay up with nobody reading.
+    // A link is only wanted while its clients are there; otherwise it would stay up with nobody reading.
     log_->note("Link up: " + frame.from + " on radio port " + std::to_string(frame.radioPort));
-    if (!clientConnected() || !sendToClient(noticeText(frame.text))) {
+    linkUpNotice_ = noticeText(frame.text);
+    if (clients_.empty() || !sendToAll(linkUpNotice_)) {
         sendDisconnectRequest(frame.from);
         return;
     }
+    relinking_ = false;
+    relinkTicksLeft_ = 0;
+    ticksLinkUp_ = 0;
     setLink(Link::Up);
     sendHeldLines();
-    onClientData(); // what the client sent while the link came up
+    readEveryClient(); // what the clients sent while the link came up
 }
 
 void Bridge::clusterLinkDown(const EngineFrame &frame) {
@@ -216,13 +248,21 @@ void Bridge::clusterLinkDown(const EngineFrame &frame) {
                noticeLine(frame.text) + ")");
     flushRadioText();
     setLink(Link::Down);
-    if (!clientConnected())
+    keepTicksLeft_ = 0;
+    if (clients_.empty())
         return;
     if (state_.monitorMode)
         window_.setStatusText("Status: Monitoring");
-    if ((hadLink || !state_.monitorMode) && !sendToClient(noticeText(frame.text)))
+    if ((hadLink || !state_.monitorMode) && !sendToAll(noticeText(frame.text)))
         return;
     dropHeldLines();
+    if (!hadLink)
+        return; // a notice for a link that was already down changes nothing
+    // A link that ended, or an attempt the cluster refused: the clients stay, so ask again after a pause.
+    if (state_.relink && !state_.monitorMode && !clients_.empty())
+        scheduleRelink();
+    else
+        stopRelinking();
 }
 
 bool Bridge::isCluster(const std::string &station) const {
@@ -232,43 +272,95 @@ bool Bridge::isCluster(const std::string &station) const {
 // Whole lines only, each in a write of its own: some clients parse every read on its own.
 bool Bridge::relayRadioText(const std::string &text) {
     for (const std::string &line : radioLines_.feed(text))
-        if (!sendToClient(line))
+        if (!sendToAll(line))
             return false;
     radioHeldTicks_ = 0;
-    return true;
+    return !clients_.empty();
 }
 
 void Bridge::flushRadioText() {
     radioHeldTicks_ = 0;
     const std::string held = radioLines_.takeHeld();
-    if (!held.empty() && clientConnected())
-        sendToClient(held);
+    if (!held.empty())
+        sendToAll(held);
 }
 
 // ---- the telnet session ----
 
 void Bridge::onClientArrival(int32_t requestId) {
-    if (socket_.state() != SocketState::Closed)
-        socket_.close();
+    // Only a request that was already waiting when the last place was taken can find the session full.
+    if (static_cast<int>(clients_.size()) >= maxClients()) {
+        socket_.refuse(requestId);
+        log_->note("Telnet client refused: " + std::to_string(clients_.size()) + " connected already");
+        return;
+    }
     socket_.accept(requestId);
-    log_->note("Telnet client connected");
-    clientLines_.reset();
+    const bool first = clients_.empty();
+    clients_[requestId] = Client{};
+    updateListening();
+    if (first) {
+        log_->note("Telnet client connected");
+        startSession(requestId);
+    } else {
+        log_->note("Telnet client joined the session (" + std::to_string(clients_.size()) + " clients)");
+        joinSession(requestId);
+    }
+}
+
+void Bridge::startSession(ClientId client) {
     radioLines_.reset();
-    clientHeldTicks_ = radioHeldTicks_ = 0;
+    radioHeldTicks_ = 0;
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
     link_ = state_.linkUp ? Link::Up : Link::Down;
+    const bool linkKept = keepTicksLeft_ > 0 && state_.linkUp;
+    keepTicksLeft_ = 0;
 
-    if (!sendToClient(kWelcomeLine))
+    if (!sendToClient(client, kWelcomeLine))
         return;
     if (state_.monitorMode) {
-        if (sendToClient("Monitoring " + state_.cluster + " DX Cluster Station...\r\n"))
+        if (linkKept)
+            sendDisconnectRequest(state_.cluster);
+        if (sendToClient(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n"))
             window_.setStatusText("Status: Monitoring");
         return;
     }
-    if (!sendToClient("Connecting to " + state_.cluster + " DX Cluster Station...*Please Wait*\r\n"))
+    if (linkKept) {
+        log_->note("Link to " + state_.cluster + " kept for the returning client");
+        sendToClient(client, linkUpNotice_);
+        return;
+    }
+    if (!sendToClient(client, "Connecting to " + state_.cluster + " DX Cluster Station...*Please Wait*\r\n"))
         return;
     requestLink();
+}
+
+// A further client shares what is there: the link that is up, the attempt under way, or the next one.
+void Bridge::joinSession(ClientId client) {
+    if (!sendToClient(client, kWelcomeLine) ||
+        !sendToClient(client, "Joining the session with " + state_.cluster + " DX Cluster Station (" +
+                                  std::to_string(clients_.size()) + " clients)\r\n"))
+        return;
+    if (state_.monitorMode) {
+        sendToClient(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n");
+        return;
+    }
+    switch (link_) {
+    case Link::Up:
+        sendToClient(client, linkUpNotice_);
+        return;
+    case Link::Pending:
+        return; // the link's notice reaches every client
+    case Link::Down:
+        if (relinking_) {
+            sendToClient(client,
+                         reconnectingLine((relinkTicksLeft_ + kTicksPerSecond - 1) / kTicksPerSecond));
+        } else if (sendToClient(client, "Connecting to " + state_.cluster +
+                                            " DX Cluster Station...*Please Wait*\r\n")) {
+            requestLink();
+        }
+        return;
+    }
 }
 
 void Bridge::requestLink() {
@@ -286,32 +378,95 @@ void Bridge::requestLink() {
             link_ = Link::Pending;
         return;
     }
-    // Without this the client would wait at "*Please Wait*" for ever.
+    // Without this the clients would wait at "*Please Wait*" for ever.
     log_->warn("connect request to " + state_.cluster + " not sent: " + problem);
     setLink(Link::Down);
-    if (sendToClient("*** Can't connect to " + state_.cluster + ": " + problem + "\r\n"))
-        sendToClient("*** DISCONNECTED From Station " + state_.cluster + "\r\n");
+    if (!sendToAll("*** Can't connect to " + state_.cluster + ": " + problem + "\r\n") ||
+        !sendToAll("*** DISCONNECTED From Station " + state_.cluster + "\r\n"))
+        return;
+    // An engine that is away now may be back by the next attempt.
+    if (state_.relink && !clients_.empty())
+        scheduleRelink();
 }
 
-void Bridge::onClientData() {
-    if (!clientConnected())
+// ---- relinking and keeping the link ----
+
+// One line per attempt to the clients, and the status line, so the user sees that the link is looked after.
+void Bridge::scheduleRelink() {
+    const int seconds = relinkPauseSeconds_;
+    relinkPauseSeconds_ = std::min(seconds * 2, kLongestRelinkPauseSeconds);
+    relinking_ = true;
+    relinkTicksLeft_ = seconds * kTicksPerSecond;
+    log_->note("Reconnecting to " + state_.cluster + " in " + std::to_string(seconds) + " s");
+    window_.setStatusText("Status: Reconnecting");
+    sendToAll(reconnectingLine(seconds));
+}
+
+void Bridge::relinkWhenDue() {
+    if (relinkTicksLeft_ == 0 || --relinkTicksLeft_ > 0)
         return;
+    // Switched off meanwhile (Preferences), or the clients are now monitoring: no more attempts.
+    if (clients_.empty() || !state_.relink || state_.monitorMode) {
+        stopRelinking();
+        return;
+    }
+    requestLink();
+}
+
+void Bridge::stopRelinking() {
+    const bool wasRelinking = relinking_;
+    relinking_ = false;
+    relinkTicksLeft_ = 0;
+    relinkPauseSeconds_ = kFirstRelinkPauseSeconds;
+    if (wasRelinking && link_ != Link::Up)
+        window_.setStatusText(state_.monitorMode ? "Status: Monitoring" : "Status: Disconnected");
+}
+
+// A link kept for a returning client ends, with one disconnect request, when nobody came back in time.
+void Bridge::keepLinkWhileDue() {
+    if (keepTicksLeft_ == 0 || --keepTicksLeft_ > 0)
+        return;
+    if (clients_.empty() && state_.linkUp) {
+        log_->note("No client came back within " + std::to_string(state_.keepLinkSeconds) + " s");
+        sendDisconnectRequest(state_.cluster);
+    }
+}
+
+std::string Bridge::reconnectingLine(int seconds) const {
+    return "Reconnecting to " + state_.cluster + " in " + std::to_string(seconds) + " s...\r\n";
+}
+
+// ---- the clients' text ----
+
+void Bridge::onClientData(ClientId client) {
+    if (hasClient(client))
+        readClientText(client);
+}
+
+void Bridge::readEveryClient() {
+    for (const ClientId id : clientIds())
+        if (hasClient(id) && socket_.bytesAvailable(id) > 0)
+            readClientText(id);
+}
+
+void Bridge::readClientText(ClientId client) {
     if (state_.monitorMode) {
-        while (socket_.bytesAvailable() > 0)
-            socket_.read(socket_.bytesAvailable());
+        while (socket_.bytesAvailable(client) > 0)
+            socket_.read(client, socket_.bytesAvailable(client));
         return;
     }
     // What is not read now stays in the socket, and TCP holds the client back until there is room.
-    while (clientConnected() && socket_.bytesAvailable() > 0 && canTakeClientText()) {
+    while (hasClient(client) && socket_.bytesAvailable(client) > 0 && canTakeClientText()) {
         std::size_t room = kClientReadBytes;
         if (link_ == Link::Pending)
             room = kMaxLinesWaitingForLinkBytes - linesWaitingBytes_;
-        for (const ClientLine &line : clientLines_.feed(socket_.read(room))) {
-            takeClientLine(line);
-            if (!clientConnected())
+        const std::string bytes = socket_.read(client, room);
+        for (const ClientLine &line : clients_.at(client).lines.feed(bytes)) {
+            takeClientLine(client, line);
+            if (!hasClient(client))
                 return;
         }
-        clientHeldTicks_ = 0;
+        clients_.at(client).heldTicks = 0;
     }
 }
 
@@ -327,7 +482,9 @@ bool Bridge::canTakeClientText() const {
     return true;
 }
 
-void Bridge::takeClientLine(const ClientLine &line) {
+void Bridge::takeClientLine(ClientId client, const ClientLine &line) {
+    if (keepOffTheAir(line))
+        return;
     const std::string text = line.ended ? withRadioLineEnd(line.text, state_.compatibilityMode) : line.text;
     switch (link_) {
     case Link::Up:
@@ -337,67 +494,102 @@ void Bridge::takeClientLine(const ClientLine &line) {
         return;
     case Link::Pending:
         // An engine drops data for a link that is still being set up.
-        linesWaitingForLink_.push_back(text);
+        linesWaitingForLink_.push_back({client, text});
         linesWaitingBytes_ += text.size();
         return;
     case Link::Down:
-        sendToClient("*** Not sent, no link to " + state_.cluster + "\r\n");
+        sendToClient(client, "*** Not sent, no link to " + state_.cluster + "\r\n");
         return;
     }
+}
+
+// Each empty line a logging program sends to keep its telnet link alive would be a transmission on a shared
+// channel; with quiet keepalives only one in kKeepaliveIntervalSeconds goes, and none while there is no link.
+bool Bridge::keepOffTheAir(const ClientLine &line) {
+    if (!state_.quietKeepalives || !line.ended || !line.text.empty())
+        return false;
+    const bool due = !keepaliveSent_ || ticksSinceKeepalive_ >= kKeepaliveIntervalSeconds * kTicksPerSecond;
+    if (due && link_ != Link::Down) {
+        keepaliveSent_ = true;
+        ticksSinceKeepalive_ = 0;
+        return false;
+    }
+    ++keepalivesKeptOff_;
+    ++allKeepalivesKeptOff_;
+    return true;
 }
 
 void Bridge::sendHeldLines() {
-    for (const std::string &text : linesWaitingForLink_) {
-        engine_.sendData(state_.cluster, text, state_.radioPort);
-        state_.transferredBytes += static_cast<int64_t>(text.size());
-        bytesToRadio_ += static_cast<int64_t>(text.size());
+    for (const WaitingLine &line : linesWaitingForLink_) {
+        engine_.sendData(state_.cluster, line.text, state_.radioPort);
+        state_.transferredBytes += static_cast<int64_t>(line.text.size());
+        bytesToRadio_ += static_cast<int64_t>(line.text.size());
     }
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
 }
 
+// Each client hears how many of its own lines did not go out.
 void Bridge::dropHeldLines() {
-    if (linesWaitingForLink_.empty())
-        return;
-    const std::size_t lines = linesWaitingForLink_.size();
+    std::map<ClientId, std::size_t> linesOf;
+    for (const WaitingLine &line : linesWaitingForLink_)
+        ++linesOf[line.client];
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
-    sendToClient("*** Not sent, no link to " + state_.cluster + ": " + std::to_string(lines) +
-                 (lines == 1 ? " line" : " lines") + " typed while connecting\r\n");
+    for (const auto &[client, lines] : linesOf)
+        if (hasClient(client))
+            sendToClient(client, "*** Not sent, no link to " + state_.cluster + ": " + std::to_string(lines) +
+                                     (lines == 1 ? " line" : " lines") + " typed while connecting\r\n");
 }
 
-void Bridge::onClientGone() {
+// ---- clients leaving ----
+
+void Bridge::onClientGone(ClientId client) {
     // Closing the socket at shutdown may report the client's close; nothing is to be reopened then.
-    if (phase_ == Phase::ShutDown)
+    if (phase_ == Phase::ShutDown || !hasClient(client))
         return;
     log_->note("Telnet client left");
-    endSession();
-    listenAgain();
+    leaveClient(client, true);
+    updateListening();
 }
 
-void Bridge::onClientError(int32_t number, const std::string &description) {
-    endSessionBecause("telnet socket error " + std::to_string(number) + ": " + description);
+void Bridge::onClientError(ClientId client, int32_t number, const std::string &description) {
+    endClientBecause(client, "telnet socket error " + std::to_string(number) + ": " + description);
 }
 
-void Bridge::endSessionBecause(const std::string &reason) {
+void Bridge::endClientBecause(ClientId client, const std::string &reason) {
     log_->warn("ending the telnet session: " + reason);
-    onClientGone();
+    onClientGone(client);
 }
 
-// The client is gone: its last unfinished line still reaches the cluster, then the link goes down.
-void Bridge::endSession() {
+// The client is gone: its last unfinished line still reaches the cluster. The last client's going ends the
+// session.
+void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
     if (link_ == Link::Up && !state_.monitorMode)
-        if (const auto held = clientLines_.takeHeld())
-            takeClientLine(*held);
-    socket_.close();
-    if (state_.linkUp)
-        sendDisconnectRequest(state_.cluster);
-    clientLines_.reset();
+        if (const auto held = clients_.at(client).lines.takeHeld())
+            takeClientLine(client, *held);
+    socket_.close(client);
+    clients_.erase(client);
+    if (clients_.empty())
+        endSession(mayKeepLink);
+}
+
+void Bridge::endSession(bool mayKeepLink) {
+    if (state_.linkUp) {
+        if (mayKeepLink && state_.keepLinkSeconds > 0 && !state_.monitorMode) {
+            keepTicksLeft_ = state_.keepLinkSeconds * kTicksPerSecond;
+            log_->note("Keeping the link to " + state_.cluster + " for " +
+                       std::to_string(state_.keepLinkSeconds) + " s");
+        } else {
+            sendDisconnectRequest(state_.cluster);
+        }
+    }
     radioLines_.reset();
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
     if (link_ == Link::Pending)
         link_ = Link::Down;
+    stopRelinking(); // attempts are for clients that are there
 }
 
 void Bridge::shutDown() {
@@ -405,35 +597,56 @@ void Bridge::shutDown() {
         return;
     const bool running = phase_ == Phase::Running || phase_ == Phase::Registered;
     phase_ = Phase::ShutDown;
-    if (running && clientConnected())
-        endSession();
-    else if (state_.linkUp)
+    if (running && !clients_.empty()) {
+        for (const ClientId id : clientIds())
+            leaveClient(id, false);
+    } else if (state_.linkUp) {
         sendDisconnectRequest(state_.cluster);
-    socket_.close();
+    }
+    socket_.stopListening();
     engine_.close();
 }
 
 void Bridge::readyForData() {
     if (phase_ == Phase::Running || phase_ == Phase::Registered)
-        onClientData();
+        readEveryClient();
 }
 
-bool Bridge::sendToClient(const std::string &text) {
+// ---- sending to the clients ----
+
+bool Bridge::sendToClient(ClientId client, const std::string &text) {
+    if (!hasClient(client))
+        return false;
     const std::string bytes = withTelnetLineEnds(text);
-    if (socket_.unsentBytes() + bytes.size() > kMaxUnsentToClientBytes) {
-        endSessionBecause("the client stopped reading: more than " +
-                          std::to_string(kMaxUnsentToClientBytes / 1024) + " KB are waiting for it");
+    // A slow client is ended alone: the others, and the link, go on.
+    if (socket_.unsentBytes(client) + bytes.size() > kMaxUnsentToClientBytes) {
+        endClientBecause(client, "the client stopped reading: more than " +
+                                     std::to_string(kMaxUnsentToClientBytes / 1024) +
+                                     " KB are waiting for it");
         return false;
     }
-    if (socket_.send(bytes))
+    if (socket_.send(client, bytes))
         return true;
-    // A client that cannot be written to is gone: end the session as on a socket error.
-    endSessionBecause("sending to the client failed");
+    // A client that cannot be written to is gone: end it as on a socket error.
+    endClientBecause(client, "sending to the client failed");
     return false;
 }
 
-bool Bridge::clientConnected() const {
-    return socket_.state() == SocketState::Connected;
+bool Bridge::sendToAll(const std::string &text) {
+    for (const ClientId id : clientIds())
+        sendToClient(id, text);
+    return !clients_.empty();
+}
+
+std::vector<ClientId> Bridge::clientIds() const {
+    std::vector<ClientId> ids;
+    for (const auto &[id, client] : clients_)
+        ids.push_back(id);
+    return ids;
+}
+
+int Bridge::maxClients() const {
+    return std::clamp(state_.maxClients, 1, static_cast<int>(settings::kClients.max));
 }
 
 void Bridge::sendDisconnectRequest(const std::string &station) {
@@ -449,17 +662,32 @@ void Bridge::setLink(Link link) {
     window_.setStatusText(link == Link::Up ? "Status: Connected" : "Status: Disconnected");
 }
 
-// Once a minute, while there is traffic: what a user compares with the radio's own rate.
-void Bridge::noteBytesRelayed() {
-    constexpr int kTicksPerMinute = 120;
-    if (++ticksSinceBytesNote_ < kTicksPerMinute)
+// Once a minute, while there is traffic: what a user compares with the radio's own rate, and how many
+// keepalives stayed off the air.
+void Bridge::noteEachMinute() {
+    if (++ticksSinceMinuteNote_ < kTicksPerMinute)
         return;
-    ticksSinceBytesNote_ = 0;
-    if (bytesFromRadio_ == 0 && bytesToRadio_ == 0)
-        return;
-    log_->note("Relayed in the last minute: " + std::to_string(bytesFromRadio_) + " bytes from the radio, " +
-               std::to_string(bytesToRadio_) + " bytes to the radio");
+    ticksSinceMinuteNote_ = 0;
+    if (bytesFromRadio_ != 0 || bytesToRadio_ != 0)
+        log_->note("Relayed in the last minute: " + std::to_string(bytesFromRadio_) +
+                   " bytes from the radio, " + std::to_string(bytesToRadio_) + " bytes to the radio");
+    if (keepalivesKeptOff_ != 0)
+        log_->note("Kept off the air in the last minute: " + std::to_string(keepalivesKeptOff_) +
+                   " empty lines from the clients (" + std::to_string(allKeepalivesKeptOff_) +
+                   " since start-up)");
     bytesFromRadio_ = bytesToRadio_ = 0;
+    keepalivesKeptOff_ = 0;
+}
+
+// The listener takes clients while there is room for one more in the session.
+void Bridge::updateListening() {
+    if (phase_ != Phase::Running)
+        return;
+    const bool room = static_cast<int>(clients_.size()) < maxClients();
+    if (room && !socket_.isListening())
+        listenAgain();
+    else if (!room && socket_.isListening())
+        socket_.stopListening();
 }
 
 void Bridge::listenAgain() {

@@ -2,8 +2,12 @@
 //
 // It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
 // passed in, so its handlers run in tests without a display. The engine hands it frames as they arrive;
-// the window's half-second tick keeps the counter, the auto-minimize and the listener up to date and lets
-// out text held back waiting for a line end.
+// the window's half-second tick keeps the counter, the auto-minimize and the listener up to date, lets
+// out text held back waiting for a line end, and times the link's own care: the pauses before asking for
+// a dropped link again, and how long a link waits for a client to come back.
+//
+// One session (one link to the cluster station) serves up to `maxClients` telnet clients at a time: the
+// cluster's text goes to each of them, and each one's lines go to the cluster as its own requests.
 #pragma once
 
 #include "BridgeState.h"
@@ -15,7 +19,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace corvantle {
 
@@ -23,13 +29,23 @@ class WindowOps;
 class TelnetSocket;
 class SettingsStore;
 
+using ClientId = int32_t;
+
 // The caption of every message box.
 inline constexpr const char *kApplicationTitle = "ZR8QOD Logger - AGWPE Telnet Corvantle";
 
 // Bounds of what the bridge holds for one session.
-inline constexpr std::size_t kMaxUnsentToClientBytes = 1 << 20;  // a client that reads nothing
+inline constexpr std::size_t kMaxUnsentToClientBytes = 1 << 20;   // each client that reads nothing
 inline constexpr std::size_t kMaxLinesWaitingForLinkBytes = 4096; // typed before the link is up
-inline constexpr std::size_t kClientReadBytes = 4096;            // read from the client per step
+inline constexpr std::size_t kClientReadBytes = 4096;             // read from the client per step
+
+// The pauses before asking again for a dropped link: the first, doubled after each attempt up to the
+// longest, and back to the first once a link has stayed up for kStableLinkSeconds.
+inline constexpr int kFirstRelinkPauseSeconds = 10;
+inline constexpr int kLongestRelinkPauseSeconds = 300;
+inline constexpr int kStableLinkSeconds = 180;
+// With quiet keepalives, at most one empty line from the clients reaches the cluster in this time.
+inline constexpr int kKeepaliveIntervalSeconds = 300;
 
 class Bridge final : public EngineListener {
   public:
@@ -45,12 +61,15 @@ class Bridge final : public EngineListener {
     // local port cannot be listened on); the window must then not be shown.
     bool start();
 
-    void onTick();               // every 500 ms: counter, auto-minimize re-arm, listening, held text
+    // Every 500 ms: counter, auto-minimize re-arm, listening, held text, relink and keep-link times.
+    void onTick();
     void onAutoMinimizeTimer();
     void onClientArrival(int32_t requestId);
-    void onClientData();
-    void onClientGone();
-    void onClientError(int32_t number, const std::string &description);
+    void onClientData(ClientId client);
+    void onClientGone(ClientId client);
+    void onClientError(ClientId client, int32_t number, const std::string &description);
+
+    std::size_t clientCount() const { return clients_.size(); }
 
     // Shutdown when the main window closes: runs once per program, later calls do nothing.
     void shutDown();
@@ -63,6 +82,17 @@ class Bridge final : public EngineListener {
     // The session's link to the cluster station.
     enum class Link { Down, Pending, Up };
 
+    // One telnet client of the session: the line it is typing, and ticks since its last text.
+    struct Client {
+        ClientLines lines;
+        int heldTicks = 0;
+    };
+    // A line typed while the link came up, and whose it is.
+    struct WaitingLine {
+        ClientId client;
+        std::string text;
+    };
+
     void clusterFrame(const EngineFrame &frame);
     void monitorFrame(const EngineFrame &frame);
     void clusterLinkUp(const EngineFrame &frame);
@@ -71,21 +101,39 @@ class Bridge final : public EngineListener {
     bool relayRadioText(const std::string &text);
     void flushRadioText();
 
+    void startSession(ClientId client);
+    void joinSession(ClientId client);
     void requestLink();
+    void scheduleRelink();
+    void relinkWhenDue();
+    void stopRelinking();
+    void keepLinkWhileDue();
+    std::string reconnectingLine(int seconds) const;
+
+    void readClientText(ClientId client);
+    void readEveryClient();
+    void letOutHeldClientLines();
     bool canTakeClientText() const;
-    void takeClientLine(const ClientLine &line);
+    void takeClientLine(ClientId client, const ClientLine &line);
+    bool keepOffTheAir(const ClientLine &line);
     void sendHeldLines();
     void dropHeldLines();
 
-    // Sends text to the client with telnet line ends; when that fails, ends the session and returns false.
-    bool sendToClient(const std::string &text);
-    bool clientConnected() const;
+    // Sends text to one client with telnet line ends; when that fails, ends that client and returns false.
+    bool sendToClient(ClientId client, const std::string &text);
+    // The same to every client; false when none is left.
+    bool sendToAll(const std::string &text);
+    std::vector<ClientId> clientIds() const;
+    bool hasClient(ClientId client) const { return clients_.count(client) != 0; }
+    int maxClients() const;
     void sendDisconnectRequest(const std::string &station);
     void setLink(Link link);
-    void endSession();
-    void endSessionBecause(const std::string &reason);
+    void leaveClient(ClientId client, bool mayKeepLink);
+    void endSession(bool mayKeepLink);
+    void endClientBecause(ClientId client, const std::string &reason);
+    void updateListening();
     void listenAgain();
-    void noteBytesRelayed();
+    void noteEachMinute();
 
     WindowOps &window_;
     TelnetSocket &socket_;
@@ -104,16 +152,27 @@ class Bridge final : public EngineListener {
     // Bytes relayed each way since the last note in the log, and ticks since then.
     int64_t bytesFromRadio_ = 0;
     int64_t bytesToRadio_ = 0;
-    int ticksSinceBytesNote_ = 0;
+    int ticksSinceMinuteNote_ = 0;
 
     Link link_ = Link::Down;
-    ClientLines clientLines_;
+    std::map<ClientId, Client> clients_;
     RadioLines radioLines_;
-    // Ticks since the last text arrived while part of a line is held; at 2 the held text goes out.
-    int clientHeldTicks_ = 0;
+    // Ticks since the last radio text arrived while part of a line is held; at 2 the held text goes out.
     int radioHeldTicks_ = 0;
-    std::deque<std::string> linesWaitingForLink_;
+    std::deque<WaitingLine> linesWaitingForLink_;
     std::size_t linesWaitingBytes_ = 0;
+    std::string linkUpNotice_; // the engine's notice for the link that is up, for clients that join later
+
+    bool relinking_ = false;  // the link dropped under the clients: waiting to ask again, or asking
+    int relinkTicksLeft_ = 0; // while waiting: ticks until the next attempt
+    int relinkPauseSeconds_ = kFirstRelinkPauseSeconds; // the pause before the next attempt
+    int ticksLinkUp_ = 0;
+    int keepTicksLeft_ = 0; // the link stays up without clients for this long
+
+    int ticksSinceKeepalive_ = 0;      // since an empty line last went to the cluster
+    bool keepaliveSent_ = false;       // one has, since start-up
+    int64_t keepalivesKeptOff_ = 0;    // empty lines not sent, since the last note in the log
+    int64_t allKeepalivesKeptOff_ = 0; // the same since start-up
 };
 
 } // namespace corvantle

@@ -24,6 +24,14 @@ struct BridgeState {
     std::string digipeaters; // comma-separated
     bool monitorMode = false;
     bool compatibilityMode = false; // end the client's lines with CR alone
+    // Ask for the link again, after a growing pause, when it drops while a client is connected.
+    bool relink = false;
+    // How long the link stays up after the last client left, waiting for one to come back; 0 drops it at
+    // once.
+    int32_t keepLinkSeconds = 0;
+    int32_t maxClients = 1; // telnet clients sharing the link; with 1 a second client is refused
+    // Let a client's empty lines (telnet keepalives) reach the cluster only once every few minutes.
+    bool quietKeepalives = false;
 };
 
 } // namespace corvantle

@@ -88,6 +88,23 @@ EngineTexts checkEngineAddress(const OptionsFields &fields) {
     return texts;
 }
 
+// A whole number for one of the link's keys: refused when it is not a number or does not fit the key.
+struct CheckedLinkNumber {
+    int32_t value = 0;
+    std::string refusal; // empty when it fits
+};
+
+CheckedLinkNumber checkLinkNumber(const char *field, const std::string &text, const settings::Key &key) {
+    const std::string trimmed = agw::trimmed(text);
+    if (!settings::readNumber(trimmed))
+        return {0, std::string(field) + ": \"" + text + "\" is not a number."};
+    const auto number = settings::readWholeNumber(trimmed, key.min, key.max);
+    if (!number)
+        return {0, std::string(field) + ": " + trimmed + " is outside " + std::to_string(key.min) + " to " +
+                       std::to_string(key.max) + "."};
+    return {static_cast<int32_t>(*number), {}};
+}
+
 // Values that pass the numeric test but do not fit their field are refused with a reason.
 struct CheckedNumbers {
     int16_t radioPort = 0;
@@ -155,6 +172,10 @@ OptionsFields OptionsLogic::fieldsToShow() const {
     fields.connectVia = state_.connectViaDigipeaters;
     fields.engineHost = stored(settings::kEngineHost);
     fields.enginePort = stored(settings::kEnginePort);
+    fields.relink = state_.relink;
+    fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
+    fields.clients = std::to_string(state_.maxClients);
+    fields.quietKeepalives = state_.quietKeepalives;
     return fields;
 }
 
@@ -182,6 +203,14 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     const EngineTexts engine = checkEngineAddress(fields);
     if (!engine.refusal.empty())
         return {false, engine.refusal};
+    const CheckedLinkNumber keepLink =
+        checkLinkNumber("Keep the link", fields.keepLinkSeconds, settings::kKeepLinkSeconds);
+    if (!keepLink.refusal.empty())
+        return {false, keepLink.refusal};
+    const CheckedLinkNumber clients =
+        checkLinkNumber("Clients at a time", fields.clients, settings::kClients);
+    if (!clients.refusal.empty())
+        return {false, clients.refusal};
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
@@ -199,6 +228,12 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     }
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
+    // The bridge reads these as it needs them: the next drop, the next client leaving or arriving, the next
+    // empty line.
+    state_.relink = fields.relink;
+    state_.keepLinkSeconds = keepLink.value;
+    state_.maxClients = clients.value;
+    state_.quietKeepalives = fields.quietKeepalives;
 
     // Callsigns are stored in upper case, as they go on the air: engines match links by exact text and
     // report the calls they hear in upper case.
@@ -217,6 +252,10 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
          localPortPasses ? fields.localPort : std::string(settings::kLocalPort.defaultText)},
         {settings::kEngineHost, engine.host},
         {settings::kEnginePort, engine.port},
+        {settings::kRelink, settings::booleanText(state_.relink)},
+        {settings::kKeepLinkSeconds, std::to_string(state_.keepLinkSeconds)},
+        {settings::kClients, std::to_string(state_.maxClients)},
+        {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
     };
     for (const auto &[key, text] : writes) {
         std::string error;

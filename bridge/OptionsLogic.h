@@ -32,6 +32,10 @@ struct OptionsFields {
     bool compatibilityMode = false; // Compatibility
     std::string engineHost;         // EngineHostText
     std::string enginePort;         // EnginePortText
+    bool relink = false;            // RelinkCheck
+    std::string keepLinkSeconds;    // KeepLinkText
+    std::string clients;            // ClientsText
+    bool quietKeepalives = false;   // QuietKeepalivesCheck
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".

@@ -1,10 +1,10 @@
 // The settings: their keys, their defaults, and how their stored texts convert to the bridge's values.
 //
-// Ten keys in the "Config" section belong to the bridge; two in the "Engine" section say where the packet
-// engine is. Start-up reads every key through the converters below; the Preferences dialog writes them back
-// with the formatters. Texts that the dialog never writes (not a number, out of range, a boolean other than
-// "True" or "False") fall back to the key's default, with one line on standard error naming the key and the
-// value.
+// Ten keys in the "Config" section belong to the bridge, four more there to how the link looks after itself
+// and is shared; two in the "Engine" section say where the packet engine is. Start-up reads every key through
+// the converters below; the Preferences dialog writes them back with the formatters. Texts that the dialog
+// never writes (not a number, out of range, a boolean other than "True" or "False") fall back to the key's
+// default, with one line on standard error naming the key and the value.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,13 @@ inline constexpr Key kCompatibilityMode{"CompatibilityMode", "False"};
 inline constexpr Key kConnectViaDigi{"ConnectViaDigi", "False"};
 inline constexpr Key kDigis{"Digis", ""};
 
+// The link's own care, each off by default: asking again for a dropped link, keeping it for a returning
+// client, the clients that share it, and keepalives kept off the air.
+inline constexpr Key kRelink{"Relink", "False"};
+inline constexpr Key kKeepLinkSeconds{"KeepLinkSeconds", "0", 0, 3600};
+inline constexpr Key kClients{"Clients", "1", 1, 8};
+inline constexpr Key kQuietKeepalives{"QuietKeepalives", "False"};
+
 // Where the packet engine listens; a blank host stands for the default.
 inline constexpr Key kEngineHost{"Host", "127.0.0.1", 0, 0, kEngineSection};
 inline constexpr Key kEnginePort{"Port", "8000", 1, 65535, kEngineSection};
@@ -51,6 +58,9 @@ inline constexpr Key kEnginePort{"Port", "8000", 1, 65535, kEngineSection};
 inline constexpr Key kAllKeys[] = {kMyCallsign,   kCluster,          kRadioPort,        kLocalPort,
                                    kAutoMinimize, kAutoMinimizeDelay, kMonitorMode,      kCompatibilityMode,
                                    kConnectViaDigi, kDigis};
+
+// The link's keys, read at start-up after the bridge's.
+inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives};
 
 // The engine's keys, read when the engine connects.
 inline constexpr Key kEngineKeys[] = {kEngineHost, kEnginePort};

@@ -73,6 +73,10 @@ void OptionsDialog::showCurrentValues() {
     ui_->Compatibility->setChecked(f.compatibilityMode);
     ui_->EngineHostText->setText(qs(f.engineHost));
     ui_->EnginePortText->setText(qs(f.enginePort));
+    ui_->RelinkCheck->setChecked(f.relink);
+    ui_->KeepLinkText->setText(qs(f.keepLinkSeconds));
+    ui_->ClientsText->setText(qs(f.clients));
+    ui_->QuietKeepalivesCheck->setChecked(f.quietKeepalives);
     ui_->CallsignText->setFocus();
     askForRadioPorts();
 }
@@ -141,6 +145,10 @@ OptionsFields OptionsDialog::fields() const {
     f.compatibilityMode = ui_->Compatibility->isChecked();
     f.engineHost = ss(ui_->EngineHostText->text());
     f.enginePort = ss(ui_->EnginePortText->text());
+    f.relink = ui_->RelinkCheck->isChecked();
+    f.keepLinkSeconds = ss(ui_->KeepLinkText->text());
+    f.clients = ss(ui_->ClientsText->text());
+    f.quietKeepalives = ui_->QuietKeepalivesCheck->isChecked();
     return f;
 }
 

@@ -1,7 +1,7 @@
-// The telnet client's socket on QTcpServer and QTcpSocket.
+// The telnet clients' side on QTcpServer and QTcpSocket.
 //
-// The bridge closes and listens again from inside the close and error handlers, that is from inside a
-// signal of the very QTcpSocket being dropped; so a dropped socket is only detached and deleted later,
+// The bridge closes clients and listens again from inside the close and error handlers, that is from inside
+// a signal of the very QTcpSocket being dropped; so a dropped socket is only detached and deleted later,
 // never deleted on the spot.
 #include "QtTelnetSocket.h"
 
@@ -20,25 +20,17 @@ QtTelnetSocket::QtTelnetSocket(QObject *parent) : QObject(parent) {
 }
 
 QtTelnetSocket::~QtTelnetSocket() {
-    releaseClient();
+    for (auto &[id, socket] : clients_)
+        release(socket);
     for (auto &[id, socket] : pending_)
         dispose(socket);
 }
 
-SocketState QtTelnetSocket::state() const {
-    if (client_ != nullptr) {
-        if (failed_)
-            return SocketState::Error;
-        return peerClosed_ ? SocketState::Closing : SocketState::Connected;
-    }
-    return server_.isListening() ? SocketState::Listening : SocketState::Closed;
-}
-
 int32_t QtTelnetSocket::localPort() const {
-    if (client_ != nullptr)
-        return client_->localPort();
     if (server_.isListening())
         return server_.serverPort();
+    if (!clients_.empty())
+        return clients_.begin()->second->localPort();
     return localPort_;
 }
 
@@ -46,11 +38,13 @@ void QtTelnetSocket::setLocalPort(int32_t port) {
     localPort_ = port;
 }
 
+bool QtTelnetSocket::isListening() const {
+    return server_.isListening();
+}
+
 bool QtTelnetSocket::listen(std::string &error) {
-    if (state() != SocketState::Closed) {
-        error = "The socket is not closed.";
-        return false;
-    }
+    if (server_.isListening())
+        return true;
     if (localPort_ < 0 || localPort_ > 65535) {
         error = "The port " + std::to_string(localPort_) + " is out of range.";
         return false;
@@ -62,112 +56,125 @@ bool QtTelnetSocket::listen(std::string &error) {
     return true;
 }
 
+// Further clients are refused by the system itself; those that came meanwhile are closed unserved.
+void QtTelnetSocket::stopListening() {
+    server_.close();
+    for (auto &[id, socket] : pending_)
+        dispose(socket);
+    pending_.clear();
+}
+
 void QtTelnetSocket::onNewConnection() {
-    while (QTcpSocket *socket = server_.nextPendingConnection()) {
+    while (server_.isListening()) {
+        QTcpSocket *socket = server_.nextPendingConnection();
+        if (socket == nullptr)
+            return;
         socket->setParent(this);
-        const int32_t requestId = nextRequestId_++;
+        const ClientId requestId = nextRequestId_++;
         pending_[requestId] = socket;
         if (handlers_.connectionRequest)
             handlers_.connectionRequest(requestId);
     }
 }
 
-void QtTelnetSocket::accept(int32_t requestId) {
+void QtTelnetSocket::accept(ClientId requestId) {
     const auto found = pending_.find(requestId);
     if (found == pending_.end())
         return;
     QTcpSocket *socket = found->second;
     pending_.erase(found);
-
-    // One client at a time: whatever else waits or listens goes, so a second client is refused.
-    server_.close();
-    releaseClient();
-    for (auto &[id, other] : pending_)
-        dispose(other);
-    pending_.clear();
-
-    client_ = socket;
-    peerClosed_ = false;
-    failed_ = false;
+    clients_[requestId] = socket;
     // Qt reads only this far ahead of the bridge; beyond it TCP holds the client back.
-    client_->setReadBufferSize(kReadAheadBytes);
-    client_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(client_, &QTcpSocket::readyRead, this, &QtTelnetSocket::onReadyRead);
-    connect(client_, &QTcpSocket::disconnected, this, &QtTelnetSocket::onDisconnected);
-    connect(client_, &QTcpSocket::errorOccurred, this, &QtTelnetSocket::onErrorOccurred);
+    socket->setReadBufferSize(kReadAheadBytes);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, [this, requestId] {
+        if (handlers_.dataArrival && clients_.count(requestId) != 0)
+            handlers_.dataArrival(requestId);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, requestId] {
+        if (handlers_.peerClosed && clients_.count(requestId) != 0)
+            handlers_.peerClosed(requestId);
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, requestId] { onErrorOccurred(requestId); });
 }
 
-bool QtTelnetSocket::send(const std::string &bytes) {
-    if (state() != SocketState::Connected)
+void QtTelnetSocket::refuse(ClientId requestId) {
+    const auto found = pending_.find(requestId);
+    if (found == pending_.end())
+        return;
+    dispose(found->second);
+    pending_.erase(found);
+}
+
+bool QtTelnetSocket::send(ClientId client, const std::string &bytes) {
+    QTcpSocket *socket = clientSocket(client);
+    if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState)
         return false;
-    if (client_->write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+    if (socket->write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
         return false;
     // Clients that parse each read on its own need each line in a write of its own: out now. Only far
     // beyond anything a radio delivers (a backlog handled in one turn of the event loop) do the lines of
     // that turn leave together, still whole, at its end.
-    if (writesThisTurn_++ < kSeparateWritesPerTurn)
-        client_->flush();
+    if (writesThisTurn_[client]++ < kSeparateWritesPerTurn)
+        socket->flush();
     if (!turnEndPosted_) {
         turnEndPosted_ = true;
-        QTimer::singleShot(0, this, [this] {
-            turnEndPosted_ = false;
-            writesThisTurn_ = 0;
-            if (client_ != nullptr)
-                client_->flush();
-        });
+        QTimer::singleShot(0, this, [this] { flushAtTurnEnd(); });
     }
     return true;
 }
 
-std::size_t QtTelnetSocket::unsentBytes() const {
-    return client_ == nullptr ? 0 : static_cast<std::size_t>(client_->bytesToWrite());
+void QtTelnetSocket::flushAtTurnEnd() {
+    turnEndPosted_ = false;
+    for (const auto &[id, writes] : writesThisTurn_)
+        if (QTcpSocket *socket = clientSocket(id))
+            socket->flush();
+    writesThisTurn_.clear();
 }
 
-std::size_t QtTelnetSocket::bytesAvailable() const {
-    return client_ == nullptr ? 0 : static_cast<std::size_t>(client_->bytesAvailable());
+std::size_t QtTelnetSocket::unsentBytes(ClientId client) const {
+    const QTcpSocket *socket = clientSocket(client);
+    return socket == nullptr ? 0 : static_cast<std::size_t>(socket->bytesToWrite());
 }
 
-std::string QtTelnetSocket::read(std::size_t maxBytes) {
-    if (client_ == nullptr)
+std::size_t QtTelnetSocket::bytesAvailable(ClientId client) const {
+    const QTcpSocket *socket = clientSocket(client);
+    return socket == nullptr ? 0 : static_cast<std::size_t>(socket->bytesAvailable());
+}
+
+std::string QtTelnetSocket::read(ClientId client, std::size_t maxBytes) {
+    QTcpSocket *socket = clientSocket(client);
+    if (socket == nullptr)
         return {};
-    const QByteArray data = client_->read(static_cast<qint64>(maxBytes));
+    const QByteArray data = socket->read(static_cast<qint64>(maxBytes));
     return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-void QtTelnetSocket::close() {
-    if (client_ != nullptr)
-        releaseClient();
-    else
-        server_.close(); // requests already taken stay pending, so close() followed by accept() works
+void QtTelnetSocket::close(ClientId client) {
+    const auto found = clients_.find(client);
+    if (found == clients_.end())
+        return;
+    QTcpSocket *socket = found->second;
+    clients_.erase(found);
+    writesThisTurn_.erase(client);
+    release(socket);
 }
 
-void QtTelnetSocket::onReadyRead() {
-    if (handlers_.dataArrival && client_ != nullptr)
-        handlers_.dataArrival();
-}
-
-void QtTelnetSocket::onDisconnected() {
-    peerClosed_ = true;
-    if (handlers_.peerClosed)
-        handlers_.peerClosed();
-}
-
-void QtTelnetSocket::onErrorOccurred() {
+void QtTelnetSocket::onErrorOccurred(ClientId client) {
+    QTcpSocket *socket = clientSocket(client);
     // The peer's close comes as RemoteHostClosedError followed by disconnected(); the latter reports it.
-    if (client_ == nullptr || client_->error() == QAbstractSocket::RemoteHostClosedError)
+    if (socket == nullptr || socket->error() == QAbstractSocket::RemoteHostClosedError)
         return;
-    failed_ = true;
     if (handlers_.error)
-        handlers_.error(static_cast<int32_t>(client_->error()), client_->errorString().toStdString());
+        handlers_.error(client, static_cast<int32_t>(socket->error()), socket->errorString().toStdString());
 }
 
-void QtTelnetSocket::releaseClient() {
-    if (client_ == nullptr)
-        return;
-    QTcpSocket *socket = client_;
-    client_ = nullptr;
-    peerClosed_ = false;
-    failed_ = false;
+QTcpSocket *QtTelnetSocket::clientSocket(ClientId client) const {
+    const auto found = clients_.find(client);
+    return found == clients_.end() ? nullptr : found->second;
+}
+
+void QtTelnetSocket::release(QTcpSocket *socket) {
     socket->disconnect(this);
     // Whatever the bridge sent last (a goodbye line) still goes out before the connection closes.
     socket->flush();
@@ -175,7 +182,7 @@ void QtTelnetSocket::releaseClient() {
         socket->deleteLater();
         return;
     }
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->disconnectFromHost();
 }
 

@@ -54,11 +54,13 @@ int main(int argc, char *argv[]) {
     DialogLauncher dialogs(form, options);
 
     socket.setHandlers({
-        .connectionRequest = [&bridge](int32_t requestId) { bridge.onClientArrival(requestId); },
-        .dataArrival = [&bridge] { bridge.onClientData(); },
-        .peerClosed = [&bridge] { bridge.onClientGone(); },
-        .error = [&bridge](int32_t number,
-                           const std::string &description) { bridge.onClientError(number, description); },
+        .connectionRequest = [&bridge](ClientId requestId) { bridge.onClientArrival(requestId); },
+        .dataArrival = [&bridge](ClientId client) { bridge.onClientData(client); },
+        .peerClosed = [&bridge](ClientId client) { bridge.onClientGone(client); },
+        .error =
+            [&bridge](ClientId client, int32_t number, const std::string &description) {
+                bridge.onClientError(client, number, description);
+            },
     });
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });

@@ -67,10 +67,10 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
     };
     const Row rows[] = {
         {"link up", true, true, false,
-         {"socket.close", "engine.disconnect GB7DXC", "socket.close", "engine.close"}},
-        {"client without link", true, false, false, {"socket.close", "socket.close", "engine.close"}},
-        {"no client", false, false, false, {"socket.close", "engine.close"}},
-        {"monitor session", true, false, true, {"socket.close", "socket.close", "engine.close"}},
+         {"socket.close 1", "engine.disconnect GB7DXC", "socket.stopListening", "engine.close"}},
+        {"client without link", true, false, false, {"socket.close 1", "socket.stopListening", "engine.close"}},
+        {"no client", false, false, false, {"socket.stopListening", "engine.close"}},
+        {"monitor session", true, false, true, {"socket.close 1", "socket.stopListening", "engine.close"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -83,9 +83,10 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
             rig.connectClient();
         rig.bridge.shutDown();
         rig.bridge.shutDown(); // the window's final destruction
-        rig.bridge.onClientGone(); // a close reported while the socket shuts
+        rig.bridge.onClientGone(1); // a close reported while the socket shuts
         EXPECT_EQ(rig.journal, row.expected);
-        EXPECT_EQ(rig.socket.current, SocketState::Closed);
+        EXPECT_FALSE(rig.socket.listening);
+        EXPECT_FALSE(rig.socket.connected(1));
     }
 }
 
@@ -96,8 +97,8 @@ TEST(ShutdownTest, UnfinishedClientLineGoesOutBeforeTheDisconnect) {
     rig.connectClientWithLink();
     rig.clientSends("sh/dx");
     rig.bridge.shutDown();
-    const Journal expected = {"engine.data GB7DXC", "socket.close", "engine.disconnect GB7DXC", "socket.close",
-                              "engine.close"};
+    const Journal expected = {"engine.data GB7DXC", "socket.close 1", "engine.disconnect GB7DXC",
+                              "socket.stopListening", "engine.close"};
     EXPECT_EQ(rig.journal, expected);
     EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
 }

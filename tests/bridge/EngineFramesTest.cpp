@@ -25,7 +25,7 @@ TEST_F(EngineFramesTest, TickWithoutTrafficOnlyRefreshesTheCounter) {
 TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWithoutPadding) {
     connectClient();
     frame('c', kConnected, "GB7DXC", /*radioPort=*/3); // the port does not matter for link notices
-    EXPECT_EQ(socket.sent, "*** CONNECTED With Station GB7DXC\r\n");
+    EXPECT_EQ(client().sent, "*** CONNECTED With Station GB7DXC\r\n");
     EXPECT_TRUE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Connected");
     EXPECT_EQ(state.transferredBytes, 0);
@@ -43,8 +43,8 @@ TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
     frame('d', kDisconnected, "GB7DXC", 5);
     EXPECT_FALSE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Disconnected");
-    EXPECT_EQ(socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
-    EXPECT_EQ(socket.current, SocketState::Connected); // the client stays until it leaves itself
+    EXPECT_EQ(client().sent, "*** DISCONNECTED From Station GB7DXC\r\n");
+    EXPECT_TRUE(socket.connected(1)); // the client stays until it leaves itself
 }
 
 // Anyone on the channel can connect to the user's callsign; that must not reach the logging program.
@@ -55,11 +55,11 @@ TEST_F(EngineFramesTest, AnotherStationsLinkIsTakenDownAndNeverReachesTheClient)
     frame('d', "*** DISCONNECTED From Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
 
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("G4XYZ")});
-    EXPECT_EQ(socket.sent, "");
+    EXPECT_EQ(client().sent, "");
     EXPECT_TRUE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Connected");
 
-    bridge.onClientGone(); // the cluster link is still ours to end
+    bridge.onClientGone(1); // the cluster link is still ours to end
     EXPECT_EQ(engine.requests.back(), disconnectRequest("GB7DXC"));
 }
 
@@ -88,7 +88,7 @@ TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
         rig.startConfigured();
         rig.connectClientWithLink();
         rig.frame(row.kind, kSpot, row.from, row.radioPort);
-        EXPECT_EQ(rig.socket.sent, row.expectedSent);
+        EXPECT_EQ(rig.client().sent, row.expectedSent);
         EXPECT_EQ(rig.state.transferredBytes, row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
     }
 }
@@ -97,22 +97,22 @@ TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
 TEST_F(EngineFramesTest, LinesSplitAcrossFramesReachTheClientWholeInWritesOfTheirOwn) {
     connectClientWithLink();
     frame('D', "DX de K1ABC:     14025.0  JA1XYZ   ");
-    EXPECT_TRUE(socket.writes.empty());
+    EXPECT_TRUE(client().writes.empty());
     frame('D', "    CW 599    1234Z\rDX de G4ABC:  7012.5  VP8ABC\rWWV de");
     const std::vector<std::string> expected = {"DX de K1ABC:     14025.0  JA1XYZ       CW 599    1234Z\r\n",
                                                "DX de G4ABC:  7012.5  VP8ABC\r\n"};
-    EXPECT_EQ(socket.writes, expected);
+    EXPECT_EQ(client().writes, expected);
 
     // A prompt without a line end shows after about a second with nothing more.
     bridge.onTick();
-    EXPECT_EQ(socket.writes.size(), 2u);
+    EXPECT_EQ(client().writes.size(), 2u);
     bridge.onTick();
-    EXPECT_EQ(socket.writes.back(), "WWV de");
+    EXPECT_EQ(client().writes.back(), "WWV de");
 
     // A CR at the end of one frame and an LF at the start of the next are one line end.
     frame('D', "N0CALL de GB7DXC >\r");
     frame('D', "\nnext\r");
-    EXPECT_EQ(socket.sent.substr(socket.sent.size() - 26), "N0CALL de GB7DXC >\r\nnext\r\n");
+    EXPECT_EQ(client().sent.substr(client().sent.size() - 26), "N0CALL de GB7DXC >\r\nnext\r\n");
 }
 
 TEST_F(EngineFramesTest, HeldTextGoesOutBeforeTheDisconnectNotice) {
@@ -120,7 +120,7 @@ TEST_F(EngineFramesTest, HeldTextGoesOutBeforeTheDisconnectNotice) {
     frame('D', "73 N0CALL");
     frame('d', kDisconnected);
     const std::vector<std::string> expected = {"73 N0CALL", "*** DISCONNECTED From Station GB7DXC\r\n"};
-    EXPECT_EQ(socket.writes, expected);
+    EXPECT_EQ(client().writes, expected);
 }
 
 TEST_F(EngineFramesTest, TextWithoutAClientIsDroppedUncounted) {
@@ -145,12 +145,12 @@ TEST_F(EngineFramesTest, CounterShowsWholeKilobytesAndNeverWraps) {
 
 TEST_F(EngineFramesTest, ClientThatCannotBeWrittenToEndsTheSession) {
     connectClientWithLink();
-    socket.failSends = true;
+    client().failSends = true;
     ::testing::internal::CaptureStderr();
     frame('D', kSpot);
     ::testing::internal::GetCapturedStderr();
 
-    const Journal expected = {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"};
+    const Journal expected = {"socket.close 1", "engine.disconnect GB7DXC", "socket.listen 4444"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(state.transferredBytes, 0);
 }
@@ -158,13 +158,14 @@ TEST_F(EngineFramesTest, ClientThatCannotBeWrittenToEndsTheSession) {
 // A client that reads nothing must not make the bridge hold the radio's text without limit.
 TEST_F(EngineFramesTest, ClientThatStopsReadingIsEndedAtTheBound) {
     connectClientWithLink();
-    socket.unsent = kMaxUnsentToClientBytes - kSpot.size() - 1; // room for one more line with its LF
+    client().unsent = kMaxUnsentToClientBytes - kSpot.size() - 1; // room for one more line with its LF
     ::testing::internal::CaptureStderr();
     frame('D', kSpot);
-    EXPECT_EQ(socket.current, SocketState::Connected);
+    EXPECT_TRUE(socket.connected(1));
     frame('D', kSpot);
     const std::string warnings = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(socket.current, SocketState::Listening);
+    EXPECT_FALSE(socket.connected(1));
+    EXPECT_TRUE(socket.listening);
     EXPECT_EQ(engine.requests.back(), disconnectRequest("GB7DXC"));
     EXPECT_NE(warnings.find("the client stopped reading"), std::string::npos) << warnings;
 }
@@ -182,19 +183,19 @@ TEST_F(MonitorFramesTest, FramesHeardFromTheClusterReachTheClientUncounted) {
     frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
     frame('I', "DX de G4XYZ: other port\r", "GB7DXC", 1);
     frame('I', "sh/dx\r", "G4XYZ");
-    EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
+    EXPECT_EQ(client().sent, "DX de G4XYZ: spot\r\n");
     EXPECT_EQ(state.transferredBytes, 0);
 
-    bridge.onClientGone(); // without a client the same frame is dropped
+    bridge.onClientGone(1); // without a client the same frame is dropped
     frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
-    EXPECT_EQ(socket.sent, "DX de G4XYZ: spot\r\n");
+    EXPECT_EQ(client().sent, "DX de G4XYZ: spot\r\n");
 }
 
 TEST_F(MonitorFramesTest, ALinkThatComesUpAnywayIsTakenDown) {
     frame('c', kConnected);
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC")});
     EXPECT_EQ(window.statusText, "Status: Monitoring");
-    EXPECT_EQ(socket.sent, "");
+    EXPECT_EQ(client().sent, "");
 }
 
 // Monitor Mode switched on during a link sends 'd'; the engine's answer must still mark the link down.
@@ -206,7 +207,7 @@ TEST(MonitorModeSwitchTest, TheClusterLinksDownNoticeIsAppliedInMonitorMode) {
     rig.frame('d', kDisconnected);
     EXPECT_FALSE(rig.state.linkUp);
     EXPECT_EQ(rig.window.statusText, "Status: Monitoring");
-    EXPECT_EQ(rig.socket.sent, "*** DISCONNECTED From Station GB7DXC\r\n");
+    EXPECT_EQ(rig.client().sent, "*** DISCONNECTED From Station GB7DXC\r\n");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-#include "BridgeFixture.h"
 #include "OptionsLogic.h"
+#include "AgwCalls.h"
+#include "BridgeFixture.h"
 
 using namespace corvantle;
 using namespace corvantle::test;
@@ -33,6 +34,10 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     EXPECT_EQ(fields.digis, "");
     EXPECT_EQ(fields.engineHost, "127.0.0.1");
     EXPECT_EQ(fields.enginePort, "8000");
+    EXPECT_FALSE(fields.relink);
+    EXPECT_EQ(fields.keepLinkSeconds, "0");
+    EXPECT_EQ(fields.clients, "1");
+    EXPECT_FALSE(fields.quietKeepalives);
 }
 
 TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
@@ -61,13 +66,24 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
     EXPECT_TRUE(state.compatibilityMode);
     EXPECT_EQ(socket.port, 4444); // a new local port applies from the next start
 
-    const Journal expected = {"AutoMinimize.interval 2500", "AutoMinimize.enable",
-                              "store.write MyCallsign=G4ABC-1",   "store.write Cluster=GB7DXC",
-                              "store.write RadioPort=3",           "store.write AutoMinimize=1",
-                              "store.write AutoMinimizeDelay=2500", "store.write MonitorMode=False",
-                              "store.write CompatibilityMode=True", "store.write ConnectViaDigi=False",
-                              "store.write Digis=RELAY1,RELAY2",   "store.write LocalPort= 5000 ",
-                              "store.write Host=192.168.1.20",     "store.write Port=8001"};
+    const Journal expected = {"AutoMinimize.interval 2500",
+                              "AutoMinimize.enable",
+                              "store.write MyCallsign=G4ABC-1",
+                              "store.write Cluster=GB7DXC",
+                              "store.write RadioPort=3",
+                              "store.write AutoMinimize=1",
+                              "store.write AutoMinimizeDelay=2500",
+                              "store.write MonitorMode=False",
+                              "store.write CompatibilityMode=True",
+                              "store.write ConnectViaDigi=False",
+                              "store.write Digis=RELAY1,RELAY2",
+                              "store.write LocalPort= 5000 ",
+                              "store.write Host=192.168.1.20",
+                              "store.write Port=8001",
+                              "store.write Relink=False",
+                              "store.write KeepLinkSeconds=0",
+                              "store.write Clients=1",
+                              "store.write QuietKeepalives=False"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(stored(settings::kEngineHost), "192.168.1.20"); // in the engine's section
     EXPECT_EQ(stored(settings::kEnginePort), "8001");
@@ -257,6 +273,55 @@ TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
 }
 
 // What a hand-edited file holds is shown as it is; the engine is asked where the next start will look.
+// The link's own care: applied to the running bridge on OK, stored, and refused when a number does not fit.
+TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
+    struct Row {
+        const char *what;
+        std::string keepLink, clients;
+        std::string message; // empty: accepted
+    };
+    const Row rows[] = {
+        {"all switched on", "600", "8", ""},
+        {"blanks around, the smallest", " 0 ", " 1 ", ""},
+        {"the longest keep", "3600", "2", ""},
+        {"keep too long", "3601", "2", "Keep the link: 3601 is outside 0 to 3600."},
+        {"keep negative", "-5", "2", "Keep the link: -5 is outside 0 to 3600."},
+        {"keep not a number", "ten", "2", "Keep the link: \"ten\" is not a number."},
+        {"no clients", "0", "0", "Clients at a time: 0 is outside 1 to 8."},
+        {"too many clients", "0", "9", "Clients at a time: 9 is outside 1 to 8."},
+        {"clients left empty", "0", "", "Clients at a time: \"\" is not a number."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsFields fields = logic.fieldsToShow();
+        fields.relink = true;
+        fields.quietKeepalives = true;
+        fields.keepLinkSeconds = row.keepLink;
+        fields.clients = row.clients;
+        const OkOutcome outcome = logic.applyAndSave(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        EXPECT_EQ(outcome.closeDialog, row.message.empty());
+        EXPECT_EQ(rig.state.relink, row.message.empty()); // a refusal applies nothing
+        EXPECT_EQ(rig.state.quietKeepalives, row.message.empty());
+        const auto stored = [&](const settings::Key &key) {
+            return rig.store.readSetting(kProgramName, key.section, key.name, "<unset>");
+        };
+        if (!row.message.empty()) {
+            EXPECT_EQ(stored(settings::kClients), "<unset>");
+            continue;
+        }
+        EXPECT_EQ(stored(settings::kRelink), "True");
+        EXPECT_EQ(stored(settings::kQuietKeepalives), "True");
+        EXPECT_EQ(stored(settings::kKeepLinkSeconds), std::to_string(rig.state.keepLinkSeconds));
+        EXPECT_EQ(stored(settings::kClients), std::to_string(rig.state.maxClients));
+        EXPECT_EQ(logic.fieldsToShow().keepLinkSeconds, agw::trimmed(row.keepLink));
+        EXPECT_EQ(logic.fieldsToShow().clients, agw::trimmed(row.clients));
+    }
+}
+
 TEST_F(OptionsLogicTest, EngineIsAskedAtTheAddressTheNextStartUses) {
     store.values[{kProgramName, "Engine", "Host"}] = " ";
     store.values[{kProgramName, "Engine", "Port"}] = "80000";

@@ -28,7 +28,7 @@ TEST(SessionLogTest, ASessionFromRegistrationToTheClientsLeaving) {
     for (int tick = 0; tick < 120; ++tick)
         rig.bridge.onTick();
     rig.frame('d', std::string("*** DISCONNECTED From Station GB7DXC\r\0", 38));
-    rig.bridge.onClientGone();
+    rig.bridge.onClientGone(1);
 
     const std::vector<std::string> expected = {
         "Registering N0CALL with the packet engine",

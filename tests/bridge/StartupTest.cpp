@@ -31,7 +31,7 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_TRUE(window.enabled[TimerId::Tick]);
     EXPECT_EQ(engine.registeredCall, "MYCALL");
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
-    EXPECT_EQ(socket.current, SocketState::Listening);
+    EXPECT_TRUE(socket.listening);
     const Journal expected = {
         "AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
@@ -64,6 +64,47 @@ TEST_F(StartupTest, StoredValuesReachTheStateTimerAndSocket) {
     EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 70000);
     EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
     EXPECT_TRUE(window.messages.empty()); // "n0call" is not the default "MYCALL"
+}
+
+TEST_F(StartupTest, StoredLinkSettingsReachTheState) {
+    store_setting(settings::kRelink, "True");
+    store_setting(settings::kKeepLinkSeconds, "3600");
+    store_setting(settings::kClients, "8");
+    store_setting(settings::kQuietKeepalives, "True");
+    ASSERT_TRUE(bridge.start());
+    EXPECT_TRUE(state.relink);
+    EXPECT_EQ(state.keepLinkSeconds, 3600);
+    EXPECT_EQ(state.maxClients, 8);
+    EXPECT_TRUE(state.quietKeepalives);
+}
+
+TEST_F(StartupTest, UnusableLinkSettingsFallBackToTheirDefaultsWithOneLineEach) {
+    struct Row {
+        const settings::Key &key;
+        std::string stored;
+    };
+    const Row rows[] = {
+        {settings::kRelink, "yes"},         {settings::kKeepLinkSeconds, "3601"},
+        {settings::kKeepLinkSeconds, "-1"}, {settings::kClients, "0"},
+        {settings::kClients, "9"},          {settings::kClients, "two"},
+        {settings::kQuietKeepalives, "1"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.key.name) + "=" + row.stored);
+        BridgeRig rig;
+        rig.store_setting(row.key, row.stored);
+        ::testing::internal::CaptureStderr();
+        ASSERT_TRUE(rig.bridge.start());
+        const std::string warnings = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(warnings.find(std::string("\"") + row.key.name + "\" holds \"" + row.stored + "\""),
+                  std::string::npos)
+            << warnings;
+        EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+        EXPECT_FALSE(rig.state.relink);
+        EXPECT_EQ(rig.state.keepLinkSeconds, 0);
+        EXPECT_EQ(rig.state.maxClients, 1);
+        EXPECT_FALSE(rig.state.quietKeepalives);
+    }
 }
 
 // Texts the dialog never writes fall back to the key's default and are named on standard error.
@@ -108,7 +149,7 @@ TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
                               "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
-    EXPECT_EQ(socket.current, SocketState::Closed);
+    EXPECT_FALSE(socket.listening);
     // Ticks and frames that still arrive do nothing.
     bridge.onTick();
     frame('c', "*** CONNECTED With Station GB7DXC\r");
@@ -136,7 +177,7 @@ TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
     window.onMessageBox = [this] {
         frame('c', "*** CONNECTED With Station GB7DXC\r");
         bridge.onTick();
-        EXPECT_EQ(socket.current, SocketState::Closed);
+        EXPECT_FALSE(socket.listening);
         socket.listenError.clear();
     };
     ASSERT_TRUE(bridge.start());
@@ -172,7 +213,7 @@ TEST_F(StartupTest, ReminderAppearsWhileEitherCallsignHoldsItsDefault) {
         rig.store_setting(settings::kCluster, row.cluster);
         ASSERT_TRUE(rig.bridge.start());
         EXPECT_EQ(rig.window.messages.size(), row.reminded ? 1u : 0u) << row.myCallsign << " " << row.cluster;
-        EXPECT_EQ(rig.socket.current, SocketState::Listening);
+        EXPECT_TRUE(rig.socket.listening);
     }
 }
 

@@ -15,9 +15,9 @@ TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
     state.radioPort = 2;
     bridge.onClientArrival(42);
 
-    EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
-                           "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n");
-    const Journal expected = {"socket.close", "socket.accept 42", "socket.send", "socket.send",
+    EXPECT_EQ(client(42).sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
+                               "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n");
+    const Journal expected = {"socket.accept 42", "socket.stopListening", "socket.send 42", "socket.send 42",
                               "engine.connect GB7DXC"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC", 2));
@@ -43,6 +43,7 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
         bridge.onClientArrival(1);
         ASSERT_EQ(engine.requests.size(), 1u);
         EXPECT_EQ(engine.requests[0], connectRequest("GB7DXC", 0, row.expected));
+        bridge.onClientGone(1);
     }
 }
 
@@ -50,10 +51,10 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
 TEST_F(TelnetSessionTest, ConnectTheEngineRefusesIsExplainedAndReportedDown) {
     engine.connectRefusal = "radio port 300 is not 0 to 255";
     bridge.onClientArrival(1);
-    EXPECT_NE(socket.sent.find("*** Can't connect to GB7DXC: radio port 300 is not 0 to 255\r\n"
-                               "*** DISCONNECTED From Station GB7DXC\r\n"),
+    EXPECT_NE(client().sent.find("*** Can't connect to GB7DXC: radio port 300 is not 0 to 255\r\n"
+                                 "*** DISCONNECTED From Station GB7DXC\r\n"),
               std::string::npos)
-        << socket.sent;
+        << client().sent;
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_FALSE(state.linkUp);
 }
@@ -61,11 +62,11 @@ TEST_F(TelnetSessionTest, ConnectTheEngineRefusesIsExplainedAndReportedDown) {
 TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTheClientsText) {
     state.monitorMode = true;
     bridge.onClientArrival(1);
-    EXPECT_EQ(socket.sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
-                           "Monitoring GB7DXC DX Cluster Station...\r\n");
+    EXPECT_EQ(client().sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
+                             "Monitoring GB7DXC DX Cluster Station...\r\n");
     EXPECT_EQ(window.statusText, "Status: Monitoring");
     clientSends("sh/dx\r\n");
-    EXPECT_EQ(socket.incoming, "");
+    EXPECT_EQ(client().incoming, "");
     EXPECT_TRUE(engine.requests.empty());
     EXPECT_EQ(state.transferredBytes, 0);
 }
@@ -123,6 +124,22 @@ TEST_F(TelnetSessionTest, UnfinishedLinesGoOutAfterAboutASecondOrInFrameSizedPie
     EXPECT_EQ(engine.dataSent().back(), std::string(88, 'x') + " \r");
 }
 
+// While the engine's queue is full the rest of a line may wait unread: the part already read is not cut off
+// with a line end of its own, however long the wait.
+TEST_F(TelnetSessionTest, PartOfALineIsNotCutOffWhileItsRestWaitsUnread) {
+    connectClientWithLink();
+    clientSends("sh/");
+    engine.roomForData = false;
+    clientSends("dx\r\n");
+    for (int tick = 0; tick < 10; ++tick)
+        bridge.onTick();
+    EXPECT_TRUE(engine.dataSent().empty());
+
+    engine.roomForData = true;
+    bridge.readyForData();
+    EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
+}
+
 // An engine drops data for a link that is still being set up: the lines wait for the link.
 TEST_F(TelnetSessionTest, LinesTypedWhileConnectingAreSentOnceTheLinkIsUp) {
     connectClient();
@@ -143,25 +160,25 @@ TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClie
     for (int i = 0; i < 100; ++i)
         burst += line;
     clientSends(burst);
-    EXPECT_LE(burst.size() - socket.incoming.size(), kMaxLinesWaitingForLinkBytes + line.size());
-    EXPECT_GT(burst.size() - socket.incoming.size(), kMaxLinesWaitingForLinkBytes - line.size());
+    EXPECT_LE(burst.size() - client().incoming.size(), kMaxLinesWaitingForLinkBytes + line.size());
+    EXPECT_GT(burst.size() - client().incoming.size(), kMaxLinesWaitingForLinkBytes - line.size());
 
     frame('c', "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(engine.dataSent().size(), 100u);
-    EXPECT_EQ(socket.incoming, "");
+    EXPECT_EQ(client().incoming, "");
 }
 
 TEST_F(TelnetSessionTest, ClientIsToldWhenItsTextCannotBeSent) {
     connectClient();
     clientSends("sh/dx\r\n");
     frame('d', "*** DISCONNECTED RETRYOUT With GB7DXC\r"); // the link never came up
-    EXPECT_NE(socket.sent.find("*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n"),
+    EXPECT_NE(client().sent.find("*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n"),
               std::string::npos)
-        << socket.sent;
+        << client().sent;
 
-    socket.sent.clear();
+    client().sent.clear();
     clientSends("bye\r\n");
-    EXPECT_EQ(socket.sent, "*** Not sent, no link to GB7DXC\r\n");
+    EXPECT_EQ(client().sent, "*** Not sent, no link to GB7DXC\r\n");
     EXPECT_TRUE(engine.dataSent().empty());
 }
 
@@ -170,7 +187,7 @@ TEST_F(TelnetSessionTest, FullEngineQueueLeavesTheClientsTextUnreadUntilThereIsR
     connectClientWithLink();
     engine.roomForData = false;
     clientSends("sh/dx\r\n");
-    EXPECT_EQ(socket.incoming, "sh/dx\r\n");
+    EXPECT_EQ(client().incoming, "sh/dx\r\n");
     EXPECT_TRUE(engine.dataSent().empty());
 
     engine.roomForData = true;
@@ -185,9 +202,9 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
         Journal expected;
     };
     const Row rows[] = {
-        {true, false, {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"}},
-        {false, false, {"socket.close", "socket.listen 4444"}},
-        {true, true, {"socket.close", "engine.disconnect GB7DXC", "socket.listen 4444"}},
+        {true, false, {"socket.close 1", "engine.disconnect GB7DXC", "socket.listen 4444"}},
+        {false, false, {"socket.close 1", "socket.listen 4444"}},
+        {true, true, {"socket.close 1", "engine.disconnect GB7DXC", "socket.listen 4444"}},
     };
     for (const Row &row : rows) {
         BridgeRig rig;
@@ -200,12 +217,13 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
         const std::string status = rig.window.statusText;
         ::testing::internal::CaptureStderr();
         if (row.byError)
-            rig.bridge.onClientError(10053, "connection aborted");
+            rig.bridge.onClientError(1, 10053, "connection aborted");
         else
-            rig.bridge.onClientGone();
+            rig.bridge.onClientGone(1);
         ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(rig.journal, row.expected);
-        EXPECT_EQ(rig.socket.current, SocketState::Listening);
+        EXPECT_TRUE(rig.socket.listening);
+        EXPECT_FALSE(rig.socket.connected(1));
         EXPECT_EQ(rig.state.linkUp, row.linkUp); // only the engine's notice changes it
         EXPECT_EQ(rig.state.transferredBytes, 77);
         EXPECT_EQ(rig.window.statusText, status);
@@ -216,12 +234,12 @@ TEST_F(TelnetSessionTest, PortTakenMeanwhileIsRetriedOnEveryTick) {
     connectClient();
     socket.listenError = "address in use";
     ::testing::internal::CaptureStderr();
-    bridge.onClientGone();
-    EXPECT_EQ(socket.current, SocketState::Closed);
+    bridge.onClientGone(1);
+    EXPECT_FALSE(socket.listening);
     socket.listenError.clear();
     bridge.onTick();
     const std::string warnings = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(socket.current, SocketState::Listening);
+    EXPECT_TRUE(socket.listening);
     EXPECT_NE(warnings.find("cannot listen on local TCP port 4444: address in use"), std::string::npos);
 }
 

@@ -66,10 +66,10 @@ std::string unescape(const QString &quoted) {
 // The cluster station on engine B, with its log of everything it heard and said.
 class ClusterStation {
 public:
-    ClusterStation() {
+    explicit ClusterStation(const char *spotIntervalSeconds = "2") {
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
-                                                   "GB7DXC", "--spot-interval", "2"});
+                                                   "GB7DXC", "--spot-interval", spotIntervalSeconds});
         process_.waitForStarted();
     }
     ~ClusterStation() {
@@ -112,10 +112,11 @@ public:
             store.values[{app, settings::kSection, key}] = value;
 
         socket.setHandlers({
-            .connectionRequest = [this](int32_t id) { bridge.onClientArrival(id); },
-            .dataArrival = [this] { bridge.onClientData(); },
-            .peerClosed = [this] { bridge.onClientGone(); },
-            .error = [this](int32_t number, const std::string &text) { bridge.onClientError(number, text); },
+            .connectionRequest = [this](ClientId id) { bridge.onClientArrival(id); },
+            .dataArrival = [this](ClientId id) { bridge.onClientData(id); },
+            .peerClosed = [this](ClientId id) { bridge.onClientGone(id); },
+            .error = [this](ClientId id, int32_t number,
+                            const std::string &text) { bridge.onClientError(id, number, text); },
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
         loaded = bridge.start();
@@ -189,6 +190,7 @@ const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\
 
 class ClusterSessionTest : public ::testing::Test {
 protected:
+    explicit ClusterSessionTest(const char *spotIntervalSeconds = "2") : cluster(spotIntervalSeconds) {}
     void SetUp() override {
         if (environment("CORVANTLE_ENGINE_B_PORT").isEmpty())
             GTEST_SKIP() << "needs two engines: run through tools/run-with-engines.sh";
@@ -197,6 +199,40 @@ protected:
     }
     ClusterStation cluster;
 };
+
+// A cluster that sends no spots during the test, so that its answers have the channel to themselves. First in
+// the file, so it runs on engines that no earlier test left busy.
+class QuietClusterSessionTest : public ClusterSessionTest {
+protected:
+    QuietClusterSessionTest() : ClusterSessionTest("3600") {}
+};
+
+// A block of numbered lines pasted into the client reaches the cluster line by line: each once, in order,
+// with the radio's line end. The cluster answers every line, and those answers take most of the air time,
+// so the lines are short.
+TEST_F(QuietClusterSessionTest, TwoHundredNumberedLinesFromTheClientArriveOnceAndInOrder) {
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+
+    QByteArray block;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 200; ++i) {
+        const QByteArray line = QByteArray::number(i).rightJustified(3, '0');
+        block += line + "\r\n";
+        expected.push_back(line.toStdString() + " \r");
+    }
+    QElapsedTimer clock;
+    clock.start();
+    client.type(block);
+    const auto lastArrived = [&] { return cluster.logged(R"(RX N0CALL "200 \r")"); };
+    ASSERT_TRUE(QTest::qWaitFor(lastArrived, 300000))
+        << cluster.texts("RX N0CALL ").size() << " lines arrived";
+    std::cout << "200 numbered lines from the client crossed the radio channel in " << clock.elapsed()
+              << " ms\n";
+    EXPECT_EQ(cluster.texts("RX N0CALL "), expected);
+}
 
 TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     BridgeOnEngineA bridge(Config{});
@@ -243,7 +279,8 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     EXPECT_TRUE(next.waitFor(kGreeting, 2s));
     ASSERT_TRUE(next.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s));
     next.type("bye\r\n");
-    EXPECT_TRUE(next.waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 15s)) << next.received().data();
+    // The station gives its goodbye up to 10 s to be delivered before it ends the link.
+    EXPECT_TRUE(next.waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 40s)) << next.received().data();
 }
 
 TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation) {
@@ -295,6 +332,51 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
     EXPECT_TRUE(bridge.bridge.state().linkUp);
     stranger.engine.close();
+}
+
+// Two programs share the link. The cluster ends it (one of them says "bye"); the bridge asks for it again by
+// itself, and the next spot reaches each program once.
+TEST_F(ClusterSessionTest, TwoClientsShareALinkThatComesBackAfterTheClusterEndsIt) {
+    BridgeOnEngineA bridge(Config{{"Relink", "True"}, {"Clients", "2"}});
+    ASSERT_TRUE(bridge.loaded);
+    const QByteArray connected = "*** CONNECTED With Station GB7DXC\r\n";
+    Client first(bridge.localPort);
+    ASSERT_TRUE(first.waitFor(connected, 15s)) << first.received().data();
+    Client second(bridge.localPort);
+    ASSERT_TRUE(second.connected);
+    ASSERT_TRUE(
+        second.waitFor("Joining the session with GB7DXC DX Cluster Station (2 clients)\r\n" + connected, 5s))
+        << second.received().data();
+
+    first.type("bye\r\n");
+    for (Client *client : {&first, &second})
+        ASSERT_TRUE(client->waitFor(
+            "*** DISCONNECTED From Station GB7DXC\r\nReconnecting to GB7DXC in 10 s...\r\n", 40s))
+            << client->received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Reconnecting");
+
+    const auto relinked = [&] {
+        return first.received().count(connected) == 2 && second.received().count(connected) == 2;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(relinked, 30000)) << first.received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+    const std::size_t sentBefore = cluster.texts("TX N0CALL ").size();
+
+    std::string spot;
+    const auto nextSpot = [&] {
+        const std::vector<std::string> sent = cluster.texts("TX N0CALL ");
+        for (std::size_t i = sentBefore; i < sent.size() && spot.empty(); ++i)
+            if (sent[i].rfind("DX de ", 0) == 0)
+                spot = sent[i];
+        return !spot.empty();
+    };
+    ASSERT_TRUE(QTest::qWaitFor(nextSpot, 20000)) << cluster.log().join('\n').toStdString();
+    const QByteArray line = QByteArray::fromStdString(spot).replace("\r", "\r\n");
+    for (Client *client : {&first, &second}) {
+        EXPECT_TRUE(client->waitFor(line, 15s)) << client->received().data();
+        EXPECT_EQ(client->received().count(line), 1) << client->received().data();
+    }
+    EXPECT_EQ(cluster.log().filter(QRegularExpression("^UP N0CALL")).size(), 2);
 }
 
 // A burst from the cluster, packed into frames the way a node packs it, arrives whole and in order.

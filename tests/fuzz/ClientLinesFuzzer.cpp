@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         piece = 1 + (seed * (at + 7)) % 97;
         rig.clientSends(sent.substr(at, piece));
     }
-    rig.bridge.onClientGone();
+    rig.bridge.onClientGone(1);
 
     std::string radio;
     for (const std::string &request : rig.engine.dataSent())

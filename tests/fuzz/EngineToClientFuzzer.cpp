@@ -1,7 +1,7 @@
 // Fuzzes the path from the engine's byte stream to the telnet client: the stream is cut into frames as the
-// engine library cuts it, each frame becomes what the bridge sees, and the bridge relays it to a client that
-// keeps typing. Nothing crashes, and the client's bytes only ever leave as data for the cluster station,
-// carrying exactly what the client typed; everything else the bridge asks of the engine is a link request.
+// engine library cuts it, each frame becomes what the bridge sees, and the bridge relays it to one or two
+// clients that keep typing. Nothing crashes, and the clients' bytes only ever leave as data for the cluster
+// station, carrying exactly what they typed; everything else the bridge asks of the engine is a link request.
 #include "AgwFrameReader.h"
 #include "BridgeFixture.h"
 #include "EngineFrames.h"
@@ -16,7 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     test::BridgeRig rig;
     rig.store_setting(settings::kMonitorMode, (size > 0 && (data[0] & 1)) ? "True" : "False");
     rig.startConfigured();
+    // The first byte also switches on the link's own care and a second client sharing the link.
+    const std::uint8_t options = size > 0 ? data[0] : 0;
+    rig.state.relink = (options & 2) != 0;
+    rig.state.keepLinkSeconds = (options & 4) != 0 ? 5 : 0;
+    rig.state.quietKeepalives = (options & 8) != 0;
+    rig.state.maxClients = (options & 16) != 0 ? 2 : 1;
     rig.bridge.onClientArrival(1);
+    rig.bridge.onClientArrival(2);
 
     agw::FrameReader reader;
     const std::string stream(reinterpret_cast<const char *>(data), size);
@@ -26,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         reader.append(std::string_view(stream).substr(at, 61));
         while (std::optional<agw::Frame> frame = reader.next())
             rig.bridge.frameArrived(agw::engineFrameOf(*frame, "N0CALL"));
-        if (rig.socket.current == SocketState::Connected) {
-            rig.clientSends("sh/dx\r\n");
-            ++linesTyped;
+        for (const ClientId client : {1, 2}) {
+            if (rig.socket.connected(client)) {
+                rig.clientSends("sh/dx\r\n", client);
+                ++linesTyped;
+            }
         }
         rig.bridge.onTick();
     }

@@ -32,24 +32,28 @@ struct BridgeRig {
     }
 
     // A client on the socket, greeted, with the journal and the sent bytes cleared.
-    void connectClient() {
-        bridge.onClientArrival(1);
+    void connectClient(ClientId id = 1) {
+        bridge.onClientArrival(id);
         clearRecords();
     }
 
     // A client whose link to the cluster is up.
-    void connectClientWithLink() {
-        bridge.onClientArrival(1);
+    void connectClientWithLink(ClientId id = 1) {
+        bridge.onClientArrival(id);
         frame('c', "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0'));
         clearRecords();
     }
 
     void clearRecords() {
-        socket.sent.clear();
-        socket.writes.clear();
+        for (auto &[id, client] : socket.clients) {
+            client.sent.clear();
+            client.writes.clear();
+        }
         engine.requests.clear();
         journal.clear();
     }
+
+    FakeClient &client(ClientId id = 1) { return socket.client(id); }
 
     // A frame from the engine, as it arrives.
     void frame(char kind, const std::string &text, const std::string &from = "GB7DXC", int radioPort = 0) {
@@ -57,9 +61,14 @@ struct BridgeRig {
     }
 
     // The client sends bytes.
-    void clientSends(const std::string &bytes) {
-        socket.incoming += bytes;
-        bridge.onClientData();
+    void clientSends(const std::string &bytes, ClientId id = 1) {
+        socket.client(id).incoming += bytes;
+        bridge.onClientData(id);
+    }
+
+    void ticks(int count) {
+        for (int i = 0; i < count; ++i)
+            bridge.onTick();
     }
 };
 

@@ -1,7 +1,7 @@
 // Recording fakes of the window, the telnet socket, the packet engine and the settings store.
 //
 // Every call that changes something is appended to one shared journal, so a test can check the order of
-// calls across all four, e.g. "engine.disconnect GB7DXC" before "socket.close".
+// calls across all four, e.g. "engine.disconnect GB7DXC" after "socket.close 1".
 #pragma once
 
 #include "PacketEngine.h"
@@ -22,7 +22,7 @@ namespace corvantle::test {
 using Journal = std::vector<std::string>;
 
 class FakeWindow final : public WindowOps {
-public:
+  public:
     explicit FakeWindow(Journal &journal) : journal_(journal) {}
 
     std::string statusText = "Status: Disconnected";
@@ -67,65 +67,93 @@ public:
         journal_.push_back("window.endProgram");
     }
 
-private:
+  private:
     static std::string name(TimerId timer) { return timer == TimerId::Tick ? "Tick" : "AutoMinimize"; }
 
     Journal &journal_;
 };
 
+// One telnet client of the fake socket: what it was sent and what it sends.
+struct FakeClient {
+    bool open = true;
+    std::string sent;                // everything sent to the client, concatenated
+    std::vector<std::string> writes; // the same, one entry per send
+    std::string incoming;            // what the client has sent and the bridge has not read yet
+    std::size_t unsent = 0;          // what the client has not taken yet
+    bool failSends = false;
+};
+
 class FakeSocket final : public TelnetSocket {
-public:
+  public:
     explicit FakeSocket(Journal &journal) : journal_(journal) {}
 
-    SocketState current = SocketState::Closed;
+    bool listening = false;
     int32_t port = 4444;
-    std::string sent;                 // everything sent to the client, concatenated
-    std::vector<std::string> writes;  // the same, one entry per send
-    std::string incoming;             // what the client has sent and the bridge has not read yet
-    std::size_t unsent = 0;           // what the client has not taken yet
-    bool failSends = false;
     std::string listenError; // non-empty: listen fails with this reason
-    int32_t acceptedRequest = -1;
+    // Every client ever accepted, by id; a closed one stays with `open` false.
+    std::map<ClientId, FakeClient> clients;
+    std::vector<ClientId> refused;
 
-    SocketState state() const override { return current; }
+    // The client `id` (created empty when it has never been accepted, for a test to prepare).
+    FakeClient &client(ClientId id = 1) { return clients[id]; }
+    bool connected(ClientId id = 1) const {
+        const auto found = clients.find(id);
+        return found != clients.end() && found->second.open;
+    }
+
     int32_t localPort() const override { return port; }
     void setLocalPort(int32_t newPort) override { port = newPort; }
+    bool isListening() const override { return listening; }
     bool listen(std::string &error) override {
         journal_.push_back("socket.listen " + std::to_string(port));
         if (!listenError.empty()) {
             error = listenError;
             return false;
         }
-        current = SocketState::Listening;
+        listening = true;
         return true;
     }
-    void accept(int32_t requestId) override {
-        acceptedRequest = requestId;
-        current = SocketState::Connected;
+    void stopListening() override {
+        listening = false;
+        journal_.push_back("socket.stopListening");
+    }
+    void accept(ClientId requestId) override {
+        FakeClient &accepted = clients[requestId];
+        accepted.open = true;
         journal_.push_back("socket.accept " + std::to_string(requestId));
     }
-    bool send(const std::string &bytes) override {
-        if (failSends || current != SocketState::Connected)
+    void refuse(ClientId requestId) override {
+        refused.push_back(requestId);
+        journal_.push_back("socket.refuse " + std::to_string(requestId));
+    }
+    bool send(ClientId id, const std::string &bytes) override {
+        if (!connected(id) || clients[id].failSends)
             return false;
-        sent += bytes;
-        writes.push_back(bytes);
-        unsent += bytes.size(); // until a test says the client read it
-        journal_.push_back("socket.send");
+        FakeClient &to = clients[id];
+        to.sent += bytes;
+        to.writes.push_back(bytes);
+        to.unsent += bytes.size(); // until a test says the client read it
+        journal_.push_back("socket.send " + std::to_string(id));
         return true;
     }
-    std::size_t unsentBytes() const override { return unsent; }
-    std::size_t bytesAvailable() const override { return incoming.size(); }
-    std::string read(std::size_t maxBytes) override {
+    std::size_t unsentBytes(ClientId id) const override { return connected(id) ? clients.at(id).unsent : 0; }
+    std::size_t bytesAvailable(ClientId id) const override {
+        return connected(id) ? clients.at(id).incoming.size() : 0;
+    }
+    std::string read(ClientId id, std::size_t maxBytes) override {
+        if (!connected(id))
+            return {};
+        std::string &incoming = clients[id].incoming;
         std::string taken = incoming.substr(0, maxBytes);
         incoming.erase(0, taken.size());
         return taken;
     }
-    void close() override {
-        current = SocketState::Closed;
-        journal_.push_back("socket.close");
+    void close(ClientId id) override {
+        clients[id].open = false;
+        journal_.push_back("socket.close " + std::to_string(id));
     }
 
-private:
+  private:
     Journal &journal_;
 };
 
@@ -149,7 +177,7 @@ inline EngineRequest connectRequest(const std::string &station, int radioPort = 
 }
 
 class FakeEngine final : public PacketEngine {
-public:
+  public:
     explicit FakeEngine(Journal &journal) : journal_(journal) {}
 
     bool registrationResult = true;
@@ -193,12 +221,12 @@ public:
         return texts;
     }
 
-private:
+  private:
     Journal &journal_;
 };
 
 class MemoryStore final : public SettingsStore {
-public:
+  public:
     explicit MemoryStore(Journal &journal) : journal_(journal) {}
 
     std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
@@ -223,7 +251,7 @@ public:
     std::string formatProblemMessage() const override { return problemMessage; }
     std::string problemMessage; // non-empty: the store could not be read in full
 
-private:
+  private:
     Journal &journal_;
 };
 

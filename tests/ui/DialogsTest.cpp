@@ -31,7 +31,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const QSize kOptionsDesignSize(315, 360);
+const QSize kOptionsDesignSize(315, 470);
 
 const std::string kDireWolfStereo = "2;Port1 first soundcard left;Port2 first soundcard right;"
                                     "Port3 INVALID CHANNEL;Port4 INVALID CHANNEL;Port5 INVALID CHANNEL;"
@@ -112,6 +112,7 @@ class DialogsTest final : public QObject {
     void radioPortFieldKeepsWhatItShows();
     void everyOpeningAsksAndClosingStopsAsking();
     void engineAddressShowsTheStoredOneAndOkStoresIt();
+    void linkGroupShowsTheRunningValuesAndOkStoresThem();
     void captionsFit_data();
     void captionsFit();
     void aboutOpensWhereItWasDrawn();
@@ -191,11 +192,24 @@ void DialogsTest::optionsTabOrder() {
     rig.state.connectViaDigipeaters = true;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    const QStringList expected = {"CallsignText",  "ClusterText",       "PortText",
-                                  "RadioPortText", "AutoMinimizeCheck", "AutoMinimizeDelayText",
-                                  "cmdOK",         "cmdCancel",         "RX_Check",
-                                  "via",           "ConnectVia",        "Compatibility",
-                                  "EngineHostText", "EnginePortText"};
+    const QStringList expected = {"CallsignText",
+                                  "ClusterText",
+                                  "PortText",
+                                  "RadioPortText",
+                                  "AutoMinimizeCheck",
+                                  "AutoMinimizeDelayText",
+                                  "cmdOK",
+                                  "cmdCancel",
+                                  "RX_Check",
+                                  "via",
+                                  "ConnectVia",
+                                  "Compatibility",
+                                  "EngineHostText",
+                                  "EnginePortText",
+                                  "RelinkCheck",
+                                  "KeepLinkText",
+                                  "ClientsText",
+                                  "QuietKeepalivesCheck"};
     QStringList order;
     QWidget *widget = rig.control<QWidget>(dialog, "CallsignText");
     do {
@@ -272,6 +286,12 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning_data() {
                                  << "Engine AGW Port: 70000 is outside 1 to 65535.";
     QTest::newRow("engine host") << "EngineHostText" << "my pi"
                                  << "Packet engine host: \"my pi\" is not a host name or address.";
+    QTest::newRow("keep the link") << "KeepLinkText"
+                                   << "ten"
+                                   << "Keep the link: \"ten\" is not a number.";
+    QTest::newRow("clients") << "ClientsText"
+                             << "9"
+                             << "Clients at a time: 9 is outside 1 to 8.";
 }
 
 void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
@@ -423,6 +443,35 @@ void DialogsTest::engineAddressShowsTheStoredOneAndOkStoresIt() {
     QCOMPARE(host->text(), QString("raspberrypi.local"));
     QCOMPARE(port->text(), QString("8001"));
     dialog->close();
+}
+
+// The link's group shows the running values, and OK applies and stores them.
+void DialogsTest::linkGroupShowsTheRunningValuesAndOkStoresThem() {
+    Rig rig;
+    rig.state.keepLinkSeconds = 120;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    auto *relink = rig.control<QCheckBox>(dialog, "RelinkCheck");
+    auto *keep = rig.control<QLineEdit>(dialog, "KeepLinkText");
+    auto *clients = rig.control<QLineEdit>(dialog, "ClientsText");
+    auto *quiet = rig.control<QCheckBox>(dialog, "QuietKeepalivesCheck");
+    QVERIFY(!relink->isChecked());
+    QCOMPARE(keep->text(), QString("120"));
+    QCOMPARE(clients->text(), QString("1"));
+    QVERIFY(!quiet->isChecked());
+
+    QTest::mouseClick(relink, Qt::LeftButton);
+    QTest::mouseClick(quiet, Qt::LeftButton);
+    clients->setText("3");
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QVERIFY(rig.state.relink);
+    QCOMPARE(rig.state.maxClients, 3);
+    QVERIFY(rig.state.quietKeepalives);
+    QCOMPARE(rig.stored("Config", "Clients"), std::string("3"));
+    QCOMPARE(rig.stored("Config", "Relink"), std::string("True"));
+    QCOMPARE(rig.stored("Config", "KeepLinkSeconds"), std::string("120"));
+    QCOMPARE(rig.stored("Config", "QuietKeepalives"), std::string("True"));
 }
 
 void DialogsTest::captionsFit_data() {

@@ -192,7 +192,9 @@ std::uint8_t OptionsLogic::radioPortInUse() const {
     return static_cast<std::uint8_t>(std::clamp<int>(state_.radioPort, 0, settings::kRadioPort.max));
 }
 
-void OptionsLogic::setConnectViaDigipeaters(bool ticked) { state_.connectViaDigipeaters = ticked; }
+void OptionsLogic::setConnectViaDigipeaters(bool ticked) {
+    state_.connectViaDigipeaters = ticked;
+}
 
 OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     if (const std::string refusal = callsignRefusal(fields); !refusal.empty())
@@ -260,8 +262,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     for (const auto &[key, text] : writes) {
         std::string error;
         if (!store_.writeSetting(state_.programName, key.section, key.name, text, error))
-            return {false, "The settings are in use now but could not be saved to " + store_.location() + ": " +
-                               error + "."};
+            return {false, "The settings are in use now but could not be saved to " + store_.location() +
+                               ": " + error + "."};
     }
     return {};
 }

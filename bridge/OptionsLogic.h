@@ -20,15 +20,15 @@ class SettingsStore;
 
 // The dialog's controls as texts and check states.
 struct OptionsFields {
-    std::string callsign;          // CallsignText
-    std::string cluster;           // ClusterText
-    std::string digis;             // via
-    std::string localPort;         // PortText
-    std::string radioPort;         // RadioPortText: a number, or a choice as radioPortChoiceText shows it
-    std::string autoMinimizeDelay; // AutoMinimizeDelayText, in seconds
-    bool connectVia = false;       // ConnectVia
-    bool autoMinimize = false;     // AutoMinimizeCheck
-    bool monitorMode = false;      // RX_Check
+    std::string callsign;           // CallsignText
+    std::string cluster;            // ClusterText
+    std::string digis;              // via
+    std::string localPort;          // PortText
+    std::string radioPort;          // RadioPortText: a number, or a choice as radioPortChoiceText shows it
+    std::string autoMinimizeDelay;  // AutoMinimizeDelayText, in seconds
+    bool connectVia = false;        // ConnectVia
+    bool autoMinimize = false;      // AutoMinimizeCheck
+    bool monitorMode = false;       // RX_Check
     bool compatibilityMode = false; // Compatibility
     std::string engineHost;         // EngineHostText
     std::string enginePort;         // EnginePortText
@@ -47,7 +47,7 @@ struct OkOutcome {
 };
 
 class OptionsLogic final {
-public:
+  public:
     OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &socket, PacketEngine &engine,
                  SettingsStore &store);
 
@@ -67,7 +67,7 @@ public:
     // applied); a store that cannot be written keeps the applied values and reports where and why.
     OkOutcome applyAndSave(const OptionsFields &fields);
 
-private:
+  private:
     std::string stored(const settings::Key &key) const;
 
     BridgeState &state_;

@@ -19,7 +19,7 @@ inline constexpr int kWindowMinimized = 1;
 inline constexpr int kWindowMaximized = 2;
 
 class WindowOps {
-public:
+  public:
     virtual ~WindowOps() = default;
 
     virtual void setStatusText(const std::string &text) = 0;

@@ -16,11 +16,11 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
-#include <utility>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvantle {
@@ -96,10 +96,10 @@ AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
     QObject::connect(&socket_, &QAbstractSocket::errorOccurred, &socket_,
                      [this] { onSocketTrouble(socket_.errorString().toStdString()); });
     QObject::connect(&attemptTimer_, &QTimer::timeout, &socket_, [this] {
-        onAttemptFailed(state_ == State::Connecting ? "no connection within " +
-                                                          std::to_string(timing_.connectWait.count()) + " ms"
-                                                    : "no answer to the registration within " +
-                                                          std::to_string(timing_.answerWait.count()) + " ms");
+        onAttemptFailed(state_ == State::Connecting
+                            ? "no connection within " + std::to_string(timing_.connectWait.count()) + " ms"
+                            : "no answer to the registration within " +
+                                  std::to_string(timing_.answerWait.count()) + " ms");
     });
     QObject::connect(&retryTimer_, &QTimer::timeout, &socket_, [this] { startConnecting(); });
     QObject::connect(&quietTimer_, &QTimer::timeout, &socket_, [this] { onQuiet(); });
@@ -145,8 +145,8 @@ bool AgwEngine::registerCallsign(const std::string &callsign, const std::string 
 void AgwEngine::readEngineAddress(const std::string &programName) {
     struct LookupStore final : SettingsStore {
         explicit LookupStore(const SettingLookup &lookup) : lookup(lookup) {}
-        std::string readSetting(const std::string &appName, const std::string &section, const std::string &key,
-                                const std::string &defaultText) const override {
+        std::string readSetting(const std::string &appName, const std::string &section,
+                                const std::string &key, const std::string &defaultText) const override {
             return lookup(appName, section, key, defaultText);
         }
         bool writeSetting(const std::string &, const std::string &, const std::string &, const std::string &,
@@ -158,7 +158,8 @@ void AgwEngine::readEngineAddress(const std::string &programName) {
         const SettingLookup &lookup;
     };
     std::stringstream warnings;
-    const settings::EngineAddress address = settings::readEngineAddress(LookupStore(lookup_), programName, warnings);
+    const settings::EngineAddress address =
+        settings::readEngineAddress(LookupStore(lookup_), programName, warnings);
     for (std::string line; std::getline(warnings, line);)
         note(line.rfind("corvantle: ", 0) == 0 ? line.substr(11) : line);
     host_ = address.host;
@@ -518,7 +519,8 @@ void AgwEngine::pump(const std::string &key) {
         return;
     OwnLink &link = held->second;
     bool sentAny = false;
-    while (!link.queued.empty() && (link.pacing == Pacing::Silent || link.inFlight < limits_.framesInFlight)) {
+    while (!link.queued.empty() &&
+           (link.pacing == Pacing::Silent || link.inFlight < limits_.framesInFlight)) {
         agw::Frame frame = request('D', key, link.port);
         frame.pid = kPidText;
         frame.data = link.queued.front();

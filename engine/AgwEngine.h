@@ -30,23 +30,23 @@ using SettingLookup = std::function<std::string(const std::string &appName, cons
 
 // Every wait and bound of the engine link; tests shorten them.
 struct AgwTiming {
-    std::chrono::milliseconds connectWait{2000};    // TCP connect, name lookup included
-    std::chrono::milliseconds answerWait{3000};     // the engine's answer to a registration
-    std::chrono::milliseconds retryInterval{5000};  // between reconnect attempts after a lost connection
-    std::chrono::milliseconds closeGrace{1000};     // at shutdown, for the links to go down
+    std::chrono::milliseconds connectWait{2000};       // TCP connect, name lookup included
+    std::chrono::milliseconds answerWait{3000};        // the engine's answer to a registration
+    std::chrono::milliseconds retryInterval{5000};     // between reconnect attempts after a lost connection
+    std::chrono::milliseconds closeGrace{1000};        // at shutdown, for the links to go down
     std::chrono::milliseconds quietBeforeProbe{30000}; // nothing heard this long: ask for the version
     std::chrono::milliseconds probeAnswerWait{5000};   // no answer to that: the connection is dead
     std::chrono::milliseconds paceAnswerWait{1000};    // no answer to 'Y': send without pacing
     std::chrono::milliseconds pacePollInterval{250};   // asking 'Y' again while the window is full
-    std::chrono::milliseconds sendBeforeDisconnectWait{30000}; // a link's last data, before its 'd' 
+    std::chrono::milliseconds sendBeforeDisconnectWait{30000}; // a link's last data, before its 'd'
 };
 
 // Bounds of what the library keeps in memory.
 struct AgwLimits {
-    std::size_t framesInFlight = 8;             // data frames outstanding in the engine per link
-    std::size_t queuedDataBytes = 64 * 1024;    // data waiting for the radio, over all links
-    std::size_t unsentToEngineBytes = 1 << 20;  // written but not yet taken by the engine's socket
-    std::size_t readChunkBytes = 64 * 1024;     // read and handled per event, so the window stays live
+    std::size_t framesInFlight = 8;            // data frames outstanding in the engine per link
+    std::size_t queuedDataBytes = 64 * 1024;   // data waiting for the radio, over all links
+    std::size_t unsentToEngineBytes = 1 << 20; // written but not yet taken by the engine's socket
+    std::size_t readChunkBytes = 64 * 1024;    // read and handled per event, so the window stays live
 };
 
 class AgwEngine final : public PacketEngine {
@@ -141,11 +141,11 @@ class AgwEngine final : public PacketEngine {
     bool registrationRefused_ = false;
 
     QTcpSocket socket_;
-    QTimer attemptTimer_;  // connect and registration answer
-    QTimer retryTimer_;    // next reconnect
-    QTimer quietTimer_;    // nothing heard from the engine for a while
-    QTimer probeTimer_;    // no answer to the version probe
-    QTimer paceTimer_;     // 'Y' answers and the next 'Y'
+    QTimer attemptTimer_; // connect and registration answer
+    QTimer retryTimer_;   // next reconnect
+    QTimer quietTimer_;   // nothing heard from the engine for a while
+    QTimer probeTimer_;   // no answer to the version probe
+    QTimer paceTimer_;    // 'Y' answers and the next 'Y'
     agw::FrameReader reader_;
     std::uint64_t connection_ = 0; // counts connections, so a handler sees that its connection is gone
     std::map<std::string, OwnLink> ownLinks_; // keyed by the remote call, upper case, no "-0"

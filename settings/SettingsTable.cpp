@@ -9,8 +9,12 @@
 namespace corvantle::settings {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && isBlank(text.front()))
@@ -72,7 +76,9 @@ std::optional<bool> readBoolean(std::string_view text) {
     return std::nullopt;
 }
 
-const char *booleanText(bool value) { return value ? "True" : "False"; }
+const char *booleanText(bool value) {
+    return value ? "True" : "False";
+}
 
 std::string secondsText(int32_t milliseconds) {
     const int64_t ms = milliseconds;
@@ -108,15 +114,17 @@ void StartupReader::warn(const Key &key, const std::string &value, const std::st
               << "; using the default \"" << key.defaultText << "\"\n";
 }
 
-std::string StartupReader::text(const Key &key) const { return stored(key); }
+std::string StartupReader::text(const Key &key) const {
+    return stored(key);
+}
 
 int64_t StartupReader::wholeNumber(const Key &key) const {
     const std::string value = stored(key);
     if (const auto number = readWholeNumber(value, key.min, key.max))
         return *number;
-    const std::string why = readNumber(value)
-                                ? "which is outside " + std::to_string(key.min) + " to " + std::to_string(key.max)
-                                : "which is not a number";
+    const std::string why =
+        readNumber(value) ? "which is outside " + std::to_string(key.min) + " to " + std::to_string(key.max)
+                          : "which is not a number";
     warn(key, value, why);
     return *readWholeNumber(key.defaultText, key.min, key.max);
 }

@@ -55,9 +55,9 @@ inline constexpr Key kEngineHost{"Host", "127.0.0.1", 0, 0, kEngineSection};
 inline constexpr Key kEnginePort{"Port", "8000", 1, 65535, kEngineSection};
 
 // The bridge's keys, in the order in which start-up reads them.
-inline constexpr Key kAllKeys[] = {kMyCallsign,   kCluster,          kRadioPort,        kLocalPort,
-                                   kAutoMinimize, kAutoMinimizeDelay, kMonitorMode,      kCompatibilityMode,
-                                   kConnectViaDigi, kDigis};
+inline constexpr Key kAllKeys[] = {
+    kMyCallsign,        kCluster,     kRadioPort,         kLocalPort,      kAutoMinimize,
+    kAutoMinimizeDelay, kMonitorMode, kCompatibilityMode, kConnectViaDigi, kDigis};
 
 // The link's keys, read at start-up after the bridge's.
 inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives};
@@ -85,14 +85,14 @@ std::string keyLabel(const Key &key);
 
 // Start-up's reads: the stored text converted, or the key's default with a line on `warnings`.
 class StartupReader final {
-public:
+  public:
     StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings);
 
     std::string text(const Key &key) const;
     int64_t wholeNumber(const Key &key) const; // within the key's range
     bool boolean(const Key &key) const;
 
-private:
+  private:
     std::string stored(const Key &key) const;
     void warn(const Key &key, const std::string &value, const std::string &why) const;
 

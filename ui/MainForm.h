@@ -28,7 +28,7 @@ class MainForm final : public QMainWindow {
     void setStatusText(const QString &text);
     void setCounterText(const QString &text);
 
-    WindowTimer &tickTimer() { return tickTimer_; } // frame pump
+    WindowTimer &tickTimer() { return tickTimer_; }                 // frame pump
     WindowTimer &autoMinimizeTimer() { return autoMinimizeTimer_; } // auto-minimize
 
   signals:

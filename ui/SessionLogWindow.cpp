@@ -24,7 +24,8 @@ SessionLogWindow::SessionLogWindow(bool toStandardError, int maxLines)
 SessionLogWindow::~SessionLogWindow() = default;
 
 void SessionLogWindow::note(const std::string &line) {
-    const QString stamped = QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + QString::fromStdString(line);
+    const QString stamped =
+        QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + QString::fromStdString(line);
     append(stamped);
     if (toStandardError_)
         std::cerr << stamped.toStdString() << std::endl;

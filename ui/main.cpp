@@ -63,7 +63,8 @@ int main(int argc, char *argv[]) {
             },
     });
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
+    QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick,
+                     [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
     QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
 

@@ -6,7 +6,7 @@ using namespace corvantle::test;
 namespace {
 
 class AutoMinimizeTest : public BridgeFixture {
-protected:
+  protected:
     void start(const std::string &autoMinimize, const std::string &delayMs) {
         store_setting(settings::kAutoMinimize, autoMinimize);
         store_setting(settings::kAutoMinimizeDelay, delayMs);
@@ -66,9 +66,16 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
         Journal expected;
     };
     const Row rows[] = {
-        {"link up", true, true, false,
+        {"link up",
+         true,
+         true,
+         false,
          {"socket.close 1", "engine.disconnect GB7DXC", "socket.stopListening", "engine.close"}},
-        {"client without link", true, false, false, {"socket.close 1", "socket.stopListening", "engine.close"}},
+        {"client without link",
+         true,
+         false,
+         false,
+         {"socket.close 1", "socket.stopListening", "engine.close"}},
         {"no client", false, false, false, {"socket.stopListening", "engine.close"}},
         {"monitor session", true, false, true, {"socket.close 1", "socket.stopListening", "engine.close"}},
     };
@@ -82,7 +89,7 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
         else if (row.client)
             rig.connectClient();
         rig.bridge.shutDown();
-        rig.bridge.shutDown(); // the window's final destruction
+        rig.bridge.shutDown();      // the window's final destruction
         rig.bridge.onClientGone(1); // a close reported while the socket shuts
         EXPECT_EQ(rig.journal, row.expected);
         EXPECT_FALSE(rig.socket.listening);

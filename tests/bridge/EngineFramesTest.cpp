@@ -11,7 +11,7 @@ const std::string kDisconnected = "*** DISCONNECTED From Station GB7DXC\r" + std
 const std::string kSpot = "DX de K1ABC:     14025.0  JA1XYZ       CW 599                         1234Z\r";
 
 class EngineFramesTest : public BridgeFixture {
-protected:
+  protected:
     void SetUp() override { startConfigured(); }
 };
 
@@ -89,7 +89,8 @@ TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
         rig.connectClientWithLink();
         rig.frame(row.kind, kSpot, row.from, row.radioPort);
         EXPECT_EQ(rig.client().sent, row.expectedSent);
-        EXPECT_EQ(rig.state.transferredBytes, row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
+        EXPECT_EQ(rig.state.transferredBytes,
+                  row.expectedSent.empty() ? 0 : static_cast<int64_t>(kSpot.size()));
     }
 }
 
@@ -171,7 +172,7 @@ TEST_F(EngineFramesTest, ClientThatStopsReadingIsEndedAtTheBound) {
 }
 
 class MonitorFramesTest : public BridgeFixture {
-protected:
+  protected:
     void SetUp() override {
         store_setting(settings::kMonitorMode, "True");
         startConfigured();

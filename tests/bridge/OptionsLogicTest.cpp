@@ -8,7 +8,7 @@ using namespace corvantle::test;
 namespace {
 
 class OptionsLogicTest : public BridgeFixture {
-protected:
+  protected:
     OptionsLogic options{state, window, socket, engine, store};
 
     void SetUp() override { startConfigured(); }
@@ -21,7 +21,8 @@ protected:
 TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
     ASSERT_TRUE(rig.bridge.start());
-    const OptionsFields fields = OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.fieldsToShow();
+    const OptionsFields fields =
+        OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.fieldsToShow();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
     EXPECT_EQ(fields.localPort, "4444");
@@ -117,7 +118,8 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
         {"radio port too large", "256", "10", "4444", "RadioPort: 256 is outside 0 to 255"},
         {"radio port negative", "-1", "10", "4444", "RadioPort: -1 is outside 0 to 255"},
         {"negative delay", "0", "-1", "4444", "AutoMinimize delay: -1 is negative"},
-        {"delay beyond 32 bits of ms", "0", "3000000", "4444", "AutoMinimize delay: 3000000 seconds is too long"},
+        {"delay beyond 32 bits of ms", "0", "3000000", "4444",
+         "AutoMinimize delay: 3000000 seconds is too long"},
         {"local port zero", "0", "10", "0", "Local TCP Port: 0 is outside 1 to 65535"},
         {"local port too large", "0", "10", "65536", "Local TCP Port: 65536 is outside 1 to 65535"},
     };
@@ -194,8 +196,10 @@ TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
     const Row rows[] = {
         {"nine characters fit", "G4ABCD-15", "GB7DXC-15", "RELAY1-15", ""},
         {"the default cluster fits", "N0CALL", "CLUSTER", "", ""},
-        {"own callsign too long", "G4ABCDE-15", "GB7DXC", "", "Callsign: \"G4ABCDE-15\" is longer than 9 characters."},
-        {"cluster too long", "N0CALL", "GB7DXCXX-1", "", "DX Cluster: \"GB7DXCXX-1\" is longer than 9 characters."},
+        {"own callsign too long", "G4ABCDE-15", "GB7DXC", "",
+         "Callsign: \"G4ABCDE-15\" is longer than 9 characters."},
+        {"cluster too long", "N0CALL", "GB7DXCXX-1", "",
+         "DX Cluster: \"GB7DXCXX-1\" is longer than 9 characters."},
         {"a digipeater too long", "N0CALL", "GB7DXC", "RELAY1,VERYLONGDIGI1",
          "Via: \"VERYLONGDIGI1\" is longer than 9 characters."},
         {"eight digipeaters", "N0CALL", "GB7DXC", "A,B,C,D,E,F,G,H", "Via: 8 digipeaters, at most 7 fit."},
@@ -222,8 +226,9 @@ TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDial
     fields.callsign = "g4abc";
     const OkOutcome outcome = options.applyAndSave(fields);
     EXPECT_FALSE(outcome.closeDialog);
-    EXPECT_EQ(outcome.message,
-              "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
+    EXPECT_EQ(
+        outcome.message,
+        "The settings are in use now but could not be saved to /fake/settings.ini: the file is read-only.");
     EXPECT_EQ(state.cluster, "GB7DXC");
 }
 

@@ -53,7 +53,8 @@ TEST(SessionLogTest, AConnectThatCannotBeSentIsAWarning) {
     rig.startConfigured();
     rig.engine.connectRefusal = "the packet engine is not connected";
     rig.connectClient();
-    EXPECT_EQ(log.lines.back(), "warning: connect request to GB7DXC not sent: the packet engine is not connected");
+    EXPECT_EQ(log.lines.back(),
+              "warning: connect request to GB7DXC not sent: the packet engine is not connected");
 }
 
 } // namespace

@@ -33,9 +33,12 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_TRUE(socket.listening);
     const Journal expected = {
-        "AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
+        "AutoMinimize.interval 10000",
+        "AutoMinimize.disable",
+        "engine.register",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
-        "socket.listen 4444", "Tick.enable"};
+        "socket.listen 4444",
+        "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 
@@ -114,12 +117,17 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
         std::string stored;
     };
     const Row rows[] = {
-        {settings::kRadioPort, "abc"},          {settings::kRadioPort, "256"},
+        {settings::kRadioPort, "abc"},
+        {settings::kRadioPort, "256"},
         {settings::kRadioPort, "-1"},
-        {settings::kLocalPort, "0"},            {settings::kLocalPort, "70000"},
-        {settings::kLocalPort, ""},             {settings::kAutoMinimize, "2"},
-        {settings::kAutoMinimizeDelay, "-5"},   {settings::kAutoMinimizeDelay, "99999999999"},
-        {settings::kMonitorMode, "true"},       {settings::kConnectViaDigi, "-1"},
+        {settings::kLocalPort, "0"},
+        {settings::kLocalPort, "70000"},
+        {settings::kLocalPort, ""},
+        {settings::kAutoMinimize, "2"},
+        {settings::kAutoMinimizeDelay, "-5"},
+        {settings::kAutoMinimizeDelay, "99999999999"},
+        {settings::kMonitorMode, "true"},
+        {settings::kConnectViaDigi, "-1"},
     };
     for (const Row &row : rows) {
         BridgeRig rig;
@@ -164,9 +172,13 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     EXPECT_FALSE(bridge.start());
 
     const Journal expected = {
-        "AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register", "socket.listen 4445",
+        "AutoMinimize.interval 10000",
+        "AutoMinimize.disable",
+        "engine.register",
+        "socket.listen 4445",
         "window.messageBox Can't listen on local TCP port 4445: The bound address is already in use",
-        "engine.close", "window.endProgram"};
+        "engine.close",
+        "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
 }
@@ -195,9 +207,13 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     ASSERT_TRUE(bridge.start());
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("could not be read in full"), std::string::npos);
-    const Journal expected = {"AutoMinimize.interval 10000", "AutoMinimize.disable",
-                              "window.messageBox The settings file /fake/settings.ini could not be read in full.",
-                              "engine.register", "socket.listen 4444", "Tick.enable"};
+    const Journal expected = {
+        "AutoMinimize.interval 10000",
+        "AutoMinimize.disable",
+        "window.messageBox The settings file /fake/settings.ini could not be read in full.",
+        "engine.register",
+        "socket.listen 4444",
+        "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 

@@ -7,7 +7,7 @@ using namespace corvantle::test;
 namespace {
 
 class TelnetSessionTest : public BridgeFixture {
-protected:
+  protected:
     void SetUp() override { startConfigured(); }
 };
 

@@ -30,7 +30,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString environment(const char *name) { return qEnvironmentVariable(name); }
+QString environment(const char *name) {
+    return qEnvironmentVariable(name);
+}
 
 quint16 freePort() {
     QTcpServer probe;
@@ -65,7 +67,7 @@ std::string unescape(const QString &quoted) {
 
 // The cluster station on engine B, with its log of everything it heard and said.
 class ClusterStation {
-public:
+  public:
     explicit ClusterStation(const char *spotIntervalSeconds = "2") {
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
@@ -92,7 +94,7 @@ public:
         return found;
     }
 
-private:
+  private:
     QProcess process_;
     QString log_;
 };
@@ -101,7 +103,7 @@ using Config = std::map<std::string, std::string>;
 
 // The bridge wired as the program wires it, with the window's labels recorded instead of drawn.
 class BridgeOnEngineA {
-public:
+  public:
     explicit BridgeOnEngineA(const Config &config) {
         const std::string app = kProgramName;
         store.values[{app, "Engine", "Port"}] = environment("CORVANTLE_ENGINE_A_PORT").toStdString();
@@ -131,10 +133,9 @@ public:
     FakeWindow window{journal};
     MemoryStore store{journal};
     QtTelnetSocket socket;
-    AgwEngine engine{[this](const std::string &app, const std::string &section, const std::string &key,
-                            const std::string &defaultText) {
-        return store.readSetting(app, section, key, defaultText);
-    }};
+    AgwEngine engine{
+        [this](const std::string &app, const std::string &section, const std::string &key,
+               const std::string &defaultText) { return store.readSetting(app, section, key, defaultText); }};
     Bridge bridge{window, socket, engine, store};
     quint16 localPort = freePort();
     QTimer tick;
@@ -143,7 +144,7 @@ public:
 
 // A telnet client of the bridge, keeping everything it received.
 class Client {
-public:
+  public:
     explicit Client(quint16 port) {
         socket_.connectToHost(QHostAddress::LocalHost, port);
         connected = socket_.waitForConnected(3000);
@@ -162,18 +163,19 @@ public:
     void close() { socket_.disconnectFromHost(); }
     bool connected = false;
 
-private:
+  private:
     QTcpSocket socket_;
     QByteArray received_;
 };
 
 // Another station with its own engine client, recording the frames it is handed.
 class Station final : public EngineListener {
-public:
+  public:
     explicit Station(const char *portVariable)
         : engine([portVariable](const std::string &, const std::string &section, const std::string &key,
                                 const std::string &defaultText) {
-              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString() : defaultText;
+              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString()
+                                                          : defaultText;
           }) {
         engine.setListener(this);
     }
@@ -189,7 +191,7 @@ const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\
                              "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
 
 class ClusterSessionTest : public ::testing::Test {
-protected:
+  protected:
     explicit ClusterSessionTest(const char *spotIntervalSeconds = "2") : cluster(spotIntervalSeconds) {}
     void SetUp() override {
         if (environment("CORVANTLE_ENGINE_B_PORT").isEmpty())
@@ -203,7 +205,7 @@ protected:
 // A cluster that sends no spots during the test, so that its answers have the channel to themselves. First in
 // the file, so it runs on engines that no earlier test left busy.
 class QuietClusterSessionTest : public ClusterSessionTest {
-protected:
+  protected:
     QuietClusterSessionTest() : ClusterSessionTest("3600") {}
 };
 
@@ -395,7 +397,8 @@ TEST_F(ClusterSessionTest, TwoHundredNumberedLinesArriveOnceAndInOrder) {
     const QByteArray received = client.received();
     qsizetype previous = -1;
     for (int i = 1; i <= 200; ++i) {
-        const QByteArray line = QByteArray("LINE ") + QByteArray::number(i).rightJustified(4, '0') + " of 0200\r\n";
+        const QByteArray line =
+            QByteArray("LINE ") + QByteArray::number(i).rightJustified(4, '0') + " of 0200\r\n";
         EXPECT_EQ(received.count(line), 1) << line.data();
         const qsizetype at = received.indexOf(line);
         EXPECT_GT(at, previous) << line.data();

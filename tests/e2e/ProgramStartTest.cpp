@@ -3,6 +3,7 @@
 #include "FakeAgwServer.h"
 #include "ProgramUnderTest.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -10,7 +11,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ using corvantle::test::prepareProgram;
 namespace {
 
 class ProgramStartTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir config;
     FakeAgwServer engine;
     quint16 localPort = freePort();
@@ -44,9 +44,11 @@ protected:
         client.connectToHost(QHostAddress::LocalHost, localPort);
         ASSERT_TRUE(client.waitForConnected(3000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return engine.frames().back().kind == 'C'; }, 5000));
-        engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
+        engine.send(
+            {0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
         QByteArray received;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (received += client.readAll()).contains("CONNECTED"); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return (received += client.readAll()).contains("CONNECTED"); }, 5000));
     }
 
     void TearDown() override {
@@ -80,8 +82,8 @@ TEST_F(ProgramStartTest, RegistersListensOnLoopbackOnlyAndGreetsAClient) {
     engine.send({0, 'C', 0, "GB7DXC", "N0CALL", std::string("*** CONNECTED With Station GB7DXC\r\0", 35)});
     const std::string spot = "DX de K1ABC:     14025.0  JA1XYZ       CW 599                         1234Z\r";
     engine.send({0, 'D', 0xF0, "GB7DXC", "N0CALL", spot});
-    const QByteArray expected = "*** CONNECTED With Station GB7DXC\r\n" +
-                                QByteArray::fromStdString(spot).replace("\r", "\r\n");
+    const QByteArray expected =
+        "*** CONNECTED With Station GB7DXC\r\n" + QByteArray::fromStdString(spot).replace("\r", "\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return (greeting += client.readAll()).contains(expected); }, 5000))
         << greeting.toStdString();
 }
@@ -160,12 +162,16 @@ TEST_F(ProgramStartTest, VerboseLogsTheSessionAndOptionallyEveryFrame) {
         ASSERT_TRUE(verbose.waitForStarted());
         QByteArray said;
         const bool listening = QTest::qWaitFor(
-            [&] { return (said += verbose.readAllStandardError()).contains("Listening for a telnet client"); }, 10000);
+            [&] {
+                return (said += verbose.readAllStandardError()).contains("Listening for a telnet client");
+            },
+            10000);
         verbose.terminate();
         verbose.waitForFinished(5000);
         said += verbose.readAllStandardError();
         ASSERT_TRUE(listening) << said.toStdString();
-        EXPECT_TRUE(QRegularExpression("\\d\\d:\\d\\d:\\d\\d Registered N0CALL").match(QString(said)).hasMatch())
+        EXPECT_TRUE(
+            QRegularExpression("\\d\\d:\\d\\d:\\d\\d Registered N0CALL").match(QString(said)).hasMatch())
             << said.toStdString();
         EXPECT_EQ(said.contains("AGW> X port 0 N0CALL"), option.endsWith("frames")) << said.toStdString();
     }

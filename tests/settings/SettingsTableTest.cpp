@@ -1,5 +1,5 @@
-#include "IniSettingsStore.h"
 #include "SettingsTable.h"
+#include "IniSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,11 +19,27 @@ TEST(NumericTest, AcceptsDecimalsWithSignAndBlanksOnly) {
         std::optional<double> value;
     };
     const Row rows[] = {
-        {"4444", 4444},  {" 5000 ", 5000}, {"\t5000.0", 5000}, {"2.5", 2.5}, {"-3", -3}, {"+7", 7},
-        {".5", 0.5},     {"5.", 5},        {"0", 0},
-        {"", std::nullopt},    {"  ", std::nullopt},  {"abc", std::nullopt},  {"12ab", std::nullopt},
-        {"1,5", std::nullopt}, {"1.2.3", std::nullopt}, {"- 3", std::nullopt}, {"1e3", std::nullopt},
-        {".", std::nullopt},   {"+", std::nullopt},    {"0x10", std::nullopt}, {"5 5", std::nullopt},
+        {"4444", 4444},
+        {" 5000 ", 5000},
+        {"\t5000.0", 5000},
+        {"2.5", 2.5},
+        {"-3", -3},
+        {"+7", 7},
+        {".5", 0.5},
+        {"5.", 5},
+        {"0", 0},
+        {"", std::nullopt},
+        {"  ", std::nullopt},
+        {"abc", std::nullopt},
+        {"12ab", std::nullopt},
+        {"1,5", std::nullopt},
+        {"1.2.3", std::nullopt},
+        {"- 3", std::nullopt},
+        {"1e3", std::nullopt},
+        {".", std::nullopt},
+        {"+", std::nullopt},
+        {"0x10", std::nullopt},
+        {"5 5", std::nullopt},
     };
     for (const Row &row : rows)
         EXPECT_EQ(readNumber(row.text), row.value) << '"' << row.text << '"';
@@ -60,10 +76,11 @@ TEST(SettingTexts, BooleansAndSecondsReadAndWriteBack) {
 
 TEST(SettingKeys, TenKeysInStartupOrderWithTheirDefaults) {
     const std::pair<const char *, const char *> expected[] = {
-        {"MyCallsign", "MYCALL"},    {"Cluster", "CLUSTER"},         {"RadioPort", "0"},
-        {"LocalPort", "4444"},       {"AutoMinimize", "0"},          {"AutoMinimizeDelay", "10000"},
-        {"MonitorMode", "False"},    {"CompatibilityMode", "False"}, {"ConnectViaDigi", "False"},
-        {"Digis", ""}};
+        {"MyCallsign", "MYCALL"},    {"Cluster", "CLUSTER"},
+        {"RadioPort", "0"},          {"LocalPort", "4444"},
+        {"AutoMinimize", "0"},       {"AutoMinimizeDelay", "10000"},
+        {"MonitorMode", "False"},    {"CompatibilityMode", "False"},
+        {"ConnectViaDigi", "False"}, {"Digis", ""}};
     ASSERT_EQ(std::size(kAllKeys), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_STREQ(kAllKeys[i].name, expected[i].first);

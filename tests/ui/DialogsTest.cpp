@@ -281,10 +281,14 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    QTest::newRow("radio port") << "RadioPortText" << "99999" << "RadioPort: 99999 is outside 0 to 255.";
-    QTest::newRow("engine port") << "EnginePortText" << "70000"
+    QTest::newRow("radio port") << "RadioPortText"
+                                << "99999"
+                                << "RadioPort: 99999 is outside 0 to 255.";
+    QTest::newRow("engine port") << "EnginePortText"
+                                 << "70000"
                                  << "Engine AGW Port: 70000 is outside 1 to 65535.";
-    QTest::newRow("engine host") << "EngineHostText" << "my pi"
+    QTest::newRow("engine host") << "EngineHostText"
+                                 << "my pi"
                                  << "Packet engine host: \"my pi\" is not a host name or address.";
     QTest::newRow("keep the link") << "KeepLinkText"
                                    << "ten"
@@ -373,9 +377,12 @@ void DialogsTest::radioPortFieldKeepsWhatItShows_data() {
     QTest::addColumn<QString>("typedBeforeTheList"); // empty: nothing typed
     QTest::addColumn<QString>("shownWithTheList");
     QTest::addColumn<int>("applied");
-    QTest::newRow("the port in use is not listed") << 3 << "" << "3" << 3;
-    QTest::newRow("typed while the engine was asked") << 1 << "5" << "5" << 5;
-    QTest::newRow("typed number that is listed") << 1 << " 0" << "0: first soundcard left" << 0;
+    QTest::newRow("the port in use is not listed") << 3 << ""
+                                                   << "3" << 3;
+    QTest::newRow("typed while the engine was asked") << 1 << "5"
+                                                      << "5" << 5;
+    QTest::newRow("typed number that is listed") << 1 << " 0"
+                                                 << "0: first soundcard left" << 0;
 }
 
 void DialogsTest::radioPortFieldKeepsWhatItShows() {

@@ -26,7 +26,8 @@ class SessionLogWindowTest : public QObject {
     void warningsAreKeptToo() {
         SessionLogWindow log(false);
         log.warn("cannot listen on local TCP port 4444: in use");
-        QVERIFY(log.lines().constLast().endsWith(QStringLiteral(" cannot listen on local TCP port 4444: in use")));
+        QVERIFY(log.lines().constLast().endsWith(
+            QStringLiteral(" cannot listen on local TCP port 4444: in use")));
     }
 };
 

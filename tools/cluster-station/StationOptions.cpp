@@ -1,8 +1,8 @@
 // The command line of corvantle-cluster-station.
 #include "StationOptions.h"
 
-#include <algorithm>
-#include <cctype>
+#include "AgwCalls.h"
+
 #include <charconv>
 
 namespace corvantle::cluster {
@@ -24,13 +24,6 @@ bool parseSeconds(const std::string &text, double &value) {
     }
 }
 
-// Engines match links by exact text and put calls on the air in upper case.
-std::string upperCall(std::string call) {
-    std::transform(call.begin(), call.end(), call.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return call;
-}
-
 bool takesValue(const std::string &name) {
     return name == "--host" || name == "--port" || name == "--call" || name == "--radio-port" ||
            name == "--spot-interval";
@@ -48,7 +41,7 @@ bool apply(const std::string &name, const std::string &value, StationOptions &op
     } else if (name == "--call") {
         if (value.empty() || value.size() > 9)
             return error = "--call wants a callsign of at most 9 characters", false;
-        options.call = upperCall(value);
+        options.call = agw::upper(value);
     } else if (name == "--radio-port") {
         if (!parseWhole(value, 0, 255, number))
             return error = "--radio-port wants 0..255, not \"" + value + "\"", false;

@@ -112,7 +112,10 @@ AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
 }
 
 AgwEngine::~AgwEngine() {
+    // Whoever listened or kept the log may be gone already: the last words go to standard error.
     listener_ = nullptr;
+    warnings_ = nullptr;
+    frameLog_ = nullptr;
     close();
 }
 

@@ -95,8 +95,11 @@ bool Bridge::start() {
 
     std::string error;
     if (!socket_.listen(error)) {
-        window_.messageBox("Can't listen on local TCP port " + std::to_string(socket_.localPort()) + ": " +
-                           error);
+        // Also said where a terminal or a service manager's journal keeps it: the program ends after the box.
+        const std::string reason =
+            "Can't listen on local TCP port " + std::to_string(socket_.localPort()) + ": " + error;
+        log_->warn(reason);
+        window_.messageBox(reason);
         engine_.close();
         window_.endProgram(2);
         return false;

@@ -57,4 +57,16 @@ TEST(SessionLogTest, AConnectThatCannotBeSentIsAWarning) {
               "warning: connect request to GB7DXC not sent: the packet engine is not connected");
 }
 
+TEST(SessionLogTest, ALocalPortThatCannotBeListenedOnIsAWarningBeforeTheProgramEnds) {
+    BridgeRig rig;
+    RecordingLog log;
+    rig.bridge.setLog(log);
+    rig.store_setting(settings::kMyCallsign, "N0CALL");
+    rig.store_setting(settings::kCluster, "GB7DXC");
+    rig.socket.listenError = "The bound address is already in use";
+    EXPECT_FALSE(rig.bridge.start());
+    EXPECT_EQ(log.lines.back(),
+              "warning: Can't listen on local TCP port 4444: The bound address is already in use");
+}
+
 } // namespace

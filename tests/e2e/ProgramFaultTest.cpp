@@ -4,8 +4,7 @@
 // test says what must hold afterwards: the program still runs, listens or keeps its session, and nothing
 // is lost or doubled on the way.
 //
-// The local port already taken at start-up is not here: the program then shows a message box, which on
-// the offscreen platform waits for ever for a click. tests/bridge/StartupTest.cpp covers that start-up.
+// The local port already taken at start-up is in ProgramStartTest.cpp.
 #include "FakeAgwServer.h"
 #include "ProgramUnderTest.h"
 

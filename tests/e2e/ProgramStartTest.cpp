@@ -127,6 +127,32 @@ TEST_F(ProgramStartTest, AClientThatStopsReadingIsEndedAndTheProgramCarriesOn) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return (greeting += next.readAll()).count('\n') >= 2; }, 5000));
 }
 
+// Another program already holds the local port. The program names the port on standard error (and in a
+// box that waits for the user's click, then ends the program) and does not go on to listen, even once the
+// port is free.
+TEST_F(ProgramStartTest, ALocalPortTakenAtStartIsNamedAndNeverListenedOn) {
+    program.terminate();
+    program.waitForFinished(5000);
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, localPort)) << squatter.errorString().toStdString();
+
+    QProcess blocked;
+    blocked.setProcessEnvironment(program.processEnvironment());
+    blocked.start(CORVANTLE_PROGRAM, {});
+    ASSERT_TRUE(blocked.waitForStarted());
+    const QByteArray complaint = "Can't listen on local TCP port " + QByteArray::number(localPort) + ": ";
+    QByteArray said;
+    const bool named =
+        QTest::qWaitFor([&] { return (said += blocked.readAllStandardError()).contains(complaint); }, 10000);
+    squatter.close();
+    QTest::qWait(1500); // three ticks' worth, had the tick been started
+    const QStringList listeners = listeningAddresses(localPort);
+    blocked.kill();
+    blocked.waitForFinished(5000);
+    ASSERT_TRUE(named) << said.toStdString();
+    EXPECT_TRUE(listeners.isEmpty()) << listeners.join(' ').toStdString();
+}
+
 // Logout, `systemctl stop` and Ctrl-C run the same shutdown as closing the window.
 TEST_F(ProgramStartTest, TerminationSignalsDropTheLinkUnregisterAndExitCleanly) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {

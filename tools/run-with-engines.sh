@@ -9,7 +9,8 @@
 # The command sees:
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
 #   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
-#   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there
+#   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
+#                            process ids in a.pid and b.pid (a test that restarts an engine updates them)
 #
 # Whatever way the command ends (success, failure, Ctrl-C, SIGTERM to this script), the engines and the
 # command's remaining processes are stopped by process id, the temporary directory is removed, and the
@@ -186,7 +187,8 @@ KISSPORT 0
 EOF
 }
 
-# start_engine NAME HOME_DIR STDIN_FIFO: starts direwolf in the work directory with NAME.conf, output to NAME.log.
+# start_engine NAME HOME_DIR STDIN_FIFO: starts direwolf in the work directory with NAME.conf, output to
+# NAME.log, process id in NAME.pid.
 start_engine() {
     (
         cd "$work_dir" || exit 1
@@ -194,6 +196,7 @@ start_engine() {
         HOME="$2" exec direwolf -c "$1.conf" -t 0 - 0<>"$3" >"$1.log" 2>&1
     ) &
     engine_pids+=($!)
+    echo "$!" >"$work_dir/$1.pid"
 }
 
 # wait_ready NAME PID PORT: 0 once the engine listens on PORT; 2 if the port was taken meanwhile (worth

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -23,6 +24,10 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 using namespace corvantle;
 using namespace corvantle::test;
@@ -189,6 +194,65 @@ class Station final : public EngineListener {
 
 const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                              "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
+
+// Engine A killed outright and started again the way run-with-engines.sh starts it: same configuration,
+// same AGW port, same end of the radio channel. The new engine outlives the test, so later tests still have
+// one; it carries the run's CORVANTLE_ENGINE_DIR, so run-with-engines.sh stops it at the end.
+class EngineARestart {
+  public:
+    EngineARestart() : dir_(environment("CORVANTLE_ENGINE_DIR")) {}
+    ~EngineARestart() {
+        if (channelFromB_ >= 0)
+            ::close(channelFromB_);
+    }
+
+    bool kill() {
+        // While A is gone, B's transmitter must still find a reader on its FIFO, or its writes fail; what it
+        // sends meanwhile is read here and dropped, as the air would drop it.
+        channelFromB_ = ::open(path("ba.fifo").constData(), O_RDWR | O_NONBLOCK);
+        if (channelFromB_ < 0)
+            return false;
+        drain_ = std::make_unique<QSocketNotifier>(channelFromB_, QSocketNotifier::Read);
+        QObject::connect(drain_.get(), &QSocketNotifier::activated, [this] {
+            char buffer[4096];
+            while (::read(channelFromB_, buffer, sizeof buffer) > 0) {
+            }
+        });
+        const pid_t pid = enginePid();
+        return pid > 0 && ::kill(pid, SIGKILL) == 0;
+    }
+
+    bool start() {
+        drain_.reset();
+        const int readyBefore = readyLines();
+        const QString command = "HOME=\"$PWD/home-a\" exec direwolf -c a.conf -t 0 - 0<>ba.fifo >>a.log 2>&1";
+        qint64 pid = 0;
+        if (!QProcess::startDetached("bash", {"-c", command}, dir_, &pid))
+            return false;
+        QFile pidFile(dir_ + "/a.pid");
+        if (!pidFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        pidFile.write(QByteArray::number(pid) + "\n");
+        return QTest::qWaitFor([&] { return readyLines() > readyBefore; }, 20000);
+    }
+
+  private:
+    QByteArray path(const char *name) const { return QFile::encodeName(dir_ + "/" + name); }
+    pid_t enginePid() const {
+        QFile pidFile(dir_ + "/a.pid");
+        return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : -1;
+    }
+    int readyLines() const {
+        QFile log(dir_ + "/a.log");
+        return log.open(QIODevice::ReadOnly)
+                   ? static_cast<int>(log.readAll().count("Ready to accept AGW client application 0"))
+                   : 0;
+    }
+
+    QString dir_;
+    int channelFromB_ = -1;
+    std::unique_ptr<QSocketNotifier> drain_;
+};
 
 class ClusterSessionTest : public ::testing::Test {
   protected:
@@ -427,6 +491,62 @@ TEST_F(ClusterSessionTest, ConnectThroughDigipeatersGoesOutWithTheirPath) {
         return found;
     };
     EXPECT_TRUE(QTest::qWaitFor(pathSent, 10000));
+}
+
+// The engine under the bridge dies in the middle of a session and comes back. The client hears that the link
+// went down, the bridge registers again by itself, and the next session works both ways.
+TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
+    std::vector<std::string> libraryNotes;
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    bridge.engine.setLog([&](const std::string &line) { libraryNotes.push_back(line); }, {});
+    const QByteArray connected = "*** CONNECTED With Station GB7DXC\r\n";
+    auto client = std::make_unique<Client>(bridge.localPort);
+    ASSERT_TRUE(client->waitFor(connected, 15s)) << client->received().data();
+
+    EngineARestart engineA;
+    ASSERT_TRUE(engineA.kill());
+    EXPECT_TRUE(client->waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 10s))
+        << client->received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Disconnected");
+    EXPECT_FALSE(bridge.bridge.state().linkUp);
+
+    ASSERT_TRUE(engineA.start());
+    const auto registeredAgain = [&] {
+        return std::any_of(libraryNotes.begin(), libraryNotes.end(), [](const std::string &line) {
+            return line.find(" is back") != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor(registeredAgain, 30000));
+    client->close();
+
+    // The listener opens again once the bridge has seen the first client leave.
+    std::unique_ptr<Client> next;
+    const auto nextGreeted = [&] {
+        next = std::make_unique<Client>(bridge.localPort);
+        return next->connected && next->waitFor(kGreeting, 1s);
+    };
+    ASSERT_TRUE(QTest::qWaitFor(nextGreeted, 10000));
+    ASSERT_TRUE(next->waitFor(connected, 60s)) << next->received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+
+    next->type("sh/dx\r\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 20000))
+        << cluster.log().join('\n').toStdString();
+    // A spot the cluster sent on the new link reaches the client once.
+    std::string spot;
+    const auto spotOnNewLink = [&] {
+        const QStringList log = cluster.log();
+        const qsizetype linkUp = log.lastIndexOf(QRegularExpression("^UP N0CALL"));
+        for (qsizetype i = linkUp + 1; linkUp >= 0 && i < log.size() && spot.empty(); ++i)
+            if (log[i].startsWith(R"(TX N0CALL "DX de )"))
+                spot = unescape(log[i].mid(10));
+        return !spot.empty();
+    };
+    ASSERT_TRUE(QTest::qWaitFor(spotOnNewLink, 20000)) << cluster.log().join('\n').toStdString();
+    const QByteArray line = QByteArray::fromStdString(spot).replace("\r", "\r\n");
+    EXPECT_TRUE(next->waitFor(line, 30s)) << next->received().data();
+    EXPECT_EQ(next->received().count(line), 1);
 }
 
 } // namespace

@@ -192,6 +192,11 @@ class Station final : public EngineListener {
     std::vector<char> kinds;
 };
 
+// How long a test waits for the link to the cluster. The simulated channel carries audio faster than real
+// time, but each engine keeps its transmitter busy for the real air time of what it sent: after the cluster
+// sent a burst (200 lines take about 30 s at 1200 baud) it answers nothing until that time is over.
+constexpr std::chrono::seconds kLinkUpWait{60};
+
 const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                              "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
 
@@ -280,7 +285,8 @@ TEST_F(QuietClusterSessionTest, TwoHundredNumberedLinesFromTheClientArriveOnceAn
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
     Client client(bridge.localPort);
-    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait))
+        << client.received().data();
 
     QByteArray block;
     std::vector<std::string> expected;
@@ -308,7 +314,8 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     ASSERT_TRUE(client->waitFor(kGreeting, 2s));
     EXPECT_TRUE(client->received().startsWith(kGreeting));
 
-    ASSERT_TRUE(client->waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client->received().data();
+    ASSERT_TRUE(client->waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait))
+        << client->received().data();
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
     // The greeting is several lines; wait for spots proper, which come every 2 s.
     const auto spotsSent = [&] {
@@ -348,7 +355,7 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     Client next(bridge.localPort);
     ASSERT_TRUE(next.connected);
     EXPECT_TRUE(next.waitFor(kGreeting, 2s));
-    ASSERT_TRUE(next.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s));
+    ASSERT_TRUE(next.waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait));
     next.type("bye\r\n");
     // The station gives its goodbye up to 10 s to be delivered before it ends the link.
     EXPECT_TRUE(next.waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 40s)) << next.received().data();
@@ -386,7 +393,8 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
     Client client(bridge.localPort);
-    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait))
+        << client.received().data();
 
     Station stranger("CORVANTLE_ENGINE_B_PORT");
     ASSERT_TRUE(stranger.engine.registerCallsign("G4XYZ", "stranger"));
@@ -412,7 +420,7 @@ TEST_F(ClusterSessionTest, TwoClientsShareALinkThatComesBackAfterTheClusterEndsI
     ASSERT_TRUE(bridge.loaded);
     const QByteArray connected = "*** CONNECTED With Station GB7DXC\r\n";
     Client first(bridge.localPort);
-    ASSERT_TRUE(first.waitFor(connected, 15s)) << first.received().data();
+    ASSERT_TRUE(first.waitFor(connected, kLinkUpWait)) << first.received().data();
     Client second(bridge.localPort);
     ASSERT_TRUE(second.connected);
     ASSERT_TRUE(
@@ -455,7 +463,8 @@ TEST_F(ClusterSessionTest, TwoHundredNumberedLinesArriveOnceAndInOrder) {
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
     Client client(bridge.localPort);
-    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 15s)) << client.received().data();
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait))
+        << client.received().data();
 
     QElapsedTimer clock;
     clock.start();
@@ -502,7 +511,7 @@ TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
     bridge.engine.setLog([&](const std::string &line) { libraryNotes.push_back(line); }, {});
     const QByteArray connected = "*** CONNECTED With Station GB7DXC\r\n";
     auto client = std::make_unique<Client>(bridge.localPort);
-    ASSERT_TRUE(client->waitFor(connected, 15s)) << client->received().data();
+    ASSERT_TRUE(client->waitFor(connected, kLinkUpWait)) << client->received().data();
 
     EngineARestart engineA;
     ASSERT_TRUE(engineA.kill());
@@ -527,7 +536,7 @@ TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
         return next->connected && next->waitFor(kGreeting, 1s);
     };
     ASSERT_TRUE(QTest::qWaitFor(nextGreeted, 10000));
-    ASSERT_TRUE(next->waitFor(connected, 60s)) << next->received().data();
+    ASSERT_TRUE(next->waitFor(connected, kLinkUpWait)) << next->received().data();
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
 
     next->type("sh/dx\r\n");

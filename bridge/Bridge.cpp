@@ -145,7 +145,7 @@ void Bridge::onTick() {
 // (the engine's queue is full) may hold the line's end: the line is not overdue then.
 void Bridge::letOutHeldClientLines() {
     for (const ClientId id : clientIds()) {
-        if (!hasClient(id))
+        if (!hasClient(id) || mustWaitForAnothersLine(id))
             continue;
         Client &client = clients_.at(id);
         if (socket_.bytesAvailable(id) > 0) {
@@ -442,11 +442,18 @@ std::string Bridge::reconnectingLine(int seconds) const {
 // ---- the clients' text ----
 
 void Bridge::onClientData(ClientId client) {
-    if (hasClient(client))
-        readClientText(client);
+    if (!hasClient(client))
+        return;
+    const bool hadLinePartlySent = linePartlySent_ == client;
+    readClientText(client);
+    if (hadLinePartlySent && !linePartlySent_)
+        readEveryClient(); // what the others sent while this client's long line went out
 }
 
 void Bridge::readEveryClient() {
+    // A client whose line is partly out goes first: the others wait for that line's end.
+    if (linePartlySent_ && hasClient(*linePartlySent_))
+        readClientText(*linePartlySent_);
     for (const ClientId id : clientIds())
         if (hasClient(id) && socket_.bytesAvailable(id) > 0)
             readClientText(id);
@@ -458,6 +465,8 @@ void Bridge::readClientText(ClientId client) {
             socket_.read(client, socket_.bytesAvailable(client));
         return;
     }
+    if (mustWaitForAnothersLine(client))
+        return;
     // What is not read now stays in the socket, and TCP holds the client back until there is room.
     while (hasClient(client) && socket_.bytesAvailable(client) > 0 && canTakeClientText()) {
         std::size_t room = kClientReadBytes;
@@ -486,24 +495,43 @@ bool Bridge::canTakeClientText() const {
 }
 
 void Bridge::takeClientLine(ClientId client, const ClientLine &line) {
-    if (keepOffTheAir(line))
+    // The end of a line that went out in pieces is never a keepalive.
+    if (linePartlySent_ != client && keepOffTheAir(line))
         return;
     const std::string text = line.ended ? withRadioLineEnd(line.text, state_.compatibilityMode) : line.text;
     switch (link_) {
     case Link::Up:
-        engine_.sendData(state_.cluster, text, state_.radioPort);
-        state_.transferredBytes += static_cast<int64_t>(text.size());
-        bytesToRadio_ += static_cast<int64_t>(text.size());
-        return;
+        sendToCluster(text);
+        break;
     case Link::Pending:
         // An engine drops data for a link that is still being set up.
         linesWaitingForLink_.push_back({client, text});
         linesWaitingBytes_ += text.size();
-        return;
+        break;
     case Link::Down:
         sendToClient(client, "*** Not sent, no link to " + state_.cluster + "\r\n");
-        return;
+        break;
     }
+    if (!line.ended) {
+        linePartlySent_ = client;
+    } else if (linePartlySent_ == client) {
+        linePartlySent_.reset();
+        sendLinesOfLeftClients();
+    }
+}
+
+void Bridge::sendToCluster(const std::string &text) {
+    engine_.sendData(state_.cluster, text, state_.radioPort);
+    state_.transferredBytes += static_cast<int64_t>(text.size());
+    bytesToRadio_ += static_cast<int64_t>(text.size());
+}
+
+// The last lines of clients that left while another client's line was partly out, now that it has ended.
+void Bridge::sendLinesOfLeftClients() {
+    for (const WaitingLine &line : linesOfLeftClients_)
+        if (link_ == Link::Up)
+            sendToCluster(line.text);
+    linesOfLeftClients_.clear();
 }
 
 // Each empty line a logging program sends to keep its telnet link alive would be a transmission on a shared
@@ -523,11 +551,8 @@ bool Bridge::keepOffTheAir(const ClientLine &line) {
 }
 
 void Bridge::sendHeldLines() {
-    for (const WaitingLine &line : linesWaitingForLink_) {
-        engine_.sendData(state_.cluster, line.text, state_.radioPort);
-        state_.transferredBytes += static_cast<int64_t>(line.text.size());
-        bytesToRadio_ += static_cast<int64_t>(line.text.size());
-    }
+    for (const WaitingLine &line : linesWaitingForLink_)
+        sendToCluster(line.text);
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
 }
@@ -552,7 +577,10 @@ void Bridge::onClientGone(ClientId client) {
     if (phase_ == Phase::ShutDown || !hasClient(client))
         return;
     log_->note("Telnet client left");
+    const bool hadLinePartlySent = linePartlySent_ == client;
     leaveClient(client, true);
+    if (hadLinePartlySent)
+        readEveryClient(); // what the others sent while its long line went out
     updateListening();
 }
 
@@ -568,13 +596,28 @@ void Bridge::endClientBecause(ClientId client, const std::string &reason) {
 // The client is gone: its last unfinished line still reaches the cluster. The last client's going ends the
 // session.
 void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
-    if (link_ == Link::Up && !state_.monitorMode)
-        if (const auto held = clients_.at(client).lines.takeHeld())
-            takeClientLine(client, *held);
+    endLineOfLeavingClient(client);
     socket_.close(client);
     clients_.erase(client);
     if (clients_.empty())
         endSession(mayKeepLink);
+}
+
+// A leaving client's unfinished line goes out, after the line that another client has partly sent, if there
+// is one. (A line that went out in part always holds its last bytes: pieces go only once more follows.)
+void Bridge::endLineOfLeavingClient(ClientId client) {
+    const std::optional<ClientLine> last = clients_.at(client).lines.takeHeld();
+    if (!last || link_ != Link::Up || state_.monitorMode) {
+        if (linePartlySent_ == client) {
+            linePartlySent_.reset();
+            sendLinesOfLeftClients();
+        }
+        return;
+    }
+    if (mustWaitForAnothersLine(client))
+        linesOfLeftClients_.push_back({client, withRadioLineEnd(last->text, state_.compatibilityMode)});
+    else
+        takeClientLine(client, *last);
 }
 
 void Bridge::endSession(bool mayKeepLink) {
@@ -590,6 +633,8 @@ void Bridge::endSession(bool mayKeepLink) {
     radioLines_.reset();
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
+    linePartlySent_.reset();
+    linesOfLeftClients_.clear();
     if (link_ == Link::Pending)
         link_ = Link::Down;
     stopRelinking(); // attempts are for clients that are there

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,12 @@ class Bridge final : public EngineListener {
     std::string reconnectingLine(int seconds) const;
 
     void readClientText(ClientId client);
+    bool mustWaitForAnothersLine(ClientId client) const {
+        return linePartlySent_.has_value() && *linePartlySent_ != client;
+    }
+    void sendToCluster(const std::string &text);
+    void sendLinesOfLeftClients();
+    void endLineOfLeavingClient(ClientId client);
     void readEveryClient();
     void letOutHeldClientLines();
     bool canTakeClientText() const;
@@ -161,6 +168,10 @@ class Bridge final : public EngineListener {
     int radioHeldTicks_ = 0;
     std::deque<WaitingLine> linesWaitingForLink_;
     std::size_t linesWaitingBytes_ = 0;
+    // A client whose long line has gone out in part: until its end goes too, the other clients' text waits
+    // (in their sockets, or here for a client that left), so that no line reaches the cluster cut by another.
+    std::optional<ClientId> linePartlySent_;
+    std::deque<WaitingLine> linesOfLeftClients_;
     std::string linkUpNotice_; // the engine's notice for the link that is up, for clients that join later
 
     bool relinking_ = false;  // the link dropped under the clients: waiting to ask again, or asking

@@ -4,6 +4,7 @@
 #include "BridgeFixture.h"
 
 #include <algorithm>
+#include <functional>
 
 using namespace corvantle;
 using namespace corvantle::test;
@@ -318,6 +319,59 @@ TEST_F(SharedSessionTest, EachClientsLinesGoOutWholeNeverMixedWithAnothers) {
     bridge.onClientGone(2);
     EXPECT_EQ(engine.dataSent().back(), "no end \r");
     EXPECT_EQ(disconnectRequests(engine), 0u);
+}
+
+// A line longer than a frame goes out in pieces. Another client's line never falls between them: it waits
+// until the long line has ended: its client ends it, falls silent for a second, or leaves.
+TEST_F(SharedSessionTest, AnotherClientsLineNeverFallsBetweenThePiecesOfALongLine) {
+    const std::string piece(ClientLines::kPieceBytes, 'a');
+    struct Case {
+        const char *name;
+        std::string longLine;                 // what client 1 sends, without its end
+        std::function<void(BridgeRig &)> end; // how client 1's line comes to its end
+        std::vector<std::string> expected;    // the data requests, in order
+    };
+    const std::vector<Case> cases = {
+        {"its client ends it",
+         piece + "tail",
+         [](BridgeRig &rig) { rig.clientSends("\r\n", 1); },
+         {piece, "tail \r", "sh/dx \r"}},
+        {"its client falls silent",
+         piece + "tail",
+         [](BridgeRig &rig) { rig.ticks(3); },
+         {piece, "tail \r", "sh/dx \r"}},
+        {"its client leaves",
+         piece + "tail",
+         [](BridgeRig &rig) { rig.bridge.onClientGone(1); },
+         {piece, "tail \r", "sh/dx \r"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BridgeRig rig;
+        rig.startConfigured();
+        rig.state.maxClients = 3;
+        rig.connectClientWithLink(1);
+        rig.connectClient(2);
+        rig.clientSends(c.longLine, 1);
+        rig.clientSends("sh/dx\r\n", 2);
+        EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{piece});
+        c.end(rig);
+        EXPECT_EQ(rig.engine.dataSent(), c.expected);
+    }
+}
+
+// A client that leaves with an unfinished line while another's long line is partly out: its line follows
+// that line's end.
+TEST_F(SharedSessionTest, ALeavingClientsLastLineWaitsForTheLongLineInProgress) {
+    const std::string piece(ClientLines::kPieceBytes, 'a');
+    connectClient(2);
+    clientSends("half", 2);
+    clientSends(piece + "tail", 1);
+    bridge.onClientGone(2);
+    EXPECT_EQ(engine.dataSent(), std::vector<std::string>{piece});
+    clientSends("\r\n", 1);
+    EXPECT_EQ(engine.dataSent(), (std::vector<std::string>{piece, "tail \r", "half \r"}));
+    EXPECT_EQ(state.transferredBytes, static_cast<int64_t>(piece.size() + 6 + 6));
 }
 
 TEST(SharedSessionComingUpTest, LinesTypedWhileConnectingAreAccountedToEachClient) {

@@ -603,21 +603,29 @@ void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
         endSession(mayKeepLink);
 }
 
-// A leaving client's unfinished line goes out, after the line that another client has partly sent, if there
-// is one. (A line that went out in part always holds its last bytes: pieces go only once more follows.)
+// A leaving client's last text still goes out: what it sent that waited unread in its socket (the engine's
+// queue was full, or another client's long line was going out; the socket reads ahead a bounded amount),
+// then its unfinished line. After the line that another client has partly sent, if there is one. (A line
+// that went out in part always holds its last bytes: pieces go only once more follows.)
 void Bridge::endLineOfLeavingClient(ClientId client) {
-    const std::optional<ClientLine> last = clients_.at(client).lines.takeHeld();
-    if (!last || link_ != Link::Up || state_.monitorMode) {
+    if (link_ != Link::Up || state_.monitorMode) {
         if (linePartlySent_ == client) {
             linePartlySent_.reset();
             sendLinesOfLeftClients();
         }
         return;
     }
-    if (mustWaitForAnothersLine(client))
-        linesOfLeftClients_.push_back({client, withRadioLineEnd(last->text, state_.compatibilityMode)});
-    else
-        takeClientLine(client, *last);
+    ClientLines &lines = clients_.at(client).lines;
+    std::vector<ClientLine> last = lines.feed(socket_.read(client, socket_.bytesAvailable(client)));
+    if (auto held = lines.takeHeld())
+        last.push_back(std::move(*held));
+    for (const ClientLine &line : last) {
+        if (mustWaitForAnothersLine(client))
+            linesOfLeftClients_.push_back(
+                {client, line.ended ? withRadioLineEnd(line.text, state_.compatibilityMode) : line.text});
+        else
+            takeClientLine(client, line);
+    }
 }
 
 void Bridge::endSession(bool mayKeepLink) {

@@ -195,6 +195,19 @@ TEST_F(TelnetSessionTest, FullEngineQueueLeavesTheClientsTextUnreadUntilThereIsR
     EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
 }
 
+// A client that leaves right after a paste: what waited unread in its socket still reaches the cluster,
+// before the link is dropped.
+TEST_F(TelnetSessionTest, TextLeftUnreadWhenTheClientLeavesStillGoesOut) {
+    connectClientWithLink();
+    engine.roomForData = false;
+    clientSends("sh/dx\r\nsh/wwv\r\nhal");
+    EXPECT_TRUE(engine.dataSent().empty());
+
+    bridge.onClientGone(1);
+    EXPECT_EQ(engine.dataSent(), (std::vector<std::string>{"sh/dx \r", "sh/wwv \r", "hal \r"}));
+    EXPECT_EQ(engine.requests.back().kind, "disconnect");
+}
+
 TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
     struct Row {
         bool linkUp;

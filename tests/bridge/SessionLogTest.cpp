@@ -7,12 +7,6 @@ using namespace corvantle::test;
 
 namespace {
 
-struct RecordingLog final : SessionLog {
-    std::vector<std::string> lines;
-    void note(const std::string &line) override { lines.push_back(line); }
-    void warn(const std::string &line) override { lines.push_back("warning: " + line); }
-};
-
 TEST(SessionLogTest, ASessionFromRegistrationToTheClientsLeaving) {
     BridgeRig rig;
     RecordingLog log;

@@ -18,12 +18,6 @@ const std::string kSpot = "DX de K1ABC:     14025.0  JA1XYZ       CW 599        
 const std::string kWelcome = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n";
 constexpr int kTicksPerSecond = 2;
 
-struct RecordingLog final : SessionLog {
-    std::vector<std::string> lines;
-    void note(const std::string &line) override { lines.push_back(line); }
-    void warn(const std::string &line) override { lines.push_back("warning: " + line); }
-};
-
 std::size_t connectRequests(const FakeEngine &engine) {
     return static_cast<std::size_t>(
         std::count_if(engine.requests.begin(), engine.requests.end(),

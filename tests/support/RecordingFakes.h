@@ -5,6 +5,7 @@
 #pragma once
 
 #include "PacketEngine.h"
+#include "SessionLog.h"
 #include "SettingsStore.h"
 #include "TelnetSocket.h"
 #include "WindowOps.h"
@@ -253,6 +254,13 @@ class MemoryStore final : public SettingsStore {
 
   private:
     Journal &journal_;
+};
+
+// The session log, line by line; warnings marked as such.
+struct RecordingLog final : SessionLog {
+    std::vector<std::string> lines;
+    void note(const std::string &line) override { lines.push_back(line); }
+    void warn(const std::string &line) override { lines.push_back("warning: " + line); }
 };
 
 } // namespace corvantle::test

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace corvantle {
 namespace {
@@ -50,6 +51,7 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 // ---- start-up ----
 
 bool Bridge::start() {
+    const HandlerScope scope(*this);
     state_.programName = kProgramName;
     state_.linkUp = false;
     state_.transferredBytes = 0;
@@ -67,6 +69,9 @@ bool Bridge::start() {
     state_.connectViaDigipeaters = read.boolean(kConnectViaDigi);
     state_.digipeaters = read.text(kDigis);
     state_.relink = read.boolean(kRelink);
+    const LinkEnd linkEnd = read.linkEnd(kLinkEnd);
+    state_.relink = state_.relink || linkEnd == LinkEnd::Relink;
+    state_.closeClientsWhenLinkEnds = !state_.relink && linkEnd == LinkEnd::Close;
     state_.keepLinkSeconds = static_cast<int32_t>(read.wholeNumber(kKeepLinkSeconds));
     state_.maxClients = static_cast<int32_t>(read.wholeNumber(kClients));
     state_.quietKeepalives = read.boolean(kQuietKeepalives);
@@ -111,11 +116,35 @@ bool Bridge::start() {
     return true;
 }
 
+void Bridge::applySettings(const BridgeState &settings) {
+    const HandlerScope scope(*this);
+    BridgeState next = settings;
+    next.programName = state_.programName;
+    next.myCallsign = state_.myCallsign;
+    next.linkUp = state_.linkUp;
+    next.transferredBytes = state_.transferredBytes;
+    state_ = next;
+    // Monitor Mode opens no link: the clients hear the link's end from its notice, and then monitor.
+    if (state_.monitorMode && link_.is(ClusterLink::State::Up))
+        sendDisconnectRequest();
+}
+
+Bridge::HandlerScope::HandlerScope(Bridge &bridge) : bridge_(bridge) {
+    ++bridge_.handlerDepth_;
+}
+
+Bridge::HandlerScope::~HandlerScope() {
+    if (bridge_.handlerDepth_ == 1)
+        bridge_.endMarkedClients();
+    --bridge_.handlerDepth_;
+}
+
 // ---- the tick ----
 
 void Bridge::onTick() {
     if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
+    const HandlerScope scope(*this);
 
     letOutHeldClientLines();
     if (radioLines_.holding() && ++radioHeldTicks_ >= kHoldTicks)
@@ -125,7 +154,8 @@ void Bridge::onTick() {
 
     relinkWhenDue();
     keepLinkWhileDue();
-    if (link_ == Link::Up && ticksLinkUp_ < kStableLinkSeconds * kTicksPerSecond &&
+    previousLinkWaitWhenDue();
+    if (link_.is(ClusterLink::State::Up) && ticksLinkUp_ < kStableLinkSeconds * kTicksPerSecond &&
         ++ticksLinkUp_ == kStableLinkSeconds * kTicksPerSecond)
         relinkPauseSeconds_ = kFirstRelinkPauseSeconds; // this link worked: the next drop starts afresh
     if (ticksSinceKeepalive_ < kKeepaliveIntervalSeconds * kTicksPerSecond)
@@ -171,6 +201,7 @@ void Bridge::onAutoMinimizeTimer() {
 void Bridge::frameArrived(const EngineFrame &frame) {
     if (phase_ != Phase::Registered && phase_ != Phase::Running)
         return;
+    const HandlerScope scope(*this);
     if (state_.monitorMode)
         monitorFrame(frame);
     else
@@ -178,25 +209,32 @@ void Bridge::frameArrived(const EngineFrame &frame) {
 }
 
 // In a cluster session the clients hear the cluster station and nobody else: a stranger who connects to
-// the user's callsign could otherwise put fake spots into the logging program.
+// the user's callsign could otherwise put fake spots into the logging program. Links of other callsigns
+// registered with the same engine (another program, another instance) are none of this bridge's business.
 void Bridge::clusterFrame(const EngineFrame &frame) {
     switch (frame.kind) {
     case 'c':
-        if (isCluster(frame.from)) {
-            clusterLinkUp(frame);
+        if (!isOwnCall(frame.to))
+            return;
+        if (isLinkFrame(frame)) {
+            linkCameUp(frame);
+        } else if (link_.is(ClusterLink::State::Down) && isConfiguredCluster(frame)) {
+            // The cluster connected to us: a link like any other, on the port it came in on.
+            link_.asked(frame.from, frame.radioPort, {});
+            linkCameUp(frame);
         } else {
             log_->note("Link from " + frame.from + " on radio port " + std::to_string(frame.radioPort) +
                        " is not the cluster's: taken down");
-            sendDisconnectRequest(frame.from);
+            disconnectStranger(frame);
         }
         return;
     case 'd':
-        if (isCluster(frame.from))
-            clusterLinkDown(frame);
+        if (isLinkFrame(frame))
+            linkWentDown(frame);
         return;
     case 'D':
         // Text while the link waits for a returning client has nobody to go to: dropped, not counted.
-        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && !clients_.empty() &&
+        if (link_.is(ClusterLink::State::Up) && isLinkFrame(frame) && !noClients() &&
             relayRadioText(frame.text)) {
             state_.transferredBytes += static_cast<int64_t>(frame.text.size());
             bytesFromRadio_ += static_cast<int64_t>(frame.text.size());
@@ -213,15 +251,20 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
     case 'c':
         // A link that comes up anyway (a connect still pending when Monitor Mode was switched on) would hold
         // the cluster with nobody reading.
-        sendDisconnectRequest(frame.from);
+        if (!isOwnCall(frame.to))
+            return;
+        if (isLinkFrame(frame))
+            closeLink();
+        else
+            disconnectStranger(frame);
         return;
     case 'd':
-        if (isCluster(frame.from))
-            clusterLinkDown(frame);
+        if (isLinkFrame(frame))
+            linkWentDown(frame);
         return;
     case 'D':
     case 'I':
-        if (isCluster(frame.from) && frame.radioPort == state_.radioPort && !clients_.empty())
+        if (isConfiguredCluster(frame) && !noClients())
             relayRadioText(frame.text);
         return;
     default:
@@ -229,47 +272,83 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
     }
 }
 
-void Bridge::clusterLinkUp(const EngineFrame &frame) {
+bool Bridge::isOwnCall(const std::string &call) const {
+    return agw::normalCall(call) == agw::normalCall(state_.myCallsign);
+}
+
+// A notice or data of the link that is asked for, up or closing: from the station it was made with, on its
+// radio port, to the registered callsign.
+bool Bridge::isLinkFrame(const EngineFrame &frame) const {
+    return !link_.is(ClusterLink::State::Down) && link_.owns(frame, agw::normalCall(state_.myCallsign));
+}
+
+bool Bridge::isConfiguredCluster(const EngineFrame &frame) const {
+    return frame.radioPort == state_.radioPort &&
+           agw::normalCall(frame.from) == agw::normalCall(state_.cluster);
+}
+
+void Bridge::linkCameUp(const EngineFrame &frame) {
+    if (link_.is(ClusterLink::State::Closing)) {
+        // An attempt given up by the clients that left came up after all: nobody wants it.
+        log_->note("Link up: " + frame.from + " on radio port " + std::to_string(frame.radioPort) +
+                   ", not wanted any more");
+        sendDisconnectRequest();
+        return;
+    }
     // A link is only wanted while its clients are there; otherwise it would stay up with nobody reading.
     log_->note("Link up: " + frame.from + " on radio port " + std::to_string(frame.radioPort));
-    linkUpNotice_ = noticeText(frame.text);
-    if (clients_.empty() || !sendToAll(linkUpNotice_)) {
-        sendDisconnectRequest(frame.from);
+    link_.cameUp(noticeText(frame.text));
+    if (noClients() || !sendToAll(link_.notice())) {
+        closeLink();
         return;
     }
     relinking_ = false;
     relinkTicksLeft_ = 0;
     ticksLinkUp_ = 0;
-    setLink(Link::Up);
+    setLinkState(ClusterLink::State::Up);
     sendHeldLines();
     readEveryClient(); // what the clients sent while the link came up
 }
 
-void Bridge::clusterLinkDown(const EngineFrame &frame) {
-    const bool hadLink = link_ != Link::Down || state_.linkUp;
+void Bridge::linkWentDown(const EngineFrame &frame) {
     log_->note("Link down: " + frame.from + " on radio port " + std::to_string(frame.radioPort) + " (" +
                noticeLine(frame.text) + ")");
+    if (link_.is(ClusterLink::State::Closing)) {
+        previousLinkWentDown();
+        return;
+    }
     flushRadioText();
-    setLink(Link::Down);
+    setLinkState(ClusterLink::State::Down);
     keepTicksLeft_ = 0;
-    if (clients_.empty())
+    if (noClients())
         return;
     if (state_.monitorMode)
         window_.setStatusText("Status: Monitoring");
-    if ((hadLink || !state_.monitorMode) && !sendToAll(noticeText(frame.text)))
+    if (!sendToAll(noticeText(frame.text)))
         return;
     dropHeldLines();
-    if (!hadLink)
-        return; // a notice for a link that was already down changes nothing
-    // A link that ended, or an attempt the cluster refused: the clients stay, so ask again after a pause.
-    if (state_.relink && !state_.monitorMode && !clients_.empty())
+    afterLinkEnded();
+}
+
+// The end of a link no client of now has known: its notice is not theirs. Clients that arrived meanwhile
+// get their link now.
+void Bridge::previousLinkWentDown() {
+    setLinkState(ClusterLink::State::Down);
+    keepTicksLeft_ = 0;
+    previousLinkTicksLeft_ = 0;
+    if (std::exchange(connectAfterPreviousLink_, false) && !noClients() && !state_.monitorMode)
+        requestLink();
+}
+
+// A link that ended, or an attempt the cluster refused, while clients are there: they stay, are closed, or
+// the link is asked for again after a pause.
+void Bridge::afterLinkEnded() {
+    if (state_.relink && !state_.monitorMode && !noClients())
         scheduleRelink();
     else
         stopRelinking();
-}
-
-bool Bridge::isCluster(const std::string &station) const {
-    return agw::normalCall(station) == agw::normalCall(state_.cluster);
+    if (state_.closeClientsWhenLinkEnds && !state_.monitorMode && !relinking_)
+        closeEveryClient();
 }
 
 // Whole lines only, each in a write of its own: some clients parse every read on its own.
@@ -278,7 +357,7 @@ bool Bridge::relayRadioText(const std::string &text) {
         if (!sendToAll(line))
             return false;
     radioHeldTicks_ = 0;
-    return !clients_.empty();
+    return !noClients();
 }
 
 void Bridge::flushRadioText() {
@@ -291,21 +370,22 @@ void Bridge::flushRadioText() {
 // ---- the telnet session ----
 
 void Bridge::onClientArrival(int32_t requestId) {
+    const HandlerScope scope(*this);
     // Only a request that was already waiting when the last place was taken can find the session full.
-    if (static_cast<int>(clients_.size()) >= maxClients()) {
+    if (static_cast<int>(liveClientCount()) >= maxClients()) {
         socket_.refuse(requestId);
-        log_->note("Telnet client refused: " + std::to_string(clients_.size()) + " connected already");
+        log_->note("Telnet client refused: " + std::to_string(liveClientCount()) + " connected already");
         return;
     }
     socket_.accept(requestId);
-    const bool first = clients_.empty();
+    const bool first = noClients();
     clients_[requestId] = Client{};
     updateListening();
     if (first) {
         log_->note("Telnet client connected");
         startSession(requestId);
     } else {
-        log_->note("Telnet client joined the session (" + std::to_string(clients_.size()) + " clients)");
+        log_->note("Telnet client joined the session (" + std::to_string(liveClientCount()) + " clients)");
         joinSession(requestId);
     }
 }
@@ -315,22 +395,21 @@ void Bridge::startSession(ClientId client) {
     radioHeldTicks_ = 0;
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
-    link_ = state_.linkUp ? Link::Up : Link::Down;
-    const bool linkKept = keepTicksLeft_ > 0 && state_.linkUp;
+    const bool linkKept = keepTicksLeft_ > 0 && link_.is(ClusterLink::State::Up);
     keepTicksLeft_ = 0;
 
     if (!sendToClient(client, kWelcomeLine))
         return;
     if (state_.monitorMode) {
         if (linkKept)
-            sendDisconnectRequest(state_.cluster);
+            closeLink();
         if (sendToClient(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n"))
             window_.setStatusText("Status: Monitoring");
         return;
     }
     if (linkKept) {
-        log_->note("Link to " + state_.cluster + " kept for the returning client");
-        sendToClient(client, linkUpNotice_);
+        log_->note("Link to " + link_.station() + " kept for the returning client");
+        sendToClient(client, link_.notice());
         return;
     }
     if (!sendToClient(client, "Connecting to " + state_.cluster + " DX Cluster Station...*Please Wait*\r\n"))
@@ -342,19 +421,23 @@ void Bridge::startSession(ClientId client) {
 void Bridge::joinSession(ClientId client) {
     if (!sendToClient(client, kWelcomeLine) ||
         !sendToClient(client, "Joining the session with " + state_.cluster + " DX Cluster Station (" +
-                                  std::to_string(clients_.size()) + " clients)\r\n"))
+                                  std::to_string(liveClientCount()) + " clients)\r\n"))
         return;
     if (state_.monitorMode) {
         sendToClient(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n");
         return;
     }
-    switch (link_) {
-    case Link::Up:
-        sendToClient(client, linkUpNotice_);
+    switch (link_.state()) {
+    case ClusterLink::State::Up:
+        sendToClient(client, link_.notice());
         return;
-    case Link::Pending:
+    case ClusterLink::State::Connecting:
         return; // the link's notice reaches every client
-    case Link::Down:
+    case ClusterLink::State::Closing:
+        if (connectAfterPreviousLink_)
+            return; // the connect goes out once the previous link has ended
+        [[fallthrough]];
+    case ClusterLink::State::Down:
         if (relinking_) {
             sendToClient(client,
                          reconnectingLine((relinkTicksLeft_ + kTicksPerSecond - 1) / kTicksPerSecond));
@@ -367,9 +450,20 @@ void Bridge::joinSession(ClientId client) {
 }
 
 void Bridge::requestLink() {
-    std::vector<std::string> digipeaters;
-    if (state_.connectViaDigipeaters && !state_.digipeaters.empty())
-        digipeaters = agw::routeCalls(state_.digipeaters);
+    if (link_.is(ClusterLink::State::Connecting)) {
+        // An attempt that the clients before gave up is still under way: they take it over, unless the
+        // settings have changed since; a second connect for the same link would be ignored.
+        if (attemptMatchesSettings())
+            return;
+        closeLink();
+    }
+    if (link_.is(ClusterLink::State::Closing)) {
+        // An engine ignores a connect while it takes the same link down, would drop this session's lines
+        // sent into the closing link, and the old link's notice would reach the new clients.
+        waitForPreviousLink();
+        return;
+    }
+    std::vector<std::string> digipeaters = routeInSettings();
     std::string route;
     for (const std::string &digipeater : digipeaters)
         route += (route.empty() ? " via " : ",") + digipeater;
@@ -377,19 +471,62 @@ void Bridge::requestLink() {
                std::to_string(state_.radioPort));
     const std::string problem = engine_.connect(state_.cluster, digipeaters, state_.radioPort);
     if (problem.empty()) {
-        if (link_ == Link::Down)
-            link_ = Link::Pending;
+        link_.asked(state_.cluster, state_.radioPort, std::move(digipeaters));
         return;
     }
     // Without this the clients would wait at "*Please Wait*" for ever.
     log_->warn("connect request to " + state_.cluster + " not sent: " + problem);
-    setLink(Link::Down);
+    setLinkState(ClusterLink::State::Down);
     if (!sendToAll("*** Can't connect to " + state_.cluster + ": " + problem + "\r\n") ||
         !sendToAll("*** DISCONNECTED From Station " + state_.cluster + "\r\n"))
         return;
+    dropHeldLines();
     // An engine that is away now may be back by the next attempt.
-    if (state_.relink && !clients_.empty())
-        scheduleRelink();
+    afterLinkEnded();
+}
+
+void Bridge::waitForPreviousLink() {
+    if (connectAfterPreviousLink_)
+        return;
+    connectAfterPreviousLink_ = true;
+    previousLinkTicksLeft_ = kPreviousLinkCloseWaitSeconds * kTicksPerSecond;
+    log_->note("Waiting for the previous link to " + link_.station() + " to end before connecting");
+}
+
+// The previous link's end never came: the clients waiting for a new one are told, and the old one is
+// forgotten, so that the next attempt goes out.
+void Bridge::previousLinkWaitWhenDue() {
+    if (previousLinkTicksLeft_ == 0 || --previousLinkTicksLeft_ > 0)
+        return;
+    if (!std::exchange(connectAfterPreviousLink_, false) || !link_.is(ClusterLink::State::Closing))
+        return;
+    const std::string station = link_.station();
+    log_->warn("the previous link to " + station + " did not end within " +
+               std::to_string(kPreviousLinkCloseWaitSeconds) + " s; no connect request sent");
+    setLinkState(ClusterLink::State::Down);
+    if (!sendToAll("*** Can't connect to " + state_.cluster + ": the previous link to " + station +
+                   " has not ended\r\n") ||
+        !sendToAll("*** DISCONNECTED From Station " + state_.cluster + "\r\n"))
+        return;
+    dropHeldLines();
+    afterLinkEnded();
+}
+
+std::vector<std::string> Bridge::routeInSettings() const {
+    if (!state_.connectViaDigipeaters || state_.digipeaters.empty())
+        return {};
+    return agw::routeCalls(state_.digipeaters);
+}
+
+bool Bridge::attemptMatchesSettings() const {
+    return link_.station() == agw::normalCall(state_.cluster) && link_.radioPort() == state_.radioPort &&
+           link_.digipeaters() == routeInSettings();
+}
+
+// Lines typed now are kept until the link is up: it is being asked for, or will be once the last one ended.
+bool Bridge::linesWaitForLink() const {
+    return link_.is(ClusterLink::State::Connecting) ||
+           (link_.is(ClusterLink::State::Closing) && connectAfterPreviousLink_);
 }
 
 // ---- relinking and keeping the link ----
@@ -409,7 +546,7 @@ void Bridge::relinkWhenDue() {
     if (relinkTicksLeft_ == 0 || --relinkTicksLeft_ > 0)
         return;
     // Switched off meanwhile (Preferences), or the clients are now monitoring: no more attempts.
-    if (clients_.empty() || !state_.relink || state_.monitorMode) {
+    if (noClients() || !state_.relink || state_.monitorMode) {
         stopRelinking();
         return;
     }
@@ -421,7 +558,7 @@ void Bridge::stopRelinking() {
     relinking_ = false;
     relinkTicksLeft_ = 0;
     relinkPauseSeconds_ = kFirstRelinkPauseSeconds;
-    if (wasRelinking && link_ != Link::Up)
+    if (wasRelinking && !link_.is(ClusterLink::State::Up))
         window_.setStatusText(state_.monitorMode ? "Status: Monitoring" : "Status: Disconnected");
 }
 
@@ -429,9 +566,9 @@ void Bridge::stopRelinking() {
 void Bridge::keepLinkWhileDue() {
     if (keepTicksLeft_ == 0 || --keepTicksLeft_ > 0)
         return;
-    if (clients_.empty() && state_.linkUp) {
+    if (noClients() && link_.is(ClusterLink::State::Up)) {
         log_->note("No client came back within " + std::to_string(state_.keepLinkSeconds) + " s");
-        sendDisconnectRequest(state_.cluster);
+        closeLink();
     }
 }
 
@@ -442,6 +579,7 @@ std::string Bridge::reconnectingLine(int seconds) const {
 // ---- the clients' text ----
 
 void Bridge::onClientData(ClientId client) {
+    const HandlerScope scope(*this);
     if (!hasClient(client))
         return;
     const bool hadLinePartlySent = linePartlySent_ == client;
@@ -470,27 +608,20 @@ void Bridge::readClientText(ClientId client) {
     // What is not read now stays in the socket, and TCP holds the client back until there is room.
     while (hasClient(client) && socket_.bytesAvailable(client) > 0 && canTakeClientText()) {
         std::size_t room = kClientReadBytes;
-        if (link_ == Link::Pending)
+        if (linesWaitForLink())
             room = kMaxLinesWaitingForLinkBytes - linesWaitingBytes_;
         const std::string bytes = socket_.read(client, room);
-        for (const ClientLine &line : clients_.at(client).lines.feed(bytes)) {
+        for (const ClientLine &line : clients_.at(client).lines.feed(bytes))
             takeClientLine(client, line);
-            if (!hasClient(client))
-                return;
-        }
         clients_.at(client).heldTicks = 0;
     }
 }
 
 bool Bridge::canTakeClientText() const {
-    switch (link_) {
-    case Link::Up:
+    if (link_.is(ClusterLink::State::Up))
         return engine_.canTakeData();
-    case Link::Pending:
+    if (linesWaitForLink())
         return linesWaitingBytes_ < kMaxLinesWaitingForLinkBytes;
-    case Link::Down:
-        return true;
-    }
     return true;
 }
 
@@ -499,18 +630,14 @@ void Bridge::takeClientLine(ClientId client, const ClientLine &line) {
     if (linePartlySent_ != client && keepOffTheAir(line))
         return;
     const std::string text = line.ended ? withRadioLineEnd(line.text, state_.compatibilityMode) : line.text;
-    switch (link_) {
-    case Link::Up:
-        sendToCluster(text);
-        break;
-    case Link::Pending:
-        // An engine drops data for a link that is still being set up.
+    if (link_.is(ClusterLink::State::Up)) {
+        sendToCluster(client, text);
+    } else if (linesWaitForLink()) {
+        // An engine drops data for a link that is still being set up, or is being taken down.
         linesWaitingForLink_.push_back({client, text});
         linesWaitingBytes_ += text.size();
-        break;
-    case Link::Down:
+    } else {
         sendToClient(client, "*** Not sent, no link to " + state_.cluster + "\r\n");
-        break;
     }
     if (!line.ended) {
         linePartlySent_ = client;
@@ -520,8 +647,14 @@ void Bridge::takeClientLine(ClientId client, const ClientLine &line) {
     }
 }
 
-void Bridge::sendToCluster(const std::string &text) {
-    engine_.sendData(state_.cluster, text, state_.radioPort);
+// The link's own station and radio port, whatever the settings say by now. Only what the engine took is
+// counted; the client hears of what it did not take.
+void Bridge::sendToCluster(ClientId client, const std::string &text) {
+    if (!engine_.sendData(link_.station(), text, link_.radioPort())) {
+        sendToClient(client, "*** Not sent, no link to " + link_.station() +
+                                 ": the packet engine is not connected\r\n");
+        return;
+    }
     state_.transferredBytes += static_cast<int64_t>(text.size());
     bytesToRadio_ += static_cast<int64_t>(text.size());
 }
@@ -529,8 +662,8 @@ void Bridge::sendToCluster(const std::string &text) {
 // The last lines of clients that left while another client's line was partly out, now that it has ended.
 void Bridge::sendLinesOfLeftClients() {
     for (const WaitingLine &line : linesOfLeftClients_)
-        if (link_ == Link::Up)
-            sendToCluster(line.text);
+        if (link_.is(ClusterLink::State::Up))
+            sendToCluster(line.client, line.text);
     linesOfLeftClients_.clear();
 }
 
@@ -540,7 +673,7 @@ bool Bridge::keepOffTheAir(const ClientLine &line) {
     if (!state_.quietKeepalives || !line.ended || !line.text.empty())
         return false;
     const bool due = !keepaliveSent_ || ticksSinceKeepalive_ >= kKeepaliveIntervalSeconds * kTicksPerSecond;
-    if (due && link_ != Link::Down) {
+    if (due && (link_.is(ClusterLink::State::Up) || linesWaitForLink())) {
         keepaliveSent_ = true;
         ticksSinceKeepalive_ = 0;
         return false;
@@ -552,7 +685,7 @@ bool Bridge::keepOffTheAir(const ClientLine &line) {
 
 void Bridge::sendHeldLines() {
     for (const WaitingLine &line : linesWaitingForLink_)
-        sendToCluster(line.text);
+        sendToCluster(line.client, line.text);
     linesWaitingForLink_.clear();
     linesWaitingBytes_ = 0;
 }
@@ -574,23 +707,58 @@ void Bridge::dropHeldLines() {
 
 void Bridge::onClientGone(ClientId client) {
     // Closing the socket at shutdown may report the client's close; nothing is to be reopened then.
-    if (phase_ == Phase::ShutDown || !hasClient(client))
+    if (phase_ == Phase::ShutDown)
         return;
-    log_->note("Telnet client left");
-    const bool hadLinePartlySent = linePartlySent_ == client;
-    leaveClient(client, true);
-    if (hadLinePartlySent)
-        readEveryClient(); // what the others sent while its long line went out
-    updateListening();
+    const HandlerScope scope(*this);
+    markEnding(client);
 }
 
 void Bridge::onClientError(ClientId client, int32_t number, const std::string &description) {
+    const HandlerScope scope(*this);
     endClientBecause(client, "telnet socket error " + std::to_string(number) + ": " + description);
 }
 
 void Bridge::endClientBecause(ClientId client, const std::string &reason) {
+    if (phase_ == Phase::ShutDown || !hasClient(client))
+        return;
     log_->warn("ending the telnet session: " + reason);
-    onClientGone(client);
+    markEnding(client);
+}
+
+// Any send can end a client, in the middle of a handler that goes on using it (the socket may even report
+// its close from inside the send): the client is only marked here, and removed when the handler is done.
+void Bridge::markEnding(ClientId client) {
+    if (!hasClient(client))
+        return;
+    clients_.at(client).ending = true;
+    if (handlerDepth_ == 0) {
+        const HandlerScope scope(*this);
+    }
+}
+
+void Bridge::endMarkedClients() {
+    for (;;) {
+        const auto marked = std::find_if(clients_.begin(), clients_.end(),
+                                         [](const auto &entry) { return entry.second.ending; });
+        if (marked == clients_.end() || phase_ == Phase::ShutDown)
+            break;
+        const ClientId client = marked->first;
+        log_->note("Telnet client left");
+        const bool hadLinePartlySent = linePartlySent_ == client;
+        leaveClient(client, true);
+        if (hadLinePartlySent)
+            readEveryClient(); // what the others sent while its long line went out
+    }
+    updateListening();
+}
+
+// Once the clients have read that the link ended: a telnet cluster closes the connection then, and logging
+// programs show that (some reconnect).
+void Bridge::closeEveryClient() {
+    for (const ClientId id : clientIds()) {
+        log_->note("Closing the telnet client: the link has ended");
+        markEnding(id);
+    }
 }
 
 // The client is gone: its last unfinished line still reaches the cluster. The last client's going ends the
@@ -599,7 +767,7 @@ void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
     endLineOfLeavingClient(client);
     socket_.close(client);
     clients_.erase(client);
-    if (clients_.empty())
+    if (noClients())
         endSession(mayKeepLink);
 }
 
@@ -608,7 +776,7 @@ void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
 // then its unfinished line. After the line that another client has partly sent, if there is one. (A line
 // that went out in part always holds its last bytes: pieces go only once more follows.)
 void Bridge::endLineOfLeavingClient(ClientId client) {
-    if (link_ != Link::Up || state_.monitorMode) {
+    if (!link_.is(ClusterLink::State::Up) || state_.monitorMode) {
         if (linePartlySent_ == client) {
             linePartlySent_.reset();
             sendLinesOfLeftClients();
@@ -628,14 +796,16 @@ void Bridge::endLineOfLeavingClient(ClientId client) {
     }
 }
 
+// An attempt still under way stays so: a client that comes soon takes it over, and if it comes up with
+// nobody there it is taken down.
 void Bridge::endSession(bool mayKeepLink) {
-    if (state_.linkUp) {
+    if (link_.is(ClusterLink::State::Up)) {
         if (mayKeepLink && state_.keepLinkSeconds > 0 && !state_.monitorMode) {
             keepTicksLeft_ = state_.keepLinkSeconds * kTicksPerSecond;
-            log_->note("Keeping the link to " + state_.cluster + " for " +
+            log_->note("Keeping the link to " + link_.station() + " for " +
                        std::to_string(state_.keepLinkSeconds) + " s");
         } else {
-            sendDisconnectRequest(state_.cluster);
+            closeLink();
         }
     }
     radioLines_.reset();
@@ -643,8 +813,8 @@ void Bridge::endSession(bool mayKeepLink) {
     linesWaitingBytes_ = 0;
     linePartlySent_.reset();
     linesOfLeftClients_.clear();
-    if (link_ == Link::Pending)
-        link_ = Link::Down;
+    connectAfterPreviousLink_ = false;
+    previousLinkTicksLeft_ = 0;
     stopRelinking(); // attempts are for clients that are there
 }
 
@@ -654,18 +824,23 @@ void Bridge::shutDown() {
     const bool running = phase_ == Phase::Running || phase_ == Phase::Registered;
     phase_ = Phase::ShutDown;
     if (running && !clients_.empty()) {
-        for (const ClientId id : clientIds())
+        std::vector<ClientId> ids;
+        for (const auto &[id, client] : clients_)
+            ids.push_back(id);
+        for (const ClientId id : ids)
             leaveClient(id, false);
-    } else if (state_.linkUp) {
-        sendDisconnectRequest(state_.cluster);
+    } else if (link_.is(ClusterLink::State::Up)) {
+        closeLink();
     }
     socket_.stopListening();
     engine_.close();
 }
 
 void Bridge::readyForData() {
-    if (phase_ == Phase::Running || phase_ == Phase::Registered)
-        readEveryClient();
+    if (phase_ != Phase::Running && phase_ != Phase::Registered)
+        return;
+    const HandlerScope scope(*this);
+    readEveryClient();
 }
 
 // ---- sending to the clients ----
@@ -691,31 +866,69 @@ bool Bridge::sendToClient(ClientId client, const std::string &text) {
 bool Bridge::sendToAll(const std::string &text) {
     for (const ClientId id : clientIds())
         sendToClient(id, text);
-    return !clients_.empty();
+    return !noClients();
 }
 
+// The clients still in the session: not those whose end is decided.
 std::vector<ClientId> Bridge::clientIds() const {
     std::vector<ClientId> ids;
     for (const auto &[id, client] : clients_)
-        ids.push_back(id);
+        if (!client.ending)
+            ids.push_back(id);
     return ids;
+}
+
+bool Bridge::hasClient(ClientId client) const {
+    const auto found = clients_.find(client);
+    return found != clients_.end() && !found->second.ending;
+}
+
+std::size_t Bridge::liveClientCount() const {
+    return static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(),
+                                                  [](const auto &entry) { return !entry.second.ending; }));
 }
 
 int Bridge::maxClients() const {
     return std::clamp(state_.maxClients, 1, static_cast<int>(settings::kClients.max));
 }
 
-void Bridge::sendDisconnectRequest(const std::string &station) {
-    log_->note("Disconnect request to " + station + " on radio port " + std::to_string(state_.radioPort));
-    engine_.disconnect(station, state_.radioPort);
+void Bridge::disconnectStranger(const EngineFrame &frame) {
+    log_->note("Disconnect request to " + frame.from + " on radio port " + std::to_string(frame.radioPort));
+    engine_.disconnect(frame.from, frame.radioPort);
 }
 
-void Bridge::setLink(Link link) {
-    link_ = link;
-    if (link == Link::Pending)
+// To the station and radio port the link was made with.
+void Bridge::sendDisconnectRequest() {
+    log_->note("Disconnect request to " + link_.station() + " on radio port " +
+               std::to_string(link_.radioPort()));
+    engine_.disconnect(link_.station(), link_.radioPort());
+}
+
+// A link no client hears of any more: its down notice is not for the clients that come next.
+void Bridge::closeLink() {
+    sendDisconnectRequest();
+    setLinkState(ClusterLink::State::Closing);
+}
+
+void Bridge::setLinkState(ClusterLink::State state) {
+    switch (state) {
+    case ClusterLink::State::Up:
+        link_.cameUp(link_.notice());
+        break;
+    case ClusterLink::State::Closing:
+        link_.closing();
+        break;
+    case ClusterLink::State::Down:
+        link_.wentDown();
+        break;
+    case ClusterLink::State::Connecting:
         return;
-    state_.linkUp = link == Link::Up;
-    window_.setStatusText(link == Link::Up ? "Status: Connected" : "Status: Disconnected");
+    }
+    // The link is on the air from its up notice to its down notice, also while it closes.
+    if (state == ClusterLink::State::Closing)
+        return;
+    state_.linkUp = state == ClusterLink::State::Up;
+    window_.setStatusText(state_.linkUp ? "Status: Connected" : "Status: Disconnected");
 }
 
 // Once a minute, while there is traffic: what a user compares with the radio's own rate, and how many

@@ -12,6 +12,7 @@
 
 #include "BridgeState.h"
 #include "ClientLines.h"
+#include "ClusterLink.h"
 #include "PacketEngine.h"
 #include "RadioLines.h"
 #include "SessionLog.h"
@@ -47,6 +48,10 @@ inline constexpr int kLongestRelinkPauseSeconds = 300;
 inline constexpr int kStableLinkSeconds = 180;
 // With quiet keepalives, at most one empty line from the clients reaches the cluster in this time.
 inline constexpr int kKeepaliveIntervalSeconds = 300;
+// A client that arrives while the last link is still closing waits this long for its end before it is told
+// that no new link can be asked for. An engine first sends what the link still holds, then exchanges the
+// disconnect with the other station, with retries.
+inline constexpr int kPreviousLinkCloseWaitSeconds = 90;
 
 class Bridge final : public EngineListener {
   public:
@@ -57,6 +62,11 @@ class Bridge final : public EngineListener {
 
     BridgeState &state() { return state_; }
     const BridgeState &state() const { return state_; }
+
+    // Settings changed in Preferences. The registered callsign, the byte counter and the link's state stay
+    // the bridge's own; a link that is up keeps the station, radio port and route it was made with, and the
+    // new ones apply from the next link. Monitor Mode switched on takes down the link that is up.
+    void applySettings(const BridgeState &settings);
 
     // Start-up, before the window is shown. Returns false when it ended the program (no engine, or the
     // local port cannot be listened on); the window must then not be shown.
@@ -70,7 +80,7 @@ class Bridge final : public EngineListener {
     void onClientGone(ClientId client);
     void onClientError(ClientId client, int32_t number, const std::string &description);
 
-    std::size_t clientCount() const { return clients_.size(); }
+    std::size_t clientCount() const { return liveClientCount(); }
 
     // Shutdown when the main window closes: runs once per program, later calls do nothing.
     void shutDown();
@@ -80,31 +90,49 @@ class Bridge final : public EngineListener {
     void readyForData() override;
 
   private:
-    // The session's link to the cluster station.
-    enum class Link { Down, Pending, Up };
-
-    // One telnet client of the session: the line it is typing, and ticks since its last text.
+    // One telnet client of the session: the line it is typing, and ticks since its last text. A client
+    // whose end is decided (it left, failed or is closed by the bridge) is only marked while a handler runs,
+    // and removed once the handler is done, so that no handler finds its state gone halfway through.
     struct Client {
         ClientLines lines;
         int heldTicks = 0;
+        bool ending = false;
     };
     // A line typed while the link came up, and whose it is.
     struct WaitingLine {
         ClientId client;
         std::string text;
     };
+    // Every entry point holds one; when the outermost ends, the clients marked as ending are removed.
+    class HandlerScope final {
+      public:
+        explicit HandlerScope(Bridge &bridge);
+        ~HandlerScope();
+        HandlerScope(const HandlerScope &) = delete;
+        HandlerScope &operator=(const HandlerScope &) = delete;
+
+      private:
+        Bridge &bridge_;
+    };
 
     void clusterFrame(const EngineFrame &frame);
     void monitorFrame(const EngineFrame &frame);
-    void clusterLinkUp(const EngineFrame &frame);
-    void clusterLinkDown(const EngineFrame &frame);
-    bool isCluster(const std::string &station) const;
+    bool isOwnCall(const std::string &call) const;
+    bool isLinkFrame(const EngineFrame &frame) const;
+    bool isConfiguredCluster(const EngineFrame &frame) const;
+    void linkCameUp(const EngineFrame &frame);
+    void linkWentDown(const EngineFrame &frame);
+    void previousLinkWentDown();
+    void afterLinkEnded();
     bool relayRadioText(const std::string &text);
     void flushRadioText();
 
     void startSession(ClientId client);
     void joinSession(ClientId client);
     void requestLink();
+    void waitForPreviousLink();
+    void previousLinkWaitWhenDue();
+    bool linesWaitForLink() const;
     void scheduleRelink();
     void relinkWhenDue();
     void stopRelinking();
@@ -115,7 +143,7 @@ class Bridge final : public EngineListener {
     bool mustWaitForAnothersLine(ClientId client) const {
         return linePartlySent_.has_value() && *linePartlySent_ != client;
     }
-    void sendToCluster(const std::string &text);
+    void sendToCluster(ClientId client, const std::string &text);
     void sendLinesOfLeftClients();
     void endLineOfLeavingClient(ClientId client);
     void readEveryClient();
@@ -131,10 +159,19 @@ class Bridge final : public EngineListener {
     // The same to every client; false when none is left.
     bool sendToAll(const std::string &text);
     std::vector<ClientId> clientIds() const;
-    bool hasClient(ClientId client) const { return clients_.count(client) != 0; }
+    bool hasClient(ClientId client) const;
+    std::size_t liveClientCount() const;
+    bool noClients() const { return liveClientCount() == 0; }
     int maxClients() const;
-    void sendDisconnectRequest(const std::string &station);
-    void setLink(Link link);
+    void sendDisconnectRequest();
+    void disconnectStranger(const EngineFrame &frame);
+    bool attemptMatchesSettings() const;
+    std::vector<std::string> routeInSettings() const;
+    void closeLink();
+    void setLinkState(ClusterLink::State state);
+    void markEnding(ClientId client);
+    void endMarkedClients();
+    void closeEveryClient();
     void leaveClient(ClientId client, bool mayKeepLink);
     void endSession(bool mayKeepLink);
     void endClientBecause(ClientId client, const std::string &reason);
@@ -153,6 +190,7 @@ class Bridge final : public EngineListener {
     enum class Phase { Loading, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
     std::string lastListenError_;
+    int handlerDepth_ = 0;
 
     WarningsOnlyLog warningsOnly_;
     SessionLog *log_ = &warningsOnly_;
@@ -161,7 +199,7 @@ class Bridge final : public EngineListener {
     int64_t bytesToRadio_ = 0;
     int ticksSinceMinuteNote_ = 0;
 
-    Link link_ = Link::Down;
+    ClusterLink link_;
     std::map<ClientId, Client> clients_;
     RadioLines radioLines_;
     // Ticks since the last radio text arrived while part of a line is held; at 2 the held text goes out.
@@ -172,7 +210,10 @@ class Bridge final : public EngineListener {
     // (in their sockets, or here for a client that left), so that no line reaches the cluster cut by another.
     std::optional<ClientId> linePartlySent_;
     std::deque<WaitingLine> linesOfLeftClients_;
-    std::string linkUpNotice_; // the engine's notice for the link that is up, for clients that join later
+
+    // Clients arrived while the last link was closing: the connect goes out once its down notice has come.
+    bool connectAfterPreviousLink_ = false;
+    int previousLinkTicksLeft_ = 0;
 
     bool relinking_ = false;  // the link dropped under the clients: waiting to ask again, or asking
     int relinkTicksLeft_ = 0; // while waiting: ticks until the next attempt

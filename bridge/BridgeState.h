@@ -26,6 +26,8 @@ struct BridgeState {
     bool compatibilityMode = false; // end the client's lines with CR alone
     // Ask for the link again, after a growing pause, when it drops while a client is connected.
     bool relink = false;
+    // Close the clients' connections once they have heard that the link ended, as a telnet cluster does.
+    bool closeClientsWhenLinkEnds = false;
     // How long the link stays up after the last client left, waiting for one to come back; 0 drops it at
     // once.
     int32_t keepLinkSeconds = 0;

@@ -2,7 +2,7 @@
 #include "OptionsLogic.h"
 
 #include "AgwCalls.h"
-#include "PacketEngine.h"
+#include "Bridge.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
 #include "TelnetSocket.h"
@@ -151,9 +151,8 @@ std::string radioPortChoiceText(const agw::RadioPortChoice &choice) {
     return std::to_string(choice.number) + ": " + choice.description;
 }
 
-OptionsLogic::OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &socket, PacketEngine &engine,
-                           SettingsStore &store)
-    : state_(state), window_(window), socket_(socket), engine_(engine), store_(store) {}
+OptionsLogic::OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store)
+    : bridge_(bridge), state_(bridge.state()), window_(window), socket_(socket), store_(store) {}
 
 OptionsFields OptionsLogic::fieldsToShow() const {
     OptionsFields fields;
@@ -172,7 +171,9 @@ OptionsFields OptionsLogic::fieldsToShow() const {
     fields.connectVia = state_.connectViaDigipeaters;
     fields.engineHost = stored(settings::kEngineHost);
     fields.enginePort = stored(settings::kEnginePort);
-    fields.relink = state_.relink;
+    fields.linkEnd = state_.relink                     ? LinkEnd::Relink
+                     : state_.closeClientsWhenLinkEnds ? LinkEnd::Close
+                                                       : LinkEnd::Keep;
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
@@ -193,7 +194,9 @@ std::uint8_t OptionsLogic::radioPortInUse() const {
 }
 
 void OptionsLogic::setConnectViaDigipeaters(bool ticked) {
-    state_.connectViaDigipeaters = ticked;
+    BridgeState next = state_;
+    next.connectViaDigipeaters = ticked;
+    bridge_.applySettings(next);
 }
 
 OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
@@ -216,26 +219,27 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
-    state_.cluster = agw::upper(fields.cluster);
-    state_.digipeaters = agw::upper(fields.digis);
-    state_.radioPort = checked.radioPort;
-    state_.connectViaDigipeaters = fields.connectVia;
-    state_.monitorMode = fields.monitorMode;
-    if (state_.monitorMode && state_.linkUp)
-        engine_.disconnect(state_.cluster, state_.radioPort);
-    state_.compatibilityMode = fields.compatibilityMode;
-    state_.autoMinimize = fields.autoMinimize ? 1 : 0;
-    if (checked.delayMs) {
-        state_.autoMinimizeDelayMs = *checked.delayMs;
-        window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
-    }
-    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
+    BridgeState next = state_;
+    next.cluster = agw::upper(fields.cluster);
+    next.digipeaters = agw::upper(fields.digis);
+    next.radioPort = checked.radioPort;
+    next.connectViaDigipeaters = fields.connectVia;
+    next.monitorMode = fields.monitorMode;
+    next.compatibilityMode = fields.compatibilityMode;
+    next.autoMinimize = fields.autoMinimize ? 1 : 0;
+    if (checked.delayMs)
+        next.autoMinimizeDelayMs = *checked.delayMs;
     // The bridge reads these as it needs them: the next drop, the next client leaving or arriving, the next
     // empty line.
-    state_.relink = fields.relink;
-    state_.keepLinkSeconds = keepLink.value;
-    state_.maxClients = clients.value;
-    state_.quietKeepalives = fields.quietKeepalives;
+    next.relink = fields.linkEnd == LinkEnd::Relink;
+    next.closeClientsWhenLinkEnds = fields.linkEnd == LinkEnd::Close;
+    next.keepLinkSeconds = keepLink.value;
+    next.maxClients = clients.value;
+    next.quietKeepalives = fields.quietKeepalives;
+    bridge_.applySettings(next);
+    if (checked.delayMs)
+        window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
+    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
 
     // Callsigns are stored in upper case, as they go on the air: engines match links by exact text and
     // report the calls they hear in upper case.
@@ -258,6 +262,7 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kKeepLinkSeconds, std::to_string(state_.keepLinkSeconds)},
         {settings::kClients, std::to_string(state_.maxClients)},
         {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
+        {settings::kLinkEnd, settings::linkEndText(fields.linkEnd)},
     };
     for (const auto &[key, text] : writes) {
         std::string error;

@@ -1,7 +1,8 @@
 // What the Preferences dialog does to the bridge, without any widget.
 //
 // The dialog (ui/OptionsDialog) moves texts and check states between its controls and OptionsFields; this
-// class fills the fields from the running bridge and applies and saves them on OK.
+// class fills the fields from the running bridge's settings, and on OK hands the bridge a changed copy
+// (the bridge decides what applies now and what from the next link) and saves them.
 #pragma once
 
 #include "AgwPortList.h"
@@ -13,29 +14,29 @@
 
 namespace corvantle {
 
+class Bridge;
 class WindowOps;
 class TelnetSocket;
-class PacketEngine;
 class SettingsStore;
 
 // The dialog's controls as texts and check states.
 struct OptionsFields {
-    std::string callsign;           // CallsignText
-    std::string cluster;            // ClusterText
-    std::string digis;              // via
-    std::string localPort;          // PortText
-    std::string radioPort;          // RadioPortText: a number, or a choice as radioPortChoiceText shows it
-    std::string autoMinimizeDelay;  // AutoMinimizeDelayText, in seconds
-    bool connectVia = false;        // ConnectVia
-    bool autoMinimize = false;      // AutoMinimizeCheck
-    bool monitorMode = false;       // RX_Check
-    bool compatibilityMode = false; // Compatibility
-    std::string engineHost;         // EngineHostText
-    std::string enginePort;         // EnginePortText
-    bool relink = false;            // RelinkCheck
-    std::string keepLinkSeconds;    // KeepLinkText
-    std::string clients;            // ClientsText
-    bool quietKeepalives = false;   // QuietKeepalivesCheck
+    std::string callsign;            // CallsignText
+    std::string cluster;             // ClusterText
+    std::string digis;               // via
+    std::string localPort;           // PortText
+    std::string radioPort;           // RadioPortText: a number, or a choice as radioPortChoiceText shows it
+    std::string autoMinimizeDelay;   // AutoMinimizeDelayText, in seconds
+    bool connectVia = false;         // ConnectVia
+    bool autoMinimize = false;       // AutoMinimizeCheck
+    bool monitorMode = false;        // RX_Check
+    bool compatibilityMode = false;  // Compatibility
+    std::string engineHost;          // EngineHostText
+    std::string enginePort;          // EnginePortText
+    LinkEnd linkEnd = LinkEnd::Keep; // LinkEndChoice
+    std::string keepLinkSeconds;     // KeepLinkText
+    std::string clients;             // ClientsText
+    bool quietKeepalives = false;    // QuietKeepalivesCheck
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".
@@ -48,8 +49,7 @@ struct OkOutcome {
 
 class OptionsLogic final {
   public:
-    OptionsLogic(BridgeState &state, WindowOps &window, TelnetSocket &socket, PacketEngine &engine,
-                 SettingsStore &store);
+    OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store);
 
     // The values the dialog shows when it opens.
     OptionsFields fieldsToShow() const;
@@ -70,10 +70,10 @@ class OptionsLogic final {
   private:
     std::string stored(const settings::Key &key) const;
 
-    BridgeState &state_;
+    Bridge &bridge_;
+    const BridgeState &state_; // the bridge's settings in force, read only
     WindowOps &window_;
     TelnetSocket &socket_;
-    PacketEngine &engine_;
     SettingsStore &store_;
 };
 

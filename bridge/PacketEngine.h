@@ -52,8 +52,9 @@ class PacketEngine {
     virtual std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                                 int radioPort) = 0;
 
-    // Queues data for the link to `station`; it leaves at the pace the radio takes it.
-    virtual void sendData(const std::string &station, const std::string &data, int radioPort) = 0;
+    // Queues data for the link to `station`; it leaves at the pace the radio takes it. False when it could
+    // not be queued (the engine connection is down): nothing of it will leave.
+    virtual bool sendData(const std::string &station, const std::string &data, int radioPort) = 0;
 
     // False while the data queued for the radio is at its bound: stop reading the client until readyForData.
     virtual bool canTakeData() const = 0;

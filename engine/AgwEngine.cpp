@@ -260,6 +260,10 @@ void AgwEngine::abortSocket() {
 void AgwEngine::close() {
     if (state_ == State::Up) {
         closing_ = true;
+        // An engine drops what it has not sent yet when told to disconnect: the last line a client typed
+        // before the program closed (a logger's "bye") would never reach the cluster. Wait, a bounded time,
+        // for each link's data to leave; the 'd' that waited for it goes out then.
+        letLinksDataLeave();
         // When a client goes, the engine drops its links without telling the other station, which then
         // keeps a stale session (a cluster refuses the next login). End them first and give them a moment.
         std::vector<std::string> keys;
@@ -293,6 +297,36 @@ void AgwEngine::close() {
     ownLinks_.clear();
     queuedBytes_ = 0;
     closing_ = false;
+}
+
+void AgwEngine::letLinksDataLeave() {
+    const auto deadline = std::chrono::steady_clock::now() + timing_.closeDataWait;
+    bool waiting = false;
+    for (auto &[key, link] : ownLinks_) {
+        if (link.pacing == Pacing::Silent || (link.queued.empty() && link.inFlight == 0))
+            continue;
+        if (!link.disconnectWhenSent) {
+            link.disconnectWhenSent = link.disconnectRequested;
+            link.disconnectDeadline = deadline;
+        }
+        link.disconnectDeadline = std::min(link.disconnectDeadline, deadline);
+        waiting = true;
+    }
+    if (!waiting)
+        return;
+    if (!paceTimer_.isActive())
+        paceTimer_.start();
+    const auto dataLeft = [this] {
+        return std::all_of(ownLinks_.begin(), ownLinks_.end(), [](const auto &entry) {
+            const OwnLink &link = entry.second;
+            return link.pacing == Pacing::Silent || (link.queued.empty() && link.inFlight == 0);
+        });
+    };
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(timing_.closeDataWait);
+    while (state_ == State::Up && !dataLeft() && limit.isActive())
+        QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // ---- frames from the engine ----
@@ -354,6 +388,9 @@ void AgwEngine::handleFrame(agw::Frame frame) {
 }
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
+    // A link of another callsign registered with the same engine, to the same station, is not ours.
+    if (normalCall(frame.callFrom) != ownCall_ && normalCall(frame.callTo) != ownCall_)
+        return;
     const std::string remote = normalCall(remoteOf(frame, ownCall_));
     if (frame.kind == 'd') {
         if (const auto held = ownLinks_.find(remote); held != ownLinks_.end()) {
@@ -461,9 +498,11 @@ bool AgwEngine::canTakeData() const {
     return queuedBytes_ + static_cast<std::size_t>(socket_.bytesToWrite()) < limits_.queuedDataBytes;
 }
 
-void AgwEngine::sendData(const std::string &station, const std::string &data, int radioPort) {
-    if (data.empty() || radioPort < 0 || radioPort > 255 || state_ != State::Up)
-        return;
+bool AgwEngine::sendData(const std::string &station, const std::string &data, int radioPort) {
+    if (radioPort < 0 || radioPort > 255 || state_ != State::Up)
+        return false;
+    if (data.empty())
+        return true;
     const std::string remote = normalCall(station);
     OwnLink &link = ownLinks_[remote];
     if (link.shownCall.empty())
@@ -475,6 +514,7 @@ void AgwEngine::sendData(const std::string &station, const std::string &data, in
     pump(remote);
     if (!canTakeData())
         wasFull_ = true;
+    return true;
 }
 
 void AgwEngine::disconnect(const std::string &station, int radioPort) {

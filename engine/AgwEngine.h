@@ -33,6 +33,7 @@ struct AgwTiming {
     std::chrono::milliseconds connectWait{2000};       // TCP connect, name lookup included
     std::chrono::milliseconds answerWait{3000};        // the engine's answer to a registration
     std::chrono::milliseconds retryInterval{5000};     // between reconnect attempts after a lost connection
+    std::chrono::milliseconds closeDataWait{5000};     // at shutdown, for the links' data to leave
     std::chrono::milliseconds closeGrace{1000};        // at shutdown, for the links to go down
     std::chrono::milliseconds quietBeforeProbe{30000}; // nothing heard this long: ask for the version
     std::chrono::milliseconds probeAnswerWait{5000};   // no answer to that: the connection is dead
@@ -68,7 +69,7 @@ class AgwEngine final : public PacketEngine {
     bool registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
-    void sendData(const std::string &station, const std::string &data, int radioPort) override;
+    bool sendData(const std::string &station, const std::string &data, int radioPort) override;
     bool canTakeData() const override;
     void disconnect(const std::string &station, int radioPort) override;
     void close() override;
@@ -105,6 +106,7 @@ class AgwEngine final : public PacketEngine {
     void onAttemptFailed(const std::string &why);
     void loseConnection(const std::string &why);
     void abortSocket();
+    void letLinksDataLeave();
 
     void onReadyRead();
     void handleFrame(agw::Frame frame);

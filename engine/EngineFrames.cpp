@@ -21,9 +21,13 @@ EngineFrame engineFrameOf(const Frame &frame, const std::string &ownCall) {
     switch (frame.kind) {
     case 'C':
     case 'd':
+        // Engines name the two ends in either order; `to` is the local end, which is the registered callsign
+        // only when the link is this program's (another program may register another callsign).
         out.kind = frame.kind == 'C' ? 'c' : 'd';
-        out.from = remoteOf(frame, ownCall);
-        out.to = ownCall;
+        if (normalCall(frame.callFrom) == ownCall) {
+            out.from = frame.callTo;
+            out.to = frame.callFrom;
+        }
         out.text = cut(frame.data);
         break;
     case 'I':

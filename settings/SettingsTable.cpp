@@ -137,6 +137,33 @@ bool StartupReader::boolean(const Key &key) const {
     return *readBoolean(key.defaultText);
 }
 
+LinkEnd StartupReader::linkEnd(const Key &key) const {
+    const std::string value = stored(key);
+    if (const auto choice = readLinkEnd(value))
+        return *choice;
+    warn(key, value, "which is none of \"Keep\", \"Close\" and \"Relink\"");
+    return *readLinkEnd(key.defaultText);
+}
+
+std::optional<LinkEnd> readLinkEnd(std::string_view text) {
+    for (const LinkEnd choice : {LinkEnd::Keep, LinkEnd::Close, LinkEnd::Relink})
+        if (text == linkEndText(choice))
+            return choice;
+    return std::nullopt;
+}
+
+const char *linkEndText(LinkEnd value) {
+    switch (value) {
+    case LinkEnd::Close:
+        return "Close";
+    case LinkEnd::Relink:
+        return "Relink";
+    case LinkEnd::Keep:
+        break;
+    }
+    return "Keep";
+}
+
 EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
                                 std::ostream &warnings) {
     const StartupReader read(store, appName, warnings);

@@ -17,6 +17,11 @@ namespace corvantle {
 
 class SettingsStore;
 
+// What happens to the clients when the link to the cluster ends under them: they stay connected and are
+// told, their connections are closed after the notice (as a telnet cluster does after "bye"), or the link
+// is asked for again.
+enum class LinkEnd { Keep, Close, Relink };
+
 namespace settings {
 
 inline constexpr const char *kSection = "Config";
@@ -49,6 +54,8 @@ inline constexpr Key kRelink{"Relink", "False"};
 inline constexpr Key kKeepLinkSeconds{"KeepLinkSeconds", "0", 0, 3600};
 inline constexpr Key kClients{"Clients", "1", 1, 8};
 inline constexpr Key kQuietKeepalives{"QuietKeepalives", "False"};
+// "Keep", "Close" or "Relink". "Relink" is also Relink=True, which files from before this key hold.
+inline constexpr Key kLinkEnd{"LinkEnd", "Keep"};
 
 // Where the packet engine listens; a blank host stands for the default.
 inline constexpr Key kEngineHost{"Host", "127.0.0.1", 0, 0, kEngineSection};
@@ -60,7 +67,7 @@ inline constexpr Key kAllKeys[] = {
     kAutoMinimizeDelay, kMonitorMode, kCompatibilityMode, kConnectViaDigi, kDigis};
 
 // The link's keys, read at start-up after the bridge's.
-inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives};
+inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives, kLinkEnd};
 
 // The engine's keys, read when the engine connects.
 inline constexpr Key kEngineKeys[] = {kEngineHost, kEnginePort};
@@ -71,6 +78,10 @@ std::optional<double> readNumber(std::string_view text);
 
 // readNumber rounded to the nearest whole number (halves away from zero), when it lies in [min, max].
 std::optional<int64_t> readWholeNumber(std::string_view text, int64_t min, int64_t max);
+
+// "Keep" / "Close" / "Relink", exactly.
+std::optional<LinkEnd> readLinkEnd(std::string_view text);
+const char *linkEndText(LinkEnd value);
 
 // "True" / "False", exactly.
 std::optional<bool> readBoolean(std::string_view text);
@@ -91,6 +102,7 @@ class StartupReader final {
     std::string text(const Key &key) const;
     int64_t wholeNumber(const Key &key) const; // within the key's range
     bool boolean(const Key &key) const;
+    LinkEnd linkEnd(const Key &key) const;
 
   private:
     std::string stored(const Key &key) const;

@@ -52,6 +52,8 @@ void MainForm::closeEvent(QCloseEvent *event) {
     if (closed_)
         return;
     closed_ = true;
+    // Closing may wait a few seconds for the user's last lines to leave for the radio: out of sight.
+    hide();
     emit closing();
     // Open dialogs have no owner and would keep the application running; closing this window ends it.
     QCoreApplication::quit();

@@ -7,9 +7,12 @@
 #include "ui_frmOptions.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace corvantle {
 
@@ -73,7 +76,8 @@ void OptionsDialog::showCurrentValues() {
     ui_->Compatibility->setChecked(f.compatibilityMode);
     ui_->EngineHostText->setText(qs(f.engineHost));
     ui_->EnginePortText->setText(qs(f.enginePort));
-    ui_->RelinkCheck->setChecked(f.relink);
+    // The choices are listed in the order of LinkEnd.
+    ui_->LinkEndChoice->setCurrentIndex(static_cast<int>(f.linkEnd));
     ui_->KeepLinkText->setText(qs(f.keepLinkSeconds));
     ui_->ClientsText->setText(qs(f.clients));
     ui_->QuietKeepalivesCheck->setChecked(f.quietKeepalives);
@@ -145,7 +149,7 @@ OptionsFields OptionsDialog::fields() const {
     f.compatibilityMode = ui_->Compatibility->isChecked();
     f.engineHost = ss(ui_->EngineHostText->text());
     f.enginePort = ss(ui_->EnginePortText->text());
-    f.relink = ui_->RelinkCheck->isChecked();
+    f.linkEnd = static_cast<LinkEnd>(std::clamp(ui_->LinkEndChoice->currentIndex(), 0, 2));
     f.keepLinkSeconds = ss(ui_->KeepLinkText->text());
     f.clients = ss(ui_->ClientsText->text());
     f.quietKeepalives = ui_->QuietKeepalivesCheck->isChecked();

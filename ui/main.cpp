@@ -50,7 +50,7 @@ int main(int argc, char *argv[]) {
                       : AgwEngine::LogLine());
     Bridge bridge(window, socket, engine, store);
     bridge.setLog(sessionLog);
-    OptionsLogic options(bridge.state(), window, socket, engine, store);
+    OptionsLogic options(bridge, window, socket, store);
     DialogLauncher dialogs(form, options);
 
     socket.setHandlers({

@@ -24,7 +24,7 @@ TEST_F(EngineFramesTest, TickWithoutTrafficOnlyRefreshesTheCounter) {
 
 TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWithoutPadding) {
     connectClient();
-    frame('c', kConnected, "GB7DXC", /*radioPort=*/3); // the port does not matter for link notices
+    frame('c', kConnected);
     EXPECT_EQ(client().sent, "*** CONNECTED With Station GB7DXC\r\n");
     EXPECT_TRUE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Connected");
@@ -40,7 +40,7 @@ TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
 
 TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
     connectClientWithLink();
-    frame('d', kDisconnected, "GB7DXC", 5);
+    frame('d', kDisconnected);
     EXPECT_FALSE(state.linkUp);
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_EQ(client().sent, "*** DISCONNECTED From Station GB7DXC\r\n");

@@ -9,7 +9,7 @@ namespace {
 
 class OptionsLogicTest : public BridgeFixture {
   protected:
-    OptionsLogic options{state, window, socket, engine, store};
+    OptionsLogic options{bridge, window, socket, store};
 
     void SetUp() override { startConfigured(); }
 
@@ -21,8 +21,7 @@ class OptionsLogicTest : public BridgeFixture {
 TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
     ASSERT_TRUE(rig.bridge.start());
-    const OptionsFields fields =
-        OptionsLogic{rig.state, rig.window, rig.socket, rig.engine, rig.store}.fieldsToShow();
+    const OptionsFields fields = OptionsLogic{rig.bridge, rig.window, rig.socket, rig.store}.fieldsToShow();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
     EXPECT_EQ(fields.localPort, "4444");
@@ -35,7 +34,7 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     EXPECT_EQ(fields.digis, "");
     EXPECT_EQ(fields.engineHost, "127.0.0.1");
     EXPECT_EQ(fields.enginePort, "8000");
-    EXPECT_FALSE(fields.relink);
+    EXPECT_EQ(fields.linkEnd, LinkEnd::Keep);
     EXPECT_EQ(fields.keepLinkSeconds, "0");
     EXPECT_EQ(fields.clients, "1");
     EXPECT_FALSE(fields.quietKeepalives);
@@ -84,7 +83,8 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
                               "store.write Relink=False",
                               "store.write KeepLinkSeconds=0",
                               "store.write Clients=1",
-                              "store.write QuietKeepalives=False"};
+                              "store.write QuietKeepalives=False",
+                              "store.write LinkEnd=Keep"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(stored(settings::kEngineHost), "192.168.1.20"); // in the engine's section
     EXPECT_EQ(stored(settings::kEnginePort), "8001");
@@ -147,7 +147,15 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     options.applyAndSave(fields); // no link: nothing
     EXPECT_TRUE(engine.requests.empty());
 
-    state.linkUp = true;
+    fields.monitorMode = false;
+    options.applyAndSave(fields);
+    bridge.onClientArrival(1);
+    frame('c', "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
+    ASSERT_TRUE(state.linkUp);
+    clearRecords();
+    fields.monitorMode = true;
+    fields.cluster = "gb7xyz"; // changed with the same OK: the link keeps its own station and port
+    fields.radioPort = "2";
     options.applyAndSave(fields);
     options.applyAndSave(fields); // the test is on the state, not on a change
     const std::vector<EngineRequest> expected(2, disconnectRequest("GB7ABC", 1));
@@ -208,7 +216,7 @@ TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
         OptionsFields fields = logic.fieldsToShow();
         fields.callsign = row.callsign;
         fields.cluster = row.cluster;
@@ -256,7 +264,7 @@ TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
         OptionsFields fields = logic.fieldsToShow();
         fields.cluster = "gb7abc";
         fields.engineHost = row.host;
@@ -300,9 +308,9 @@ TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.state, rig.window, rig.socket, rig.engine, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
         OptionsFields fields = logic.fieldsToShow();
-        fields.relink = true;
+        fields.linkEnd = LinkEnd::Relink;
         fields.quietKeepalives = true;
         fields.keepLinkSeconds = row.keepLink;
         fields.clients = row.clients;

@@ -185,6 +185,7 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
 
 // The reminder box runs the event loop: frames are then handled, but nothing listens yet.
 TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
+    store_setting(settings::kMyCallsign, "N0CALL"); // the cluster is still unconfigured
     socket.listenError = "not yet";
     window.onMessageBox = [this] {
         frame('c', "*** CONNECTED With Station GB7DXC\r");

@@ -37,13 +37,13 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
         {false, "RELAY1", {}},
     };
     for (const Row &row : rows) {
-        state.connectViaDigipeaters = row.connectVia;
-        state.digipeaters = row.digis;
-        engine.requests.clear();
-        bridge.onClientArrival(1);
-        ASSERT_EQ(engine.requests.size(), 1u);
-        EXPECT_EQ(engine.requests[0], connectRequest("GB7DXC", 0, row.expected));
-        bridge.onClientGone(1);
+        BridgeRig rig;
+        rig.startConfigured();
+        rig.state.connectViaDigipeaters = row.connectVia;
+        rig.state.digipeaters = row.digis;
+        rig.bridge.onClientArrival(1);
+        ASSERT_EQ(rig.engine.requests.size(), 1u);
+        EXPECT_EQ(rig.engine.requests[0], connectRequest("GB7DXC", 0, row.expected));
     }
 }
 

@@ -842,6 +842,42 @@ TEST_F(AgwEnginePacingTest, DisconnectWaitsForTheLastLinesWhenTheEngineCounts) {
     EXPECT_EQ(dataTo("GB7DXC"), text);
 }
 
+// The window closes right after the logger sent "bye": the bridge asks for the 'd', then closes the engine.
+// What is still queued or unsent in the engine leaves before the 'd', which an engine would otherwise obey
+// by dropping it.
+TEST_F(AgwEnginePacingTest, CloseLetsTheLastLinesLeaveBeforeTheDisconnect) {
+    server.answerOutstanding();
+    linkUp("GB7DXC");
+    const std::string text = numberedLines(20 * kDataPerFrame);
+    engine->sendData("GB7DXC", text, 0);
+    engine->disconnect("GB7DXC", 0);
+    server.releaseFramesWhenAsked(); // the radio sends them while the program closes
+    engine->close();
+    ASSERT_TRUE(waitUntil([&] { return server.waitForClientGone(0ms); }));
+    const std::string sent = kinds(server.frames());
+    EXPECT_LT(sent.find_last_of('D'), sent.find('d')) << sent;
+    EXPECT_EQ(sent.back(), 'x') << sent;
+    EXPECT_EQ(dataTo("GB7DXC"), text);
+    EXPECT_EQ(server.framesDroppedByDisconnect(), 0u);
+}
+
+// Frames of a link that another callsign of the same engine holds to the same station are not this
+// program's: its own link to that station stays known, so its monitored copies stay hidden.
+TEST_F(AgwEngineTest, AnotherCallsignsLinkToTheSameStationIsNotOurs) {
+    linkUp("GB7DXC");
+    const std::string down = notice("*** DISCONNECTED From Station GB7DXC");
+    server.send(frame('C', "GB7DXC", "N0CALL-2", notice("*** CONNECTED With Station GB7DXC")));
+    server.send(frame('d', "GB7DXC", "N0CALL-2", down));
+    ASSERT_TRUE(received(3));
+    EXPECT_EQ(listener.frames[1].to, "N0CALL-2");
+    EXPECT_EQ(listener.frames[2].to, "N0CALL-2");
+    EXPECT_EQ(listener.frames[2].from, "GB7DXC");
+    server.send(frame('I', "GB7DXC", "N0CALL", monitoredI("GB7DXC", "N0CALL", "spot\r")));
+    server.send(frame('D', "GB7DXC", "N0CALL", "spot\r"));
+    ASSERT_TRUE(received(4));
+    EXPECT_EQ(kinds(listener.frames), "ccdD"); // the monitored copy of our own link stays hidden
+}
+
 // ---- An engine that hangs -----------------------------------------------------------------------------
 
 class AgwEngineProbeTest : public AgwEngineTest {

@@ -3,6 +3,8 @@
 // runs an event loop or not.
 #include "FakeAgwServer.h"
 
+#include <utility>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -110,6 +112,11 @@ std::size_t FakeAgwServer::maxOutstanding() {
     return maxOutstanding_;
 }
 
+std::size_t FakeAgwServer::framesDroppedByDisconnect() {
+    std::lock_guard lock(mutex_);
+    return droppedByDisconnect_;
+}
+
 void FakeAgwServer::answerPortList(std::string data) {
     std::lock_guard lock(mutex_);
     portList_ = std::move(data);
@@ -183,6 +190,8 @@ void FakeAgwServer::readClient() {
 
 // Called with the mutex held, as are the functions below.
 void FakeAgwServer::countData(const agw::Frame &data) {
+    if (data.kind == 'd')
+        droppedByDisconnect_ += std::exchange(outstanding_[data.callTo], 0);
     if (data.kind != 'D')
         return;
     dataBytes_ += data.data.size();

@@ -60,6 +60,8 @@ class FakeAgwServer final {
     void releaseFramesWhenAsked();
     // The most data frames that were waiting for the radio on one link at once.
     std::size_t maxOutstanding();
+    // Data frames that were still waiting for the radio when their link's 'd' came: a real engine drops them.
+    std::size_t framesDroppedByDisconnect();
 
     // From now on 'G' is answered with `data`, the list as an engine words it (its NUL included). Without
     // this the fake never answers 'G', as Dire Wolf does not answer a fourth client.
@@ -94,6 +96,7 @@ class FakeAgwServer final {
     std::optional<std::string> portList_;
     std::map<std::string, std::size_t> outstanding_; // data frames per remote call, not yet sent by radio
     std::size_t maxOutstanding_ = 0;
+    std::size_t droppedByDisconnect_ = 0;
     std::size_t dataBytes_ = 0;
     std::thread thread_;
 };

@@ -127,9 +127,17 @@ class FakeSocket final : public TelnetSocket {
         refused.push_back(requestId);
         journal_.push_back("socket.refuse " + std::to_string(requestId));
     }
+    // Called from inside a failing send, as Qt may report a connection's end while writing to it.
+    std::function<void(ClientId)> onFailedSend;
+
     bool send(ClientId id, const std::string &bytes) override {
-        if (!connected(id) || clients[id].failSends)
+        if (!connected(id))
             return false;
+        if (clients[id].failSends) {
+            if (onFailedSend)
+                onFailedSend(id);
+            return false;
+        }
         FakeClient &to = clients[id];
         to.sent += bytes;
         to.writes.push_back(bytes);
@@ -202,9 +210,13 @@ class FakeEngine final : public PacketEngine {
         journal_.push_back("engine.connect " + station);
         return connectRefusal;
     }
-    void sendData(const std::string &station, const std::string &data, int radioPort) override {
+    bool engineConnected = true; // false: sendData takes nothing
+    bool sendData(const std::string &station, const std::string &data, int radioPort) override {
+        if (!engineConnected)
+            return false;
         requests.push_back({"data", station, data, radioPort, {}});
         journal_.push_back("engine.data " + station);
+        return true;
     }
     bool canTakeData() const override { return roomForData; }
     void disconnect(const std::string &station, int radioPort) override {

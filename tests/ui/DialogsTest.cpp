@@ -2,6 +2,7 @@
 // the fake packet engine on loopback to ask for radio ports.
 #include "AboutDialog.h"
 #include "AgwFrame.h"
+#include "Bridge.h"
 #include "CaptionChecks.h"
 #include "DialogLauncher.h"
 #include "FakeAgwServer.h"
@@ -55,8 +56,9 @@ struct Rig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    BridgeState state;
-    OptionsLogic logic{state, window, socket, engine, store};
+    Bridge bridge{window, socket, engine, store};
+    BridgeState &state = bridge.state();
+    OptionsLogic logic{bridge, window, socket, store};
     MainForm form;
     DialogLauncher launcher{form, logic};
 
@@ -206,7 +208,7 @@ void DialogsTest::optionsTabOrder() {
                                   "Compatibility",
                                   "EngineHostText",
                                   "EnginePortText",
-                                  "RelinkCheck",
+                                  "LinkEndChoice",
                                   "KeepLinkText",
                                   "ClientsText",
                                   "QuietKeepalivesCheck"};
@@ -458,16 +460,16 @@ void DialogsTest::linkGroupShowsTheRunningValuesAndOkStoresThem() {
     rig.state.keepLinkSeconds = 120;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
-    auto *relink = rig.control<QCheckBox>(dialog, "RelinkCheck");
+    auto *linkEnd = rig.control<QComboBox>(dialog, "LinkEndChoice");
     auto *keep = rig.control<QLineEdit>(dialog, "KeepLinkText");
     auto *clients = rig.control<QLineEdit>(dialog, "ClientsText");
     auto *quiet = rig.control<QCheckBox>(dialog, "QuietKeepalivesCheck");
-    QVERIFY(!relink->isChecked());
+    QCOMPARE(linkEnd->currentText(), QString("Keep the client connected"));
     QCOMPARE(keep->text(), QString("120"));
     QCOMPARE(clients->text(), QString("1"));
     QVERIFY(!quiet->isChecked());
 
-    QTest::mouseClick(relink, Qt::LeftButton);
+    linkEnd->setCurrentIndex(linkEnd->findText("Reconnect when the link drops"));
     QTest::mouseClick(quiet, Qt::LeftButton);
     clients->setText("3");
     QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
@@ -477,6 +479,7 @@ void DialogsTest::linkGroupShowsTheRunningValuesAndOkStoresThem() {
     QVERIFY(rig.state.quietKeepalives);
     QCOMPARE(rig.stored("Config", "Clients"), std::string("3"));
     QCOMPARE(rig.stored("Config", "Relink"), std::string("True"));
+    QCOMPARE(rig.stored("Config", "LinkEnd"), std::string("Relink"));
     QCOMPARE(rig.stored("Config", "KeepLinkSeconds"), std::string("120"));
     QCOMPARE(rig.stored("Config", "QuietKeepalives"), std::string("True"));
 }

@@ -13,7 +13,9 @@
 #   - the spots show in tlf's cluster window and in its bandmap;
 #   - leaving tlf makes corvantle drop the radio link, and corvantle keeps running.
 #
-# usage: tools/check-with-tlf.sh [--keep DIR]
+# usage: tools/check-with-tlf.sh [--keep DIR] [--link-end-close]
+# --link-end-close runs corvantle with LinkEnd=Close and checks that "bye" typed in tlf ends the link and
+# the telnet connection.
 #   --keep DIR   save the captured tlf screens and the logs in DIR
 # Exits 0 when every check passes, 1 when one fails, 77 when direwolf is missing (as run-with-engines.sh).
 # Everything it starts is stopped when it ends, however it ends.
@@ -30,7 +32,7 @@ readonly kLinkTimeout=60                # an AX.25 connect over the simulated ch
 readonly kReplyTimeout=30               # a command and its answer over the channel
 
 usage() {
-    echo "usage: $0 [--keep DIR]" >&2
+    echo "usage: $0 [--keep DIR] [--link-end-close]" >&2
     exit 2
 }
 
@@ -210,6 +212,28 @@ check_bandmap() {
     pass "spotted calls in tlf's bandmap (:map):" "${entries[@]}"
 }
 
+# With LinkEnd=Close: "bye" ends the link at the cluster, and corvantle then closes tlf's connection, as a
+# telnet cluster does.
+check_bye_closes_the_connection() {
+    type_line ":pac"
+    wait_on_screen "$kReplyTimeout" screen_has "CONNECTED With Station" || fail "tlf did not return to its packet terminal"
+    local sent_at=$SECONDS
+    type_line "bye"
+    wait_for "$kReplyTimeout" cluster_has "DOWN $kMyCall" || fail "the cluster did not end the link after bye"
+    wait_for "$kReplyTimeout" corvantle_logged "Closing the telnet client" ||
+        fail "corvantle did not close the client's connection"
+    wait_for "$kReplyTimeout" no_client_connection || fail "tlf's TCP connection to corvantle is still open"
+    tlf_exited && fail "tlf exited when its connection was closed"
+    sleep 1 # what tlf makes of it, for the record
+    save_screen 5-after-bye
+    mapfile -t last < <(screen_text | grep -v '^$' | tail -n 4)
+    pass "bye: the cluster ended the link and corvantle closed tlf's connection in $((SECONDS - sent_at))s; tlf shows:" \
+        "${last[@]}"
+}
+
+corvantle_logged() { grep -qF -- "$1" "$work/corvantle.log"; }
+no_client_connection() { [ -z "$(ss -Htn state established "( sport = :$local_port )")" ]; }
+
 check_leaving() {
     local left_at=$SECONDS
     type_line ":exit"
@@ -248,6 +272,11 @@ run_inside_engines() {
     tmux_socket="$work/tmux.socket"
     tlf_dir=""
     local_port=$(free_local_port)
+    link_end="${CHECK_WITH_TLF_LINK_END:-keep}"
+    if [ "$link_end" = close ]; then
+        corvantle_settings='Config\LinkEnd=Close'
+        corvantle_options=--verbose
+    fi
     trap 'tmux -S "$tmux_socket" kill-server 2>/dev/null || true' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -262,6 +291,9 @@ run_inside_engines() {
     check_command_reaches_cluster
     check_cluster_window
     check_bandmap
+    if [ "$link_end" = close ]; then
+        check_bye_closes_the_connection
+    fi
     check_leaving
     summary 0
 }
@@ -276,6 +308,7 @@ keep=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --keep) [ $# -ge 2 ] || usage; keep="$2"; shift 2 ;;
+    --link-end-close) export CHECK_WITH_TLF_LINK_END=close; shift ;;
     -h | --help) usage ;;
     *) usage ;;
     esac

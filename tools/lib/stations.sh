@@ -33,7 +33,8 @@ start_cluster_station() {
 
 # start_corvantle MYCALL CLUSTER LOCAL_PORT: corvantle on engine A with a store of its own in
 # $work/config, its messages in $work/corvantle.log, its process id in $corvantle_pid. Returns once it
-# listens, 1 if it did not within 30 s.
+# listens, 1 if it did not within 30 s. Further "Config\Key=Value" lines in $corvantle_settings are added
+# to the store, and the options in $corvantle_options to the command line.
 start_corvantle() {
     mkdir -p "$work/config/corvantle"
     cat >"$work/config/corvantle/settings.ini" <<INI
@@ -43,8 +44,10 @@ Config\\Cluster=$2
 Config\\LocalPort=$3
 Engine\\Host=127.0.0.1
 Engine\\Port=$CORVANTLE_ENGINE_A_PORT
+${corvantle_settings:-}
 INI
-    XDG_CONFIG_HOME="$work/config" "$top/build/ui/corvantle" 2>"$work/corvantle.log" &
+    # shellcheck disable=SC2086 # further options, word by word
+    XDG_CONFIG_HOME="$work/config" "$top/build/ui/corvantle" ${corvantle_options:-} 2>"$work/corvantle.log" &
     corvantle_pid=$!
     wait_for 30 port_listening "$3"
 }

@@ -375,6 +375,9 @@ void Bridge::requestLink() {
         route += (route.empty() ? " via " : ",") + digipeater;
     log_->note("Connect request to " + state_.cluster + route + " on radio port " +
                std::to_string(state_.radioPort));
+    if (const std::string odd = agw::airRouteProblem(state_.myCallsign, state_.cluster, digipeaters);
+        !odd.empty())
+        log_->warn(odd + ": the engine can make no frame for it, and the link will not come up");
     const std::string problem = engine_.connect(state_.cluster, digipeaters, state_.radioPort);
     if (problem.empty()) {
         if (link_ == Link::Down)

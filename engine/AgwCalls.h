@@ -36,4 +36,16 @@ std::string routeProblem(const std::string &station, const std::vector<std::stri
 // pass routeProblem.
 std::string digipeaterField(const std::vector<std::string> &digis);
 
+// An AX.25 address is 1 to 6 letters or digits, then an optional SSID "-0" to "-15". An engine cannot build a
+// frame for anything else: Dire Wolf takes the request and the connect then waits in silence until it gives
+// up. Why `call` (blanks around it and lower case allowed, as callsigns are stored upper-cased) is not such
+// an address, or empty text when it is.
+std::string airCallProblem(const std::string &call);
+
+// The first of the user's callsign, the station and the digipeaters that is not an AX.25 address, named with
+// its part in the connect and why ("the cluster \"CLUSTER\" is not an AX.25 callsign: ..."); empty when
+// all are.
+std::string airRouteProblem(const std::string &ownCall, const std::string &station,
+                            const std::vector<std::string> &digis);
+
 } // namespace corvantle::agw

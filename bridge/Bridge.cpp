@@ -55,7 +55,7 @@ bool Bridge::start() {
     state_.transferredBytes = 0;
 
     using namespace settings;
-    const StartupReader read(store_, state_.programName, std::cerr);
+    const StartupReader read(store_, state_.programName);
     state_.myCallsign = read.text(kMyCallsign);
     state_.cluster = read.text(kCluster);
     state_.radioPort = static_cast<int16_t>(read.wholeNumber(kRadioPort));
@@ -79,6 +79,16 @@ bool Bridge::start() {
         log_->warn(notice);
         window_.messageBox(notice);
     }
+    // Standard error (where the log's warnings go too) is not where a user who started the program from the
+    // desktop menu looks. The engine library reads and logs its own port as it registers; the box names it.
+    for (const std::string &line : read.problems())
+        log_->warn(line);
+    const StartupReader engineRead(store_, state_.programName);
+    engineRead.wholeNumber(kEnginePort);
+    if (const std::string box =
+            unusableSettingsMessage(read.problems(), engineRead.problems(), store_.location());
+        !box.empty())
+        window_.messageBox(box);
 
     log_->note("Registering " + agw::normalCall(state_.myCallsign) + " with the packet engine");
     if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {

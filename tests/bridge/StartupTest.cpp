@@ -149,6 +149,54 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
     }
 }
 
+// A user who starts the program from the desktop menu never sees standard error: the values that could not
+// be used are named in the session log and, all of them, in one box before the registration.
+TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
+    RecordingLog log;
+    bridge.setLog(log);
+    store_setting(settings::kMyCallsign, "N0CALL");
+    store_setting(settings::kCluster, "GB7DXC");
+    store_setting(settings::kRadioPort, "abc");
+    store_setting(settings::kClients, "9");
+    store.values[{kProgramName, settings::kEngineSection, settings::kEnginePort.name}] = "80x";
+    ASSERT_TRUE(bridge.start());
+
+    const std::string radioPort =
+        R"(setting "RadioPort" holds "abc", which is not a number; using the default "0")";
+    const std::string clients =
+        R"(setting "Clients" holds "9", which is outside 1 to 8; using the default "1")";
+    const std::string enginePort =
+        R"(setting "Engine\Port" holds "80x", which is not a number; using the default "8000")";
+    std::vector<std::string> warnings;
+    for (const std::string &line : log.lines)
+        if (line.rfind("warning: ", 0) == 0)
+            warnings.push_back(line);
+    // The engine library reads and logs its own address when it registers.
+    EXPECT_EQ(warnings, (std::vector<std::string>{"warning: " + radioPort, "warning: " + clients}));
+    ASSERT_EQ(window.messages.size(), 1u);
+    const std::string &box = window.messages[0];
+    for (const std::string &named : {radioPort, clients, enginePort, std::string("/fake/settings.ini")})
+        EXPECT_NE(box.find(named), std::string::npos) << named << "\n" << box;
+    const auto at = [&](const std::string &entry) {
+        return std::find(journal.begin(), journal.end(), entry);
+    };
+    EXPECT_LT(at("window.messageBox " + box), at("engine.register"));
+}
+
+// Standard error keeps its one line per value, word for word, whoever else hears of it.
+TEST_F(StartupTest, UnusableStoredValuesAreOneLineEachOnStandardError) {
+    store_setting(settings::kRadioPort, "256");
+    store_setting(settings::kMonitorMode, "yes");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(bridge.start());
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "corvantle: setting \"RadioPort\" holds \"256\", which is outside 0 to 255; using the default \"0\"\n"
+        "corvantle: setting \"MonitorMode\" holds \"yes\", which is neither \"True\" nor \"False\"; using "
+        "the "
+        "default \"False\"\n");
+}
+
 TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = false;
     EXPECT_FALSE(bridge.start());

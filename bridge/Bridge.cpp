@@ -5,6 +5,7 @@
 #include "Bridge.h"
 
 #include "AgwCalls.h"
+#include "AgwPortList.h"
 #include "LineEnds.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace corvantle {
 namespace {
@@ -765,6 +767,28 @@ void Bridge::listenAgain() {
         log_->warn("cannot listen on local TCP port " + std::to_string(socket_.localPort()) + ": " + error +
                    "; trying again");
     lastListenError_ = error;
+}
+
+// The engine lists its radio ports after each registration. A radio port it does not have would bring the
+// link up on another channel, where no text gets through, so connects on it are refused: said as the program
+// starts, not first at a connect, and again in the log only when a restarted engine changes the story.
+void Bridge::radioPortsKnown(const std::vector<int> &ports) {
+    if (phase_ != Phase::Registered && phase_ != Phase::Running)
+        return;
+    const bool first = !radioPortsHeard_;
+    radioPortsHeard_ = true;
+    log_->note("The packet engine's radio ports: " + agw::portNumbersText(ports));
+    std::string problem;
+    if (std::find(ports.begin(), ports.end(), state_.radioPort) == ports.end())
+        problem = "Radio port " + std::to_string(state_.radioPort) +
+                  " is not one of the packet engine's radio ports (" + agw::portNumbersText(ports) +
+                  "): connects are refused until RadioPort in Options > Preferences names one of them";
+    if (const std::string said = std::exchange(radioPortProblemSaid_, problem);
+        problem.empty() || problem == said)
+        return;
+    log_->warn(problem);
+    if (first)
+        window_.messageBox(problem + ".");
 }
 
 } // namespace corvantle

@@ -197,6 +197,47 @@ TEST_F(StartupTest, UnusableStoredValuesAreOneLineEachOnStandardError) {
         "default \"False\"\n");
 }
 
+// A radio port the engine does not have would bring the link up on another channel, where no text gets
+// through: the engine's list, when it arrives after the registration, is checked at once.
+TEST_F(StartupTest, ARadioPortTheEngineDoesNotHaveIsNamedInTheLogAndOneBox) {
+    struct Row {
+        std::string radioPort;
+        std::vector<int> enginePorts;
+        std::string said; // empty: nothing
+    };
+    const Row rows[] = {
+        {"1", {0, 1}, ""},
+        {"2", {0, 1}, "Radio port 2 is not one of the packet engine's radio ports (0, 1)"},
+        {"1", {0}, "Radio port 1 is not one of the packet engine's radio ports (0)"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.radioPort);
+        BridgeRig rig;
+        RecordingLog log;
+        rig.bridge.setLog(log);
+        rig.store_setting(settings::kRadioPort, row.radioPort);
+        rig.startConfigured();
+        log.lines.clear();
+        EngineListener &fromEngine = rig.bridge;
+        fromEngine.radioPortsKnown(row.enginePorts);
+        fromEngine.radioPortsKnown(row.enginePorts); // again after the engine came back: said once
+        std::vector<std::string> warnings;
+        for (const std::string &line : log.lines)
+            if (line.rfind("warning: ", 0) == 0)
+                warnings.push_back(line);
+        if (row.said.empty()) {
+            EXPECT_TRUE(warnings.empty());
+            EXPECT_TRUE(rig.window.messages.empty());
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0].rfind("warning: " + row.said, 0), 0u) << warnings[0];
+        ASSERT_EQ(rig.window.messages.size(), 1u);
+        EXPECT_EQ(rig.window.messages[0].rfind(row.said, 0), 0u) << rig.window.messages[0];
+        EXPECT_NE(rig.window.messages[0].find("Preferences"), std::string::npos) << rig.window.messages[0];
+    }
+}
+
 TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = false;
     EXPECT_FALSE(bridge.start());

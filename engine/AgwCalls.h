@@ -25,7 +25,8 @@ inline constexpr std::size_t kMaxCallChars = 9;
 inline constexpr std::size_t kMaxDigipeaters = 7;
 
 // Why `call` cannot go into a request ("is empty", "is longer than 9 characters"), or empty text when it
-// fits. Whether it is a valid callsign on the air is the engine's to judge.
+// fits. Whether the engine can put it on the air is airCallProblem's question: a stored call that fits a
+// request is still asked for.
 std::string callProblem(const std::string &call);
 
 // Why the route cannot go into a connect request, naming the station or digipeater at fault; empty when it

@@ -5,6 +5,7 @@
 #include "Bridge.h"
 
 #include "AgwCalls.h"
+#include "AgwPortList.h"
 #include "LineEnds.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
@@ -57,7 +58,7 @@ bool Bridge::start() {
     state_.transferredBytes = 0;
 
     using namespace settings;
-    const StartupReader read(store_, state_.programName, std::cerr);
+    const StartupReader read(store_, state_.programName);
     state_.myCallsign = read.text(kMyCallsign);
     state_.cluster = read.text(kCluster);
     state_.radioPort = static_cast<int16_t>(read.wholeNumber(kRadioPort));
@@ -84,6 +85,16 @@ bool Bridge::start() {
         log_->warn(notice);
         window_.messageBox(notice);
     }
+    // Standard error (where the log's warnings go too) is not where a user who started the program from the
+    // desktop menu looks. The engine library reads and logs its own port as it registers; the box names it.
+    for (const std::string &line : read.problems())
+        log_->warn(line);
+    const StartupReader engineRead(store_, state_.programName);
+    engineRead.wholeNumber(kEnginePort);
+    if (const std::string box =
+            unusableSettingsMessage(read.problems(), engineRead.problems(), store_.location());
+        !box.empty())
+        window_.messageBox(box);
 
     log_->note("Registering " + agw::normalCall(state_.myCallsign) + " with the packet engine");
     if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
@@ -469,6 +480,9 @@ void Bridge::requestLink() {
         route += (route.empty() ? " via " : ",") + digipeater;
     log_->note("Connect request to " + state_.cluster + route + " on radio port " +
                std::to_string(state_.radioPort));
+    if (const std::string odd = agw::airRouteProblem(state_.myCallsign, state_.cluster, digipeaters);
+        !odd.empty())
+        log_->warn(odd + ": the engine can make no frame for it, and the link will not come up");
     const std::string problem = engine_.connect(state_.cluster, digipeaters, state_.radioPort);
     if (problem.empty()) {
         link_.asked(state_.cluster, state_.radioPort, std::move(digipeaters));
@@ -965,6 +979,28 @@ void Bridge::listenAgain() {
         log_->warn("cannot listen on local TCP port " + std::to_string(socket_.localPort()) + ": " + error +
                    "; trying again");
     lastListenError_ = error;
+}
+
+// The engine lists its radio ports after each registration. A radio port it does not have would bring the
+// link up on another channel, where no text gets through, so connects on it are refused: said as the program
+// starts, not first at a connect, and again in the log only when a restarted engine changes the story.
+void Bridge::radioPortsKnown(const std::vector<int> &ports) {
+    if (phase_ != Phase::Registered && phase_ != Phase::Running)
+        return;
+    const bool first = !radioPortsHeard_;
+    radioPortsHeard_ = true;
+    log_->note("The packet engine's radio ports: " + agw::portNumbersText(ports));
+    std::string problem;
+    if (std::find(ports.begin(), ports.end(), state_.radioPort) == ports.end())
+        problem = "Radio port " + std::to_string(state_.radioPort) +
+                  " is not one of the packet engine's radio ports (" + agw::portNumbersText(ports) +
+                  "): connects are refused until RadioPort in Options > Preferences names one of them";
+    if (const std::string said = std::exchange(radioPortProblemSaid_, problem);
+        problem.empty() || problem == said)
+        return;
+    log_->warn(problem);
+    if (first)
+        window_.messageBox(problem + ".");
 }
 
 } // namespace corvantle

@@ -88,6 +88,7 @@ class Bridge final : public EngineListener {
     // From the packet engine.
     void frameArrived(const EngineFrame &frame) override;
     void readyForData() override;
+    void radioPortsKnown(const std::vector<int> &ports) override;
 
   private:
     // One telnet client of the session: the line it is typing, and ticks since its last text. A client
@@ -225,6 +226,9 @@ class Bridge final : public EngineListener {
     bool keepaliveSent_ = false;       // one has, since start-up
     int64_t keepalivesKeptOff_ = 0;    // empty lines not sent, since the last note in the log
     int64_t allKeepalivesKeptOff_ = 0; // the same since start-up
+
+    bool radioPortsHeard_ = false;     // the engine has listed its radio ports since start-up
+    std::string radioPortProblemSaid_; // what the log last said of the radio port in use and that list
 };
 
 } // namespace corvantle

@@ -21,26 +21,34 @@
 namespace corvantle {
 namespace {
 
-// A callsign, cluster or digipeater that does not fit the engine's call fields is refused: cut short, it
-// would name another station.
-std::string callsignRefusal(const OptionsFields &fields) {
+// A callsign, cluster or digipeater that the user typed and that is not an AX.25 address is refused: the
+// engine could build no frame for it, and the connect would wait in silence. One left as the dialog opened
+// with it is not checked; a digipeater counts as typed when the route it opened with did not name it.
+std::string callsignRefusal(const OptionsFields &fields, const OptionsFields &openedWith) {
     const auto check = [](const char *field, const std::string &call) -> std::string {
-        if (const std::string problem = agw::callProblem(agw::normalCall(call));
+        if (const std::string problem = agw::airCallProblem(call);
             !problem.empty() && !agw::normalCall(call).empty())
             return std::string(field) + ": \"" + call + "\" " + problem + ".";
         return {};
     };
-    if (std::string refusal = check("Callsign", fields.callsign); !refusal.empty())
-        return refusal;
-    if (std::string refusal = check("DX Cluster", fields.cluster); !refusal.empty())
-        return refusal;
+    const auto typed = [](const std::string &call, const std::string &opened) {
+        return agw::normalCall(call) != agw::normalCall(opened);
+    };
+    if (typed(fields.callsign, openedWith.callsign))
+        if (std::string refusal = check("Callsign", fields.callsign); !refusal.empty())
+            return refusal;
+    if (typed(fields.cluster, openedWith.cluster))
+        if (std::string refusal = check("DX Cluster", fields.cluster); !refusal.empty())
+            return refusal;
     const std::vector<std::string> digis = agw::routeCalls(fields.digis);
     if (digis.size() > agw::kMaxDigipeaters)
         return "Via: " + std::to_string(digis.size()) + " digipeaters, at most " +
                std::to_string(agw::kMaxDigipeaters) + " fit.";
+    const std::vector<std::string> openedDigis = agw::routeCalls(openedWith.digis);
     for (const std::string &digi : digis)
-        if (std::string refusal = check("Via", digi); !refusal.empty())
-            return refusal;
+        if (std::find(openedDigis.begin(), openedDigis.end(), digi) == openedDigis.end())
+            if (std::string refusal = check("Via", digi); !refusal.empty())
+                return refusal;
     return {};
 }
 
@@ -154,7 +162,7 @@ std::string radioPortChoiceText(const agw::RadioPortChoice &choice) {
 OptionsLogic::OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store)
     : bridge_(bridge), state_(bridge.state()), window_(window), socket_(socket), store_(store) {}
 
-OptionsFields OptionsLogic::fieldsToShow() const {
+OptionsFields OptionsLogic::fieldsToShow() {
     OptionsFields fields;
     // The callsign and the local port take effect at the next start: show what that start will use.
     fields.callsign = store_.readSetting(state_.programName, settings::kSection, settings::kMyCallsign.name,
@@ -177,6 +185,7 @@ OptionsFields OptionsLogic::fieldsToShow() const {
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
+    openedWith_ = fields;
     return fields;
 }
 
@@ -200,7 +209,7 @@ void OptionsLogic::setConnectViaDigipeaters(bool ticked) {
 }
 
 OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
-    if (const std::string refusal = callsignRefusal(fields); !refusal.empty())
+    if (const std::string refusal = callsignRefusal(fields, openedWith_); !refusal.empty())
         return {false, refusal};
     const CheckedNumbers checked = checkNumbers(fields);
     if (!checked.refusal.empty())

@@ -51,8 +51,9 @@ class OptionsLogic final {
   public:
     OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store);
 
-    // The values the dialog shows when it opens.
-    OptionsFields fieldsToShow() const;
+    // The values the dialog shows when it opens. OK checks the callsigns typed since against them: what was
+    // stored (the unconfigured defaults, or a file written by hand) is the user's to change when they choose.
+    OptionsFields fieldsToShow();
 
     // Where to ask for the engine's radio ports while the dialog is open: the stored address, which is the
     // one the next start will use.
@@ -75,6 +76,7 @@ class OptionsLogic final {
     WindowOps &window_;
     TelnetSocket &socket_;
     SettingsStore &store_;
+    OptionsFields openedWith_; // what fieldsToShow last gave the dialog
 };
 
 } // namespace corvantle

@@ -35,6 +35,9 @@ class EngineListener {
     virtual void frameArrived(const EngineFrame &frame) = 0;
     // Data queued for the radio has left for the engine: canTakeData() may be true again.
     virtual void readyForData() = 0;
+    // The engine's radio ports, as it listed them after each registration; an engine that gives no list
+    // never calls this. A connect on a port not in the list is refused.
+    virtual void radioPortsKnown(const std::vector<int> & /*ports*/) {}
 };
 
 class PacketEngine {

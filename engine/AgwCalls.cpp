@@ -74,4 +74,36 @@ std::string digipeaterField(const std::vector<std::string> &digis) {
     return out;
 }
 
+std::string airCallProblem(const std::string &call) {
+    constexpr std::size_t kMostCallChars = 6;
+    const std::string text = upper(trimmed(call));
+    const std::size_t dash = text.find('-');
+    const std::string base = text.substr(0, dash);
+    const auto letterOrDigit = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+    bool fits = !base.empty() && base.size() <= kMostCallChars &&
+                std::all_of(base.begin(), base.end(), letterOrDigit);
+    if (fits && dash != std::string::npos) {
+        // "-0" to "-15" exactly: engines report "-05" as "-5", and links are matched by their text.
+        const std::string ssid = text.substr(dash + 1);
+        fits = (ssid.size() == 1 && ssid[0] >= '0' && ssid[0] <= '9') ||
+               (ssid.size() == 2 && ssid[0] == '1' && ssid[1] >= '0' && ssid[1] <= '5');
+    }
+    if (fits)
+        return {};
+    return "is not an AX.25 callsign: 1 to " + std::to_string(kMostCallChars) +
+           " letters or digits, then an optional SSID -0 to -15";
+}
+
+std::string airRouteProblem(const std::string &ownCall, const std::string &station,
+                            const std::vector<std::string> &digis) {
+    if (const std::string problem = airCallProblem(ownCall); !problem.empty())
+        return "your callsign \"" + ownCall + "\" " + problem;
+    if (const std::string problem = airCallProblem(station); !problem.empty())
+        return "the cluster \"" + station + "\" " + problem;
+    for (const std::string &digi : digis)
+        if (const std::string problem = airCallProblem(digi); !problem.empty())
+            return "the digipeater \"" + digi + "\" " + problem;
+    return {};
+}
+
 } // namespace corvantle::agw

@@ -4,9 +4,11 @@
 // outstanding on a link, 'd' disconnect, 'R' version (a sign of life), 'x' unregister. Received: answers to
 // 'X', 'Y' and 'R' (kept here), 'C' / 'd' link notices, 'D' connected data, monitored 'I' 'U' 'S' 'T' frames
 // and whatever else the engine sends, each handed to the listener as soon as it is whole.
+// After each registration it also asks for the engine's port list ('G') and keeps its answer.
 #include "AgwEngine.h"
 
 #include "AgwCalls.h"
+#include "AgwPortList.h"
 #include "AgwTexts.h"
 #include "EngineFrames.h"
 #include "SettingsStore.h"
@@ -197,6 +199,9 @@ void AgwEngine::onRegistrationAnswer(bool accepted) {
     state_ = State::Up;
     // Monitoring is a toggle that starts off on every new connection: one 'm' per connection.
     sendFrame(request('m', {}, 0));
+    // A restarted engine may have other channels: its list is asked on every connection.
+    radioPorts_.reset();
+    sendFrame(request('G', {}, 0));
     quietTimer_.start(timing_.quietBeforeProbe);
     if (reconnects_)
         note("connection to the packet engine at " + host_ + ":" + std::to_string(port_) + " is back");
@@ -368,6 +373,9 @@ void AgwEngine::handleFrame(agw::Frame frame) {
         return;
     case 'R': // the answer to the sign-of-life probe; the bytes themselves were the sign
         return;
+    case 'G':
+        onPortList(frame);
+        return;
     case 'Y':
         onOutstandingAnswer(frame);
         return;
@@ -438,6 +446,24 @@ void AgwEngine::onQuiet() {
     probeTimer_.start(timing_.probeAnswerWait);
 }
 
+// The answer to the port list question of this connection. Dire Wolf takes a connect on a port it does not
+// have to another channel, where the link comes up and every data frame is dropped: connects keep to the
+// list. An answer that names no radio port is no list to keep to.
+void AgwEngine::onPortList(const agw::Frame &frame) {
+    std::vector<int> ports;
+    for (const RadioPortChoice &choice : radioPortChoices(frame.data))
+        ports.push_back(choice.number);
+    if (ports.empty())
+        return;
+    radioPorts_ = ports;
+    // Later, not from inside the read of the engine's stream: the listener may open a message box.
+    const std::uint64_t connection = connection_;
+    QTimer::singleShot(0, &socket_, [this, connection, ports] {
+        if (connection == connection_ && listener_ != nullptr && !closing_ && state_ == State::Up)
+            listener_->radioPortsKnown(ports);
+    });
+}
+
 // ---- requests ----
 
 bool AgwEngine::sendFrame(const agw::Frame &frame) {
@@ -477,6 +503,9 @@ std::string AgwEngine::connect(const std::string &station, const std::vector<std
         return problem;
     if (state_ != State::Up)
         return "the packet engine is not connected";
+    if (radioPorts_ && std::find(radioPorts_->begin(), radioPorts_->end(), radioPort) == radioPorts_->end())
+        return "radio port " + std::to_string(radioPort) +
+               " is not one of the packet engine's radio ports (" + portNumbersText(*radioPorts_) + ")";
     const auto port = static_cast<std::uint8_t>(radioPort);
     agw::Frame frame = request('C', remote, port);
     if (!digis.empty()) {

@@ -20,7 +20,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace corvantle {
 
@@ -127,6 +129,7 @@ class AgwEngine final : public PacketEngine {
     void forgetQueue(OwnLink &link);
 
     void onQuiet();
+    void onPortList(const agw::Frame &frame);
 
     SettingLookup lookup_;
     AgwTiming timing_;
@@ -153,6 +156,8 @@ class AgwEngine final : public PacketEngine {
     std::map<std::string, OwnLink> ownLinks_; // keyed by the remote call, upper case, no "-0"
     std::size_t queuedBytes_ = 0;
     bool wasFull_ = false;
+    // The engine's radio ports, once its answer to 'G' on this connection has named any.
+    std::optional<std::vector<int>> radioPorts_;
 };
 
 } // namespace corvantle

@@ -60,6 +60,11 @@ bool isPlaceholder(const Entry &entry) {
     return entry.words == "INVALID CHANNEL" || entry.words == "Disabled";
 }
 
+// Dire Wolf's channels that are no radio: they carry no AX.25 links.
+bool isWithoutRadio(const Entry &entry) {
+    return entry.words == "Internet Gateway" || entry.words == "Network TNC";
+}
+
 // soundmodem names the sound card channel, "SoundCard Ch C" (or "Ch: C"), whatever the entry's number.
 std::optional<int> soundCardChannel(std::string_view words) {
     constexpr std::string_view kName = "SoundCard Ch";
@@ -114,7 +119,7 @@ std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData) {
         if (std::any_of(text.begin(), text.end(), isControl))
             return {};
         const Entry entry = readEntry(text);
-        if (text.empty() || isPlaceholder(entry))
+        if (text.empty() || isPlaceholder(entry) || isWithoutRadio(entry))
             continue;
         const int number = portNumber(entry, static_cast<int>(i - 1));
         if (number > kLargestPort || !taken.insert(number).second)
@@ -122,6 +127,13 @@ std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData) {
         choices.push_back({number, std::string(entry.words.empty() ? text : entry.words)});
     }
     return choices;
+}
+
+std::string portNumbersText(const std::vector<int> &ports) {
+    std::string text;
+    for (const int port : ports)
+        text += (text.empty() ? "" : ", ") + std::to_string(port);
+    return text;
 }
 
 } // namespace corvantle::agw

@@ -4,7 +4,8 @@
 // in the list's "PortK" names:
 // - Dire Wolf 1.6 lists every channel in order, the unused ones as "INVALID CHANNEL":
 //   "2;Port1 first soundcard left;Port2 first soundcard right;Port3 INVALID CHANNEL;...". Older versions
-//   leave the unused ones out, so "PortK" is channel K-1 either way.
+//   leave the unused ones out, so "PortK" is channel K-1 either way. A channel without a radio shows as
+//   "Port2 Internet Gateway" or "Port3 Network TNC": it carries no links, and is no radio port here.
 // - soundmodem lists all four sound card channels, "4;Port1 with SoundCard Ch A;Port2 Disabled;...", or, in
 //   other builds, only the enabled ones renumbered from Port1; channel A is port 0.
 // - LinBPQ counts its hidden ports but leaves them out, "4;Port1 with VHF 1200;Port3 with HF Robust;", and
@@ -27,5 +28,8 @@ struct RadioPortChoice {
 
 // The usable radio ports in the engine's order. Empty when the data is empty or not a port list.
 std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData);
+
+// Port numbers as the user reads them: "0, 1".
+std::string portNumbersText(const std::vector<int> &ports);
 
 } // namespace corvantle::agw

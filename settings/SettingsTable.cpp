@@ -97,7 +97,10 @@ std::string secondsText(int32_t milliseconds) {
 }
 
 StartupReader::StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings)
-    : store_(store), appName_(std::move(appName)), warnings_(warnings) {}
+    : store_(store), appName_(std::move(appName)), warnings_(&warnings) {}
+
+StartupReader::StartupReader(const SettingsStore &store, std::string appName)
+    : store_(store), appName_(std::move(appName)) {}
 
 std::string keyLabel(const Key &key) {
     if (std::string_view(key.section) == kSection)
@@ -110,8 +113,10 @@ std::string StartupReader::stored(const Key &key) const {
 }
 
 void StartupReader::warn(const Key &key, const std::string &value, const std::string &why) const {
-    warnings_ << "corvantle: setting \"" << keyLabel(key) << "\" holds \"" << value << "\", " << why
-              << "; using the default \"" << key.defaultText << "\"\n";
+    problems_.push_back("setting \"" + keyLabel(key) + "\" holds \"" + value + "\", " + why +
+                        "; using the default \"" + key.defaultText + "\"");
+    if (warnings_ != nullptr)
+        *warnings_ << "corvantle: " << problems_.back() << "\n";
 }
 
 std::string StartupReader::text(const Key &key) const {
@@ -162,6 +167,22 @@ const char *linkEndText(LinkEnd value) {
         break;
     }
     return "Keep";
+}
+
+std::string unusableSettingsMessage(const std::vector<std::string> &problems,
+                                    const std::vector<std::string> &more, const std::string &location) {
+    if (problems.empty() && more.empty())
+        return {};
+    std::string message =
+        "Some stored settings could not be used; their defaults are in use until Preferences "
+        "saves others";
+    if (!location.empty())
+        message += " (" + location + ")";
+    message += ":";
+    for (const std::vector<std::string> *lines : {&problems, &more})
+        for (const std::string &line : *lines)
+            message += "\n" + line;
+    return message;
 }
 
 EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvantle {
 
@@ -98,11 +99,17 @@ std::string keyLabel(const Key &key);
 class StartupReader final {
   public:
     StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings);
+    // The same without the lines: the caller tells problems() to the user.
+    StartupReader(const SettingsStore &store, std::string appName);
 
     std::string text(const Key &key) const;
     int64_t wholeNumber(const Key &key) const; // within the key's range
     bool boolean(const Key &key) const;
     LinkEnd linkEnd(const Key &key) const;
+
+    // Each value read so far that could not be used, one line each, as standard error shows it after
+    // "corvantle: " (setting "RadioPort" holds "abc", which is not a number; using the default "0").
+    const std::vector<std::string> &problems() const { return problems_; }
 
   private:
     std::string stored(const Key &key) const;
@@ -110,8 +117,14 @@ class StartupReader final {
 
     const SettingsStore &store_;
     std::string appName_;
-    std::ostream &warnings_;
+    std::ostream *warnings_ = nullptr;
+    mutable std::vector<std::string> problems_;
 };
+
+// The message box that names every stored value start-up could not use, those of `more` after those of
+// `problems`, and the file they are in; empty when there is none.
+std::string unusableSettingsMessage(const std::vector<std::string> &problems,
+                                    const std::vector<std::string> &more, const std::string &location);
 
 struct EngineAddress {
     std::string host;

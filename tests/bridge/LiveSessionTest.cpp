@@ -79,8 +79,8 @@ TEST_F(LiveSessionTest, OnlyTheLinksOwnStationCallsignAndPortCount) {
         BridgeRig rig;
         rig.startConfigured();
         rig.connectClientWithLink();
-        rig.bridge.frameArrived(EngineFrame{row.kind, static_cast<std::uint8_t>(row.radioPort), "GB7DXC", row.to,
-                                            row.kind == 'D' ? kSpot : kDisconnected});
+        rig.bridge.frameArrived(EngineFrame{row.kind, static_cast<std::uint8_t>(row.radioPort), "GB7DXC",
+                                            row.to, row.kind == 'D' ? kSpot : kDisconnected});
         EXPECT_EQ(rig.client().sent, "") << row.what;
         EXPECT_TRUE(rig.state.linkUp) << row.what;
         EXPECT_EQ(rig.window.statusText, "Status: Connected") << row.what;

@@ -194,22 +194,25 @@ TEST_F(OptionsLogicTest, NextStartSettingsShowWhatIsStored) {
     EXPECT_EQ(stored(settings::kMyCallsign), "G4ABC");
 }
 
-// Cut to fit an engine's call field, a callsign would name another station: it is refused instead.
-TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
+// An engine cannot build a frame for a callsign that is not an AX.25 address, and the connect would wait in
+// silence: what the user types is refused, naming the field and the rule.
+TEST_F(OptionsLogicTest, TypedCallsignsThatCannotGoOnTheAirAreRefusedNamingTheField) {
+    const std::string rule =
+        " is not an AX.25 callsign: 1 to 6 letters or digits, then an optional SSID -0 to -15.";
     struct Row {
         const char *what;
         std::string callsign, cluster, digis;
         std::string message; // empty: accepted
     };
     const Row rows[] = {
-        {"nine characters fit", "G4ABCD-15", "GB7DXC-15", "RELAY1-15", ""},
-        {"the default cluster fits", "N0CALL", "CLUSTER", "", ""},
-        {"own callsign too long", "G4ABCDE-15", "GB7DXC", "",
-         "Callsign: \"G4ABCDE-15\" is longer than 9 characters."},
-        {"cluster too long", "N0CALL", "GB7DXCXX-1", "",
-         "DX Cluster: \"GB7DXCXX-1\" is longer than 9 characters."},
-        {"a digipeater too long", "N0CALL", "GB7DXC", "RELAY1,VERYLONGDIGI1",
-         "Via: \"VERYLONGDIGI1\" is longer than 9 characters."},
+        {"six letters and an SSID", "G4ABCD-15", "GB7DXC-15", "RELAY1-15", ""},
+        {"lower case and blanks", " g4abc-1 ", "gb7dxc", " relay1 , relay2 ", ""},
+        {"own callsign too long", "G4ABCDE-15", "GB7DXC", "", "Callsign: \"G4ABCDE-15\"" + rule},
+        {"own SSID above 15", "G4ABC-16", "GB7DXC", "", "Callsign: \"G4ABC-16\"" + rule},
+        {"cluster of seven letters", "N0CALL", "GB7DXCX", "", "DX Cluster: \"GB7DXCX\"" + rule},
+        {"the default cluster typed", "N0CALL", "CLUSTER", "", "DX Cluster: \"CLUSTER\"" + rule},
+        {"cluster with a slash", "N0CALL", "GB7/DXC", "", "DX Cluster: \"GB7/DXC\"" + rule},
+        {"a digipeater's SSID", "N0CALL", "GB7DXC", "RELAY1,RELAY2-16", "Via: \"RELAY2-16\"" + rule},
         {"eight digipeaters", "N0CALL", "GB7DXC", "A,B,C,D,E,F,G,H", "Via: 8 digipeaters, at most 7 fit."},
     };
     for (const Row &row : rows) {
@@ -226,6 +229,28 @@ TEST_F(OptionsLogicTest, CallsignsThatDoNotFitAreRefusedNamingTheField) {
         EXPECT_EQ(outcome.closeDialog, row.message.empty());
         EXPECT_EQ(rig.journal.empty(), !row.message.empty()); // a refusal applies and stores nothing
     }
+}
+
+// What the dialog opened with (the unconfigured defaults, or a file written by hand) is the user's to
+// change when they choose: another field's OK does not hang on it.
+TEST_F(OptionsLogicTest, CallsignsLeftAsTheyWereStoredAreNotRefused) {
+    BridgeRig rig;
+    rig.store_setting(settings::kDigis, "RELAY1,LONGDIGI10");
+    ASSERT_TRUE(rig.bridge.start()); // MYCALL and CLUSTER
+    OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+    OptionsFields fields = logic.fieldsToShow();
+    fields.radioPort = "1";
+    fields.digis = "relay1, longdigi10 ,RELAY3"; // the stored two kept, in other case and spacing
+    EXPECT_EQ(logic.applyAndSave(fields).message, "");
+    EXPECT_EQ(rig.state.radioPort, 1);
+    EXPECT_EQ(rig.state.cluster, "CLUSTER");
+
+    fields = logic.fieldsToShow();
+    fields.digis += ",LONGDIGI2";
+    EXPECT_EQ(
+        logic.applyAndSave(fields).message,
+        "Via: \"LONGDIGI2\" is not an AX.25 callsign: 1 to 6 letters or digits, then an optional SSID -0 "
+        "to -15.");
 }
 
 TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDialogOpen) {

@@ -51,6 +51,50 @@ TEST(SessionLogTest, AConnectThatCannotBeSentIsAWarning) {
               "warning: connect request to GB7DXC not sent: the packet engine is not connected");
 }
 
+// A stored call the engine cannot put on the air is still asked for; the log says why it will not come up.
+TEST(SessionLogTest, AConnectWithACallThatIsNoAirAddressIsAWarning) {
+    struct Row {
+        const char *myCallsign, *cluster, *digis;
+        std::string warning; // empty: none
+    };
+    const Row rows[] = {
+        {"N0CALL", "GB7DXC", "RELAY1", ""},
+        {"N0CALL", "CLUSTER", "", "the cluster \"CLUSTER\""},
+        {"G4ABC-16", "GB7DXC", "", "your callsign \"G4ABC-16\""},
+        {"N0CALL", "GB7DXC", "RELAY1,RELAY2-16", "the digipeater \"RELAY2-16\""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.myCallsign) + " " + row.cluster);
+        BridgeRig rig;
+        RecordingLog log;
+        rig.bridge.setLog(log);
+        rig.store_setting(settings::kMyCallsign, row.myCallsign);
+        rig.store_setting(settings::kCluster, row.cluster);
+        rig.store_setting(settings::kConnectViaDigi, "True");
+        rig.store_setting(settings::kDigis, row.digis);
+        ASSERT_TRUE(rig.bridge.start());
+        log.lines.clear();
+        rig.bridge.onClientArrival(1);
+        ASSERT_EQ(rig.engine.requests.size(), 1u); // asked for as before
+        std::vector<std::string> warnings;
+        for (const std::string &line : log.lines)
+            if (line.rfind("warning: ", 0) == 0)
+                warnings.push_back(line);
+        if (row.warning.empty()) {
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(
+            warnings[0].rfind("warning: " + row.warning +
+                                  " is not an AX.25 callsign: 1 to 6 letters or digits, then an optional "
+                                  "SSID -0 to -15",
+                              0),
+            0u)
+            << warnings[0];
+    }
+}
+
 TEST(SessionLogTest, ALocalPortThatCannotBeListenedOnIsAWarningBeforeTheProgramEnds) {
     BridgeRig rig;
     RecordingLog log;

@@ -149,6 +149,95 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
     }
 }
 
+// A user who starts the program from the desktop menu never sees standard error: the values that could not
+// be used are named in the session log and, all of them, in one box before the registration.
+TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
+    RecordingLog log;
+    bridge.setLog(log);
+    store_setting(settings::kMyCallsign, "N0CALL");
+    store_setting(settings::kCluster, "GB7DXC");
+    store_setting(settings::kRadioPort, "abc");
+    store_setting(settings::kClients, "9");
+    store.values[{kProgramName, settings::kEngineSection, settings::kEnginePort.name}] = "80x";
+    ASSERT_TRUE(bridge.start());
+
+    const std::string radioPort =
+        R"(setting "RadioPort" holds "abc", which is not a number; using the default "0")";
+    const std::string clients =
+        R"(setting "Clients" holds "9", which is outside 1 to 8; using the default "1")";
+    const std::string enginePort =
+        R"(setting "Engine\Port" holds "80x", which is not a number; using the default "8000")";
+    std::vector<std::string> warnings;
+    for (const std::string &line : log.lines)
+        if (line.rfind("warning: ", 0) == 0)
+            warnings.push_back(line);
+    // The engine library reads and logs its own address when it registers.
+    EXPECT_EQ(warnings, (std::vector<std::string>{"warning: " + radioPort, "warning: " + clients}));
+    ASSERT_EQ(window.messages.size(), 1u);
+    const std::string &box = window.messages[0];
+    for (const std::string &named : {radioPort, clients, enginePort, std::string("/fake/settings.ini")})
+        EXPECT_NE(box.find(named), std::string::npos) << named << "\n" << box;
+    const auto at = [&](const std::string &entry) {
+        return std::find(journal.begin(), journal.end(), entry);
+    };
+    EXPECT_LT(at("window.messageBox " + box), at("engine.register"));
+}
+
+// Standard error keeps its one line per value, word for word, whoever else hears of it.
+TEST_F(StartupTest, UnusableStoredValuesAreOneLineEachOnStandardError) {
+    store_setting(settings::kRadioPort, "256");
+    store_setting(settings::kMonitorMode, "yes");
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(bridge.start());
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "corvantle: setting \"RadioPort\" holds \"256\", which is outside 0 to 255; using the default \"0\"\n"
+        "corvantle: setting \"MonitorMode\" holds \"yes\", which is neither \"True\" nor \"False\"; using "
+        "the "
+        "default \"False\"\n");
+}
+
+// A radio port the engine does not have would bring the link up on another channel, where no text gets
+// through: the engine's list, when it arrives after the registration, is checked at once.
+TEST_F(StartupTest, ARadioPortTheEngineDoesNotHaveIsNamedInTheLogAndOneBox) {
+    struct Row {
+        std::string radioPort;
+        std::vector<int> enginePorts;
+        std::string said; // empty: nothing
+    };
+    const Row rows[] = {
+        {"1", {0, 1}, ""},
+        {"2", {0, 1}, "Radio port 2 is not one of the packet engine's radio ports (0, 1)"},
+        {"1", {0}, "Radio port 1 is not one of the packet engine's radio ports (0)"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.radioPort);
+        BridgeRig rig;
+        RecordingLog log;
+        rig.bridge.setLog(log);
+        rig.store_setting(settings::kRadioPort, row.radioPort);
+        rig.startConfigured();
+        log.lines.clear();
+        EngineListener &fromEngine = rig.bridge;
+        fromEngine.radioPortsKnown(row.enginePorts);
+        fromEngine.radioPortsKnown(row.enginePorts); // again after the engine came back: said once
+        std::vector<std::string> warnings;
+        for (const std::string &line : log.lines)
+            if (line.rfind("warning: ", 0) == 0)
+                warnings.push_back(line);
+        if (row.said.empty()) {
+            EXPECT_TRUE(warnings.empty());
+            EXPECT_TRUE(rig.window.messages.empty());
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_EQ(warnings[0].rfind("warning: " + row.said, 0), 0u) << warnings[0];
+        ASSERT_EQ(rig.window.messages.size(), 1u);
+        EXPECT_EQ(rig.window.messages[0].rfind(row.said, 0), 0u) << rig.window.messages[0];
+        EXPECT_NE(rig.window.messages[0].find("Preferences"), std::string::npos) << rig.window.messages[0];
+    }
+}
+
 TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = false;
     EXPECT_FALSE(bridge.start());

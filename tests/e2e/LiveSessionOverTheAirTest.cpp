@@ -39,7 +39,8 @@ class LiveSessionOverTheAirTest : public ::testing::Test {
     std::vector<QByteArray> spotsOfTheLastLink() {
         std::vector<QByteArray> spots;
         const QStringList log = cluster.log();
-        const auto up = std::find_if(log.rbegin(), log.rend(), [](const QString &l) { return l.startsWith("UP "); });
+        const auto up =
+            std::find_if(log.rbegin(), log.rend(), [](const QString &l) { return l.startsWith("UP "); });
         for (auto line = up.base(); line != log.end(); ++line)
             if (line->startsWith(R"(TX N0CALL "DX de )"))
                 spots.push_back(QByteArray::fromStdString(unescape(line->mid(10))).replace("\r", "\r\n"));
@@ -91,7 +92,8 @@ TEST_F(LiveSessionOverTheAirTest, PreferencesChangedDuringASessionApplyFromTheNe
     ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.socket.isListening(); }, 5000));
     Client next(bridge.localPort);
     const auto askedTheNewStation = [&] {
-        return std::count(log.lines.begin(), log.lines.end(), "Connect request to GB7XYZ on radio port 0") == 1;
+        return std::count(log.lines.begin(), log.lines.end(), "Connect request to GB7XYZ on radio port 0") ==
+               1;
     };
     EXPECT_TRUE(QTest::qWaitFor(askedTheNewStation, 5000));
 }

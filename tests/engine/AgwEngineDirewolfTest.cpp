@@ -135,6 +135,7 @@ class RecordingListener final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
     void readyForData() override {}
+    void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
 
     bool has(char kind, const std::string &from, const std::string &to = {}) const {
         return count(kind, from, to) > 0;
@@ -147,6 +148,7 @@ class RecordingListener final : public EngineListener {
     }
 
     std::vector<EngineFrame> frames;
+    std::vector<std::vector<int>> portLists;
 };
 
 class AgwEngineDirewolf : public testing::Test {
@@ -243,6 +245,19 @@ TEST_F(AgwEngineDirewolf, NoticesAHungEngineAndRejoinsWhenItRuns) {
     direwolf.resume();
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 10000)) << direwolf.log();
     EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    expectConnectAttemptMonitored(engine, listener);
+}
+
+// Dire Wolf would take a connect on its channel 1, which this configuration does not have, to channel 0.
+TEST_F(AgwEngineDirewolf, ListsItsOneRadioChannelAndConnectsKeepToIt) {
+    AgwEngine engine(lookup(), timing());
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listener.portLists.empty(); }, 5000)) << direwolf.log();
+    EXPECT_EQ(listener.portLists, std::vector<std::vector<int>>{{0}});
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 1),
+              "radio port 1 is not one of the packet engine's radio ports (0)");
     expectConnectAttemptMonitored(engine, listener);
 }
 

@@ -19,6 +19,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace corvantle {
 namespace {
@@ -126,6 +129,7 @@ class RecordingListener final : public EngineListener {
         ++readyCalls;
         roomWhenReady = roomWhenReady && engine != nullptr && engine->canTakeData();
     }
+    void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
     std::size_t count(char kind, const std::string &from) const {
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(),
@@ -136,6 +140,7 @@ class RecordingListener final : public EngineListener {
     std::vector<EngineFrame> frames;
     int readyCalls = 0;
     bool roomWhenReady = true; // canTakeData() was true at every readyForData
+    std::vector<std::vector<int>> portLists;
 };
 
 agw::Frame frame(char kind, const std::string &from, const std::string &to, const std::string &data,
@@ -156,11 +161,12 @@ std::string notice(const std::string &text) {
     return text + "\r" + '\0';
 }
 
-// The kinds of `frames` in order, leaving out version requests (the sign-of-life probe, sent on a timer).
+// The kinds of `frames` in order, leaving out version requests (the sign-of-life probe, sent on a timer) and
+// the port list question of each registration (tested on its own).
 std::string kinds(const std::vector<agw::Frame> &frames) {
     std::string letters;
     for (const agw::Frame &f : frames)
-        if (f.kind != 'R')
+        if (f.kind != 'R' && f.kind != 'G')
             letters += f.kind;
     return letters;
 }
@@ -256,7 +262,7 @@ TEST(AgwEngineRegistration, SendsMonitoringOnOncePerConnection) {
         server.send(frame('U', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", "")));
     ASSERT_TRUE(waitUntil([&] { return listener.frames.size() == 3; }));
     engine.close();
-    ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 5; }));
+    ASSERT_TRUE(waitUntil([&] { return kinds(server.frames()).size() >= 5; }));
     EXPECT_EQ(kinds(server.frames()), "XmCdx"); // the pending link is ended before unregistering
 }
 
@@ -336,13 +342,19 @@ class AgwEngineTest : public testing::Test {
         listener.engine = engine.get();
         engine->setListener(&listener);
         ASSERT_TRUE(engine->registerCallsign("n0call-0", kProgram));
-        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 2; }));
+        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 3; })); // 'X', 'm' and 'G'
     }
 
-    // The frames the engine sent after its registration, once there are `count` of them.
+    // The frames the engine sent after its registration, once there are `count` of them; port list
+    // questions left out.
     std::vector<agw::Frame> requests(std::size_t count) {
-        waitUntil([&] { return server.frameCount() >= count + 2; });
-        const std::vector<agw::Frame> all = server.frames();
+        const auto asked = [&] {
+            std::vector<agw::Frame> frames = server.frames();
+            std::erase_if(frames, [](const agw::Frame &f) { return f.kind == 'G'; });
+            return frames;
+        };
+        waitUntil([&] { return asked().size() >= count + 2; });
+        const std::vector<agw::Frame> all = asked();
         return {all.begin() + 2, all.end()};
     }
 
@@ -675,7 +687,7 @@ TEST_F(AgwEngineTest, ReportsHeldLinksDownAndReconnectsWhenTheEngineGoes) {
     engine->sendData("GB7DXC", "lost\r", 0);
 
     ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
-    ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 5; }));
+    ASSERT_TRUE(waitUntil([&] { return kinds(server.frames()).size() >= 5; }));
     EXPECT_EQ(kinds(server.frames()), "XmCXm");
     settle(50ms);
     const std::string said = notes.take();
@@ -980,15 +992,95 @@ TEST(AgwEngineFrameLog, OneLinePerFrameSentAndReceived) {
     ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     server.send(agw::Frame{0, 'D', 0xF0, "GB7DXC", "N0CALL", std::string("hi\r\0\xff", 5)});
-    ASSERT_TRUE(waitUntil([&] { return lines.size() >= 5; }));
+    ASSERT_TRUE(waitUntil([&] { return lines.size() >= 6; }));
     const std::vector<std::string> expected = {
-        R"(AGW> X port 0 N0CALL> 0 bytes "")",
-        R"(AGW< X port 0 N0CALL> 1 bytes "\x01")",
-        R"(AGW> m port 0 N0CALL> 0 bytes "")",
-        R"(AGW> C port 0 N0CALL>GB7DXC 0 bytes "")",
-        R"(AGW< D port 0 GB7DXC>N0CALL 5 bytes "hi\r\x00\xFF")",
+        R"(AGW> X port 0 N0CALL> 0 bytes "")",       R"(AGW< X port 0 N0CALL> 1 bytes "\x01")",
+        R"(AGW> m port 0 N0CALL> 0 bytes "")",       R"(AGW> G port 0 N0CALL> 0 bytes "")",
+        R"(AGW> C port 0 N0CALL>GB7DXC 0 bytes "")", R"(AGW< D port 0 GB7DXC>N0CALL 5 bytes "hi\r\x00\xFF")",
     };
     EXPECT_EQ(lines, expected);
+}
+
+// ---- The engine's radio ports ---------------------------------------------------------------------------
+
+// Dire Wolf takes a connect on a radio port it does not have to another channel, where the link comes up
+// and every data frame is then dropped: the engine's port list, asked right after registering, decides.
+TEST(AgwEngineRadioPorts, ConnectsOnlyOnTheRadioChannelsTheEngineLists) {
+    using namespace std::string_literals;
+    struct Case {
+        const char *name;
+        std::optional<std::string> list; // nothing: the engine does not answer 'G'
+        std::optional<std::vector<int>> known;
+        std::vector<std::pair<int, std::string>> connects; // radio port, the problem connect() returns
+    };
+    const std::string stereo =
+        "2;Port1 first soundcard left;Port2 first soundcard right;Port3 INVALID CHANNEL;"
+        "Port4 INVALID CHANNEL;Port5 INVALID CHANNEL;Port6 INVALID CHANNEL;\0"s;
+    const std::string gateway = "3;Port1 first soundcard mono;Port2 Internet Gateway;Port3 Network TNC;\0"s;
+    const Case cases[] = {
+        {"Dire Wolf in stereo",
+         stereo,
+         std::vector<int>{0, 1},
+         {{0, ""}, {1, ""}, {2, "radio port 2 is not one of the packet engine's radio ports (0, 1)"}}},
+        {"an internet gateway and a network TNC carry no links",
+         gateway,
+         std::vector<int>{0},
+         {{1, "radio port 1 is not one of the packet engine's radio ports (0)"},
+          {2, "radio port 2 is not one of the packet engine's radio ports (0)"}}},
+        {"an engine that does not answer", std::nullopt, std::nullopt, {{5, ""}}},
+        {"an answer that is no port list", "\x07\0\0\0"s, std::nullopt, {{5, ""}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeAgwServer server;
+        if (c.list)
+            server.answerPortList(*c.list);
+        AgwEngine engine(engineAt(server.port()), fastTiming());
+        RecordingListener listener;
+        engine.setListener(&listener);
+        ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+        ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 3; }));
+        const std::vector<agw::Frame> sent = server.frames();
+        EXPECT_EQ(sent[2].kind, 'G'); // right after the registration and monitoring
+        if (c.known) {
+            ASSERT_TRUE(waitUntil([&] { return !listener.portLists.empty(); }));
+            EXPECT_EQ(listener.portLists, std::vector<std::vector<int>>{*c.known});
+        } else {
+            settle(100ms); // the answer, if any, has long arrived
+            EXPECT_TRUE(listener.portLists.empty());
+        }
+        for (const auto &[port, problem] : c.connects) {
+            SCOPED_TRACE(port);
+            EXPECT_EQ(engine.connect("GB7DXC", {}, port), problem);
+        }
+        const std::size_t asked = std::count_if(c.connects.begin(), c.connects.end(),
+                                                [](const auto &connect) { return connect.second.empty(); });
+        settle(50ms);
+        const std::vector<agw::Frame> all = server.frames();
+        EXPECT_EQ(static_cast<std::size_t>(std::count_if(all.begin(), all.end(),
+                                                         [](const agw::Frame &f) { return f.kind == 'C'; })),
+                  asked); // a refused connect never reaches the engine
+    }
+}
+
+// A restarted engine may have other channels: the list is asked again on each new connection.
+TEST(AgwEngineRadioPorts, AsksAgainAfterTheEngineCameBack) {
+    using namespace std::string_literals;
+    FakeAgwServer server;
+    server.answerPortList("1;Port1 first soundcard mono;\0"s);
+    AgwEngine engine(engineAt(server.port()), fastTiming());
+    RecordingListener listener;
+    engine.setListener(&listener);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_TRUE(waitUntil([&] { return listener.portLists.size() == 1; }));
+    EXPECT_NE(engine.connect("GB7DXC", {}, 1), "");
+
+    server.answerPortList("2;Port1 first soundcard left;Port2 first soundcard right;\0"s);
+    const StderrNotes quiet;
+    server.dropClient();
+    ASSERT_TRUE(waitUntil([&] { return listener.portLists.size() == 2; }));
+    EXPECT_EQ(listener.portLists.back(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 1), "");
 }
 
 } // namespace

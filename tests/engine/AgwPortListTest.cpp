@@ -46,8 +46,11 @@ TEST(AgwPortListTest, DireWolfListsEveryChannelAndMarksTheUnusedOnes) {
         {"a long list cut short at 200 bytes in the middle of an entry",
          "2;Port1 first soundcard mono;Port2 INVALID CHANNEL;Port3 INVALID CHANNEL;Port4 INVALID CHANNEL;"
          "Port5 INVALID CHANNEL;Port6 INVALID CHANNEL;Port7 INVALID CHANNEL;Port8 INVALID CHANNEL;"
-         "Port9 Network TNC;Port10 INVAL\0"s,
-         {{0, "first soundcard mono"}, {8, "Network TNC"}}},
+         "Port9 second soundcard mono;Port10 INVAL\0"s,
+         {{0, "first soundcard mono"}, {8, "second soundcard mono"}}},
+        {"1.6 and 1.7: an internet gateway and a network TNC are channels without a radio",
+         "3;Port1 first soundcard mono;Port2 Internet Gateway;Port3 Network TNC;Port4 INVALID CHANNEL;\0"s,
+         {{0, "first soundcard mono"}}},
     };
     for (const Row &row : rows)
         check(row);

@@ -170,6 +170,6 @@ class Client {
 inline constexpr std::chrono::seconds kLinkUpWait{60};
 
 inline const QByteArray kGreeting = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
-                             "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
+                                    "Connecting to GB7DXC DX Cluster Station...*Please Wait*\r\n";
 
 } // namespace corvantle::test::over_the_air

@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <memory>
 
 using namespace corvantle;
@@ -123,6 +124,7 @@ class DialogsTest final : public QObject {
     void aboutClosesOnEnterAndEscape();
     void versionLine_data();
     void versionLine();
+    void callsignsAsTheDialogOpenedWithDoNotHoldOk();
 };
 
 void DialogsTest::cleanup() {
@@ -298,6 +300,10 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning_data() {
     QTest::newRow("clients") << "ClientsText"
                              << "9"
                              << "Clients at a time: 9 is outside 1 to 8.";
+    QTest::newRow("a typed cluster") << "ClusterText"
+                                     << "GB7DXCX"
+                                     << "DX Cluster: \"GB7DXCX\" is not an AX.25 callsign: 1 to 6 letters or "
+                                        "digits, then an optional SSID -0 to -15.";
 }
 
 void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
@@ -579,6 +585,22 @@ void DialogsTest::versionLine() {
     QFETCH(int, patch);
     QFETCH(QString, line);
     QCOMPARE(corvantle::versionLine(major, minor, patch), line);
+}
+
+// The unconfigured cluster is not an AX.25 callsign, but the user did not type it: another field's OK goes
+// through, each time the dialog opens.
+void DialogsTest::callsignsAsTheDialogOpenedWithDoNotHoldOk() {
+    Rig rig;
+    rig.state.cluster = "CLUSTER";
+    for (const char *port : {"0", "2"}) {
+        OptionsDialog *dialog = rig.options();
+        QVERIFY(dialog);
+        rig.radioPorts(dialog)->setEditText(QString::fromLatin1(port));
+        QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(rig.state.radioPort, std::atoi(port));
+        QCOMPARE(rig.stored("Config", "Cluster"), std::string("CLUSTER"));
+    }
 }
 
 QTEST_MAIN(DialogsTest)

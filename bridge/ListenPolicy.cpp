@@ -37,6 +37,11 @@ std::optional<std::optional<IpAddress>> parseListenAddress(std::string_view text
     return std::nullopt;
 }
 
+ListenPolicy ListenPolicy::byDefault() {
+    return {*parseListenAddress(settings::kListenAddress.defaultText),
+            std::get<ClientAllowList>(ClientAllowList::parse(settings::kAllowedClients.defaultText))};
+}
+
 std::string ListenPolicy::addressText() const {
     return address ? address->text() : "any";
 }

@@ -17,6 +17,9 @@ namespace corvantle {
 class SettingsStore;
 
 struct ListenPolicy {
+    // What the settings give when they name neither key: this machine's loopback only.
+    static ListenPolicy byDefault();
+
     std::optional<IpAddress> address; // nothing: every interface ("any")
     ClientAllowList allowed;
 

@@ -56,7 +56,8 @@ int runHeadless(int &argc, char **argv) {
             },
     });
     QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick, [&bridge] { bridge.onAutoMinimizeTimer(); });
+    QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
+                     [&bridge] { bridge.onAutoMinimizeTimer(); });
 
     if (!bridge.start())
         return window.exitCode().value_or(EXIT_FAILURE);

@@ -29,9 +29,9 @@ void HeadlessWindowOps::messageBox(const std::string &prompt) {
         return;
     }
     const std::string section = settings::kSection;
-    log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name + " (your callsign) and " +
-                 section + "\\" + settings::kCluster.name + " (the DX cluster station) in " + settingsFile_ +
-                 ", then restart corvantle");
+    log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name +
+                 " (your callsign) and " + section + "\\" + settings::kCluster.name +
+                 " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
 }
 
 void HeadlessWindowOps::endProgram(int exitCode) {

@@ -78,7 +78,8 @@ TEST(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
     program.process.setProcessEnvironment(environment);
     program.process.start(CORVANTLE_PROGRAM, {"--headless", "--config", settings});
     ASSERT_TRUE(program.process.waitForStarted());
-    const QByteArray listening = "Listening for a telnet client on 127.0.0.1 port " + QByteArray::number(localPort);
+    const QByteArray listening =
+        "Listening for a telnet client on 127.0.0.1 port " + QByteArray::number(localPort);
     ASSERT_TRUE(program.saysWithin(listening, 10000)) << program.said().toStdString();
     EXPECT_EQ(listeningAddresses(localPort), QStringList{"0100007F"});
 

@@ -59,7 +59,7 @@ class ProgramAccessTest : public ::testing::Test {
     QByteArray visit(QTcpSocket &client, const QString &source, const QByteArray &until) {
         const QHostAddress from(source);
         const QHostAddress to = from.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
-                                                                                : QHostAddress::LocalHost;
+                                                                                 : QHostAddress::LocalHost;
         EXPECT_TRUE(client.bind(from, 0)) << client.errorString().toStdString();
         client.connectToHost(to, localPort);
         EXPECT_TRUE(client.waitForConnected(3000)) << client.errorString().toStdString();
@@ -85,7 +85,8 @@ TEST_F(ProgramAccessTest, ServesTheListedAddressesAndRangesAndRefusesOthersWitho
     ASSERT_NO_FATAL_FAILURE(start("Config\\ListenAddress=any\n"
                                   "Config\\AllowedClients=\"192.0.2.0/24, 127.0.0.2, 127.0.1.0/24\"\n"
                                   "Config\\Clients=8\n"));
-    ASSERT_TRUE(saidWithin("Listening for a telnet client on any port " + QByteArray::number(localPort), 10000))
+    ASSERT_TRUE(
+        saidWithin("Listening for a telnet client on any port " + QByteArray::number(localPort), 10000))
         << said.toStdString();
 
     for (const QString source : {"127.0.0.3", "127.0.2.1"}) {
@@ -93,9 +94,11 @@ TEST_F(ProgramAccessTest, ServesTheListedAddressesAndRangesAndRefusesOthersWitho
         QTcpSocket client;
         const QByteArray received = visit(client, source, "\n");
         EXPECT_EQ(received, "*** " + source.toUtf8() + " is not allowed to connect here\r\n");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 3000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 3000))
             << "the refused client stays connected";
-        EXPECT_TRUE(saidWithin("Telnet client from " + source.toUtf8() + " refused: not in AllowedClients", 3000))
+        EXPECT_TRUE(
+            saidWithin("Telnet client from " + source.toUtf8() + " refused: not in AllowedClients", 3000))
             << said.toStdString();
     }
 
@@ -130,10 +133,12 @@ TEST_F(ProgramAccessTest, RefusesToListenBeyondLoopbackWithoutAnAllowListAndSays
         ASSERT_TRUE(program.waitForFinished(10000));
         said += program.readAllStandardError();
         EXPECT_EQ(program.exitCode(), 2);
-        const QByteArray why = "Can't listen on local TCP port " + QByteArray::number(localPort) +
-                               ": ListenAddress is " + row.address + ", which other machines can reach, but "
-                               "AllowedClients names no address outside this machine. Every client connection "
-                               "transmits under your callsign";
+        const QByteArray why =
+            "Can't listen on local TCP port " + QByteArray::number(localPort) + ": ListenAddress is " +
+            row.address +
+            ", which other machines can reach, but "
+            "AllowedClients names no address outside this machine. Every client connection "
+            "transmits under your callsign";
         EXPECT_TRUE(said.contains(why)) << said.toStdString();
         EXPECT_EQ(said.count(why), 1) << "said once, not once as a warning and again as a message";
         EXPECT_TRUE(said.contains(config.path().toUtf8() + "/corvantle/settings.ini")) << said.toStdString();

@@ -6,11 +6,14 @@
 # The date of the newest changelog entry, in the changelog's own form.
 set(CORVANTLE_RELEASE_DATE "Thu, 10 Dec 2026 12:00:00 +0000")
 set(CORVANTLE_SERVICE_SETTINGS ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvantle/settings.ini)
-# Debian 12 keeps units in /lib; any other prefix keeps them under itself.
+# Debian 12 keeps units in /lib and settings in /etc. Any other prefix keeps both under itself, as relative
+# destinations, so that `cmake --install --prefix ~/.local` writes nothing outside it.
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(CORVANTLE_UNIT_DIR /lib/systemd/system)
+  set(CORVANTLE_SETTINGS_DIR /etc/corvantle)
 else()
-  set(CORVANTLE_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+  set(CORVANTLE_UNIT_DIR lib/systemd/system)
+  set(CORVANTLE_SETTINGS_DIR ${CMAKE_INSTALL_SYSCONFDIR}/corvantle)
 endif()
 set(CPACK_PACKAGE_NAME corvantle)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -47,7 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/corvantle.service.in ${CMAKE_BINARY_DIR}/packaging/corvantle.service
                @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/corvantle.service DESTINATION ${CORVANTLE_UNIT_DIR})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/settings.ini DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/corvantle)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/settings.ini DESTINATION ${CORVANTLE_SETTINGS_DIR})
 
 # Debian's documentation files, compressed as Debian wants them: gzip -9n, without a name or a time in
 # the header, so that the same sources give the same package.

@@ -14,11 +14,15 @@ namespace {
 constexpr qint64 kReadAheadBytes = 64 * 1024;
 constexpr int kSeparateWritesPerTurn = 64;
 
-// A client's address as people write it: dotted for IPv4, also when it came through a dual-stack listener.
-std::string addressText(const QHostAddress &address) {
+// A client's address as people write it and the allow-list reads it: dotted for IPv4, also when it came
+// through a dual-stack listener, and an IPv6 address without its zone (fe80::1, not fe80::1%eth0).
+std::string addressText(QHostAddress address) {
     bool isIpv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-    return (isIpv4 ? QHostAddress(ipv4) : address).toString().toStdString();
+    if (isIpv4)
+        return QHostAddress(ipv4).toString().toStdString();
+    address.setScopeId(QString());
+    return address.toString().toStdString();
 }
 } // namespace
 

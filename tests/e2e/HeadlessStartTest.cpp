@@ -93,8 +93,9 @@ TEST(HeadlessStart, WithoutADisplayTheProgramSaysSoAndRunsHeadless) {
     ASSERT_TRUE(program.prepared && program.started);
     ASSERT_TRUE(program.saysWithin("Listening for a telnet client on 127.0.0.1 port", 10000))
         << program.said().toStdString();
-    EXPECT_TRUE(program.said().startsWith("corvantle: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM "
-                                          "are not set): running headless, without a window\n"))
+    EXPECT_TRUE(
+        program.said().startsWith("corvantle: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM "
+                                  "are not set): running headless, without a window\n"))
         << program.said().toStdString();
     EXPECT_EQ(listeningAddresses(program.localPort), QStringList{"0100007F"});
 }

@@ -123,7 +123,8 @@ bool Bridge::start() {
 
     window_.setTimerEnabled(TimerId::Tick, true);
     phase_ = Phase::Running;
-    log_->note("Listening for a telnet client on 127.0.0.1 port " + std::to_string(socket_.localPort()));
+    log_->note("Listening for a telnet client on " + socket_.listenAddress() + " port " +
+               std::to_string(socket_.localPort()));
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "AgwCalls.h"
 #include "Bridge.h"
+#include "ListenPolicy.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
 #include "TelnetSocket.h"
@@ -16,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace corvantle {
@@ -153,6 +155,37 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
     return checked;
 }
 
+// The listener's two keys as they are stored (a blank address is the default, a blank list allows this
+// machine alone), or why they do not fit.
+struct ListenTexts {
+    std::string address;
+    std::string allowed;
+    std::string refusal; // empty when both fit
+};
+
+ListenTexts checkListenFields(const OptionsFields &fields) {
+    ListenTexts texts{agw::trimmed(fields.listenAddress), agw::trimmed(fields.allowedClients), {}};
+    if (texts.address.empty())
+        texts.address = settings::kListenAddress.defaultText;
+    const auto address = parseListenAddress(texts.address);
+    if (!address) {
+        texts.refusal = "Listen on address: \"" + fields.listenAddress +
+                        "\" is neither an IPv4 or IPv6 address nor \"any\".";
+        return texts;
+    }
+    auto allowed = ClientAllowList::parse(texts.allowed);
+    if (const std::string *why = std::get_if<std::string>(&allowed)) {
+        texts.refusal = "Allowed clients: " + *why + ".";
+        return texts;
+    }
+    const ListenPolicy policy{*address, std::get<ClientAllowList>(allowed)};
+    if (policy.beyondLoopback() && policy.allowed.onlyLoopback())
+        texts.refusal = "Allowed clients: listening on " + policy.addressText() +
+                        " reaches other machines, so name the ones to serve (an address, or a range such as "
+                        "192.168.1.0/24): every client connection transmits under your callsign.";
+    return texts;
+}
+
 } // namespace
 
 std::string radioPortChoiceText(const agw::RadioPortChoice &choice) {
@@ -185,6 +218,8 @@ OptionsFields OptionsLogic::fieldsToShow() {
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
+    fields.listenAddress = stored(settings::kListenAddress);
+    fields.allowedClients = stored(settings::kAllowedClients);
     openedWith_ = fields;
     return fields;
 }
@@ -225,6 +260,9 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         checkLinkNumber("Clients at a time", fields.clients, settings::kClients);
     if (!clients.refusal.empty())
         return {false, clients.refusal};
+    const ListenTexts listen = checkListenFields(fields);
+    if (!listen.refusal.empty())
+        return {false, listen.refusal};
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
@@ -272,6 +310,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kClients, std::to_string(state_.maxClients)},
         {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
         {settings::kLinkEnd, settings::linkEndText(fields.linkEnd)},
+        {settings::kListenAddress, listen.address},
+        {settings::kAllowedClients, listen.allowed},
     };
     for (const auto &[key, text] : writes) {
         std::string error;

@@ -37,6 +37,8 @@ struct OptionsFields {
     std::string keepLinkSeconds;     // KeepLinkText
     std::string clients;             // ClientsText
     bool quietKeepalives = false;    // QuietKeepalivesCheck
+    std::string listenAddress;       // ListenAddressText
+    std::string allowedClients;      // AllowedClientsText
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".

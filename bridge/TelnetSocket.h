@@ -23,9 +23,11 @@ class TelnetSocket {
     virtual void setLocalPort(int32_t port) = 0;
 
     virtual bool isListening() const = 0;
-    // Listens on 127.0.0.1 at the local port; listening already is success. On failure returns false and
-    // says why in `error`.
+    // Listens at the local port, on 127.0.0.1 unless told otherwise; listening already is success. On
+    // failure returns false and says why in `error`.
     virtual bool listen(std::string &error) = 0;
+    // Where it listens, as the session log names it: "127.0.0.1", "any" or another address.
+    virtual std::string listenAddress() const { return "127.0.0.1"; }
     // Stops listening, so that further clients are refused; requests not yet accepted are refused too.
     // The clients already accepted stay.
     virtual void stopListening() = 0;

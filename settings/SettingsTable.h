@@ -73,6 +73,14 @@ inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQu
 // The engine's keys, read when the engine connects.
 inline constexpr Key kEngineKeys[] = {kEngineHost, kEnginePort};
 
+// Where the telnet port listens ("any" or an address) and the clients it serves there: addresses and CIDR
+// ranges separated by commas. By default only this machine.
+inline constexpr Key kListenAddress{"ListenAddress", "127.0.0.1"};
+inline constexpr Key kAllowedClients{"AllowedClients", "127.0.0.0/8,::1"};
+
+// The listener's keys, read when it starts.
+inline constexpr Key kListenKeys[] = {kListenAddress, kAllowedClients};
+
 // The numeric test shared by the dialog and start-up: optional blanks, an optional sign, digits with an
 // optional "." fraction, optional blanks. Returns the value, or nothing when the text does not pass.
 std::optional<double> readNumber(std::string_view text);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it as a user would, checks what it installed (the program runs, the
-# desktop entry, the AppStream metainfo, the manual page, the package's fields), and removes it again, also
-# when a check fails. Run as root on Debian 12, without input; exits non-zero when anything failed.
+# Builds the Debian package, checks it with lintian (no error and no warning), installs it as a user would,
+# checks what it installed (the program runs, the desktop entry, the AppStream metainfo, the manual page, the
+# service unit, the package's fields), and removes it again, also when a check fails. Run as root on Debian
+# 12, without input; exits non-zero when anything failed.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top" || exit 1
@@ -12,7 +13,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 tools/package.sh || exit 1
-tools/install-deps.sh groff-base || exit 1 # groff renders the manual page
+# groff renders the manual page; lintian checks the package; systemd brings systemd-analyze for the unit.
+tools/install-deps.sh groff-base lintian systemd || exit 1
 
 deb=$(ls build-package/corvantle_*.deb)
 version=$(dpkg-deb -f "$deb" Version)
@@ -50,7 +52,9 @@ files_are_installed() {
     local missing=0 file
     for file in /usr/bin/corvantle /usr/share/applications/corvantle.desktop \
         /usr/share/icons/hicolor/{16x16,48x48}/apps/corvantle.png /usr/share/icons/hicolor/scalable/apps/corvantle.svg \
-        /usr/share/metainfo/org.example.corvantle.metainfo.xml /usr/share/man/man1/corvantle.1*; do
+        /usr/share/metainfo/org.example.corvantle.metainfo.xml /usr/share/man/man1/corvantle.1.gz \
+        /lib/systemd/system/corvantle.service /etc/corvantle/settings.ini \
+        /usr/share/doc/corvantle/copyright /usr/share/doc/corvantle/changelog.gz; do
         [ -f "$file" ] || { echo "missing: $file"; missing=1; }
     done
     return $missing
@@ -89,6 +93,42 @@ manual_page_renders_cleanly() {
     zcat -f "$page" | groff -man -Tutf8 -P-cbou 2>/dev/null | grep -q "corvantle --help"
 }
 
+# Debian's own judgement of the package: every error and warning counts (informational tags do not).
+lintian_passes() {
+    local output
+    output=$(lintian --fail-on error,warning "$deb" 2>&1)
+    local result=$?
+    [ -n "$output" ] && printf '%s\n' "$output"
+    return $result
+}
+
+# The unit as installed: systemd-analyze reads it, the program it starts and the user it asks for.
+unit_verifies() {
+    silent systemd-analyze verify /lib/systemd/system/corvantle.service
+}
+
+# The service's own command, as its unit gives it, reads the installed settings file and answers.
+unit_starts_the_installed_program() {
+    grep -qx 'ExecStart=/usr/bin/corvantle --headless --config /etc/corvantle/settings.ini' \
+        /lib/systemd/system/corvantle.service &&
+        grep -qx 'DynamicUser=yes' /lib/systemd/system/corvantle.service &&
+        grep -q 'After=.*direwolf.service' /lib/systemd/system/corvantle.service &&
+        grep -qx 'Restart=on-failure' /lib/systemd/system/corvantle.service
+}
+
+# The shipped settings file, read as the service reads it: by an unprivileged user, headless, no display.
+# It names MYCALL, and no engine need be there: what counts is that the file was read whole.
+service_reads_the_shipped_settings() {
+    local said
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 15 \
+        runuser -u nobody -- /usr/bin/corvantle --headless --config /etc/corvantle/settings.ini 2>&1)
+    printf '%s\n' "$said" | grep -q "^Registering MYCALL with the packet engine$" &&
+        ! printf '%s\n' "$said" | grep -q "could not be read" ||
+        { printf '%s\n' "$said"; return 1; }
+}
+
+check "lintian: no errors, no warnings" lintian_passes
+
 trap 'apt-get remove -y -qq corvantle >/dev/null 2>&1 || true' EXIT
 if ! apt-get install -y -qq "./$deb"; then
     echo "FAILED: installing $deb"
@@ -103,6 +143,9 @@ check "appstreamcli validate" appstreamcli validate --no-net --strict /usr/share
 check "the metainfo's launchable is the desktop entry" metainfo_fits_desktop_entry
 check "the metainfo's release is $version" newest_release_is_the_packages
 check "the manual page renders without warnings" manual_page_renders_cleanly
+check "systemd-analyze verify corvantle.service" unit_verifies
+check "the unit runs the program headless with /etc/corvantle/settings.ini" unit_starts_the_installed_program
+check "the service reads the shipped settings file" service_reads_the_shipped_settings
 
 if [ "$failures" -ne 0 ]; then
     echo "check-package.sh: $failures check(s) failed"

@@ -24,7 +24,9 @@ constexpr const char *kHelpText =
     "                      $XDG_CONFIG_HOME/corvantle/settings.ini\n"
     "                      (one file per radio, each with its own LocalPort)\n"
     "  --verbose[=frames]  log the session to standard error;\n"
-    "                      =frames also logs every AGW frame\n";
+    "                      =frames also logs every AGW frame\n"
+    "  --headless          run without a window (as a service): the session log\n"
+    "                      goes to standard error; SIGTERM ends the program\n";
 
 const QString kVerbosePrefix = QStringLiteral("--verbose=");
 const QString kFramesLevel = QStringLiteral("frames");
@@ -62,14 +64,14 @@ int usageError(std::ostream &err, const QString &message) {
 }
 
 // Why an existing `file` cannot be the settings file, or nothing.
-std::optional<QString> existingFileProblem(const QFileInfo &file) {
+std::optional<QString> existingFileProblem(const QFileInfo &file, bool mustBeWritable) {
     if (file.isDir())
         return QStringLiteral("it is a folder");
     if (!file.isFile())
         return QStringLiteral("it is not a regular file");
     if (!file.isReadable())
         return QStringLiteral("it is not readable");
-    if (!file.isWritable())
+    if (mustBeWritable && !file.isWritable())
         return QStringLiteral("it is not writable");
     return std::nullopt;
 }
@@ -88,22 +90,23 @@ std::optional<QString> folderProblem(const QString &folderPath) {
     return std::nullopt;
 }
 
-std::optional<QString> settingsFileProblem(const QString &path) {
+std::optional<QString> settingsFileProblem(const QString &path, bool mustBeWritable) {
     if (path.isEmpty())
         return QStringLiteral("no file name was given");
     if (path.endsWith(QLatin1Char('/')))
         return QStringLiteral("it names a folder");
     const QFileInfo file(path);
     if (file.exists())
-        return existingFileProblem(file);
+        return existingFileProblem(file, mustBeWritable);
     return folderProblem(file.absolutePath());
 }
 
 // The --config file as an absolute path, or the exit code after saying why it cannot be used.
-std::variant<std::string, int> settingsFile(const QStringList &paths, std::ostream &err) {
+std::variant<std::string, int> settingsFile(const QStringList &paths, bool mustBeWritable,
+                                            std::ostream &err) {
     if (paths.size() > 1)
         return usageError(err, QStringLiteral("--config is given more than once"));
-    if (const auto problem = settingsFileProblem(paths.front())) {
+    if (const auto problem = settingsFileProblem(paths.front(), mustBeWritable)) {
         err << "corvantle: cannot use the settings file '" << paths.front().toStdString()
             << "': " << problem->toStdString() << "\n";
         return kCommandLineUsageError;
@@ -122,6 +125,7 @@ void addOptions(QCommandLineParser &parser) {
         QCommandLineOption(QStringLiteral("version")),
         QCommandLineOption(QStringLiteral("config"), QString(), QStringLiteral("FILE")),
         QCommandLineOption(QStringLiteral("verbose")),
+        QCommandLineOption(QStringLiteral("headless")),
     });
 }
 
@@ -167,8 +171,9 @@ std::variant<CommandLineOptions, int> parseCommandLine(const QStringList &argume
     CommandLineOptions options;
     options.verbose = parser.isSet(QStringLiteral("verbose")); // --verbose=frames is a --verbose too
     options.verboseFrames = !split.verboseLevels.isEmpty();
+    options.headless = parser.isSet(QStringLiteral("headless"));
     if (parser.isSet(QStringLiteral("config"))) {
-        const auto path = settingsFile(parser.values(QStringLiteral("config")), err);
+        const auto path = settingsFile(parser.values(QStringLiteral("config")), !options.headless, err);
         if (const int *exitCode = std::get_if<int>(&path))
             return *exitCode;
         options.configPath = std::get<std::string>(path);

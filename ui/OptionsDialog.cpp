@@ -81,6 +81,8 @@ void OptionsDialog::showCurrentValues() {
     ui_->KeepLinkText->setText(qs(f.keepLinkSeconds));
     ui_->ClientsText->setText(qs(f.clients));
     ui_->QuietKeepalivesCheck->setChecked(f.quietKeepalives);
+    ui_->ListenAddressText->setText(qs(f.listenAddress));
+    ui_->AllowedClientsText->setText(qs(f.allowedClients));
     ui_->CallsignText->setFocus();
     askForRadioPorts();
 }
@@ -153,6 +155,8 @@ OptionsFields OptionsDialog::fields() const {
     f.keepLinkSeconds = ss(ui_->KeepLinkText->text());
     f.clients = ss(ui_->ClientsText->text());
     f.quietKeepalives = ui_->QuietKeepalivesCheck->isChecked();
+    f.listenAddress = ss(ui_->ListenAddressText->text());
+    f.allowedClients = ss(ui_->AllowedClientsText->text());
     return f;
 }
 

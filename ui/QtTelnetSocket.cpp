@@ -13,6 +13,17 @@ namespace corvantle {
 namespace {
 constexpr qint64 kReadAheadBytes = 64 * 1024;
 constexpr int kSeparateWritesPerTurn = 64;
+
+// A client's address as people write it and the allow-list reads it: dotted for IPv4, also when it came
+// through a dual-stack listener, and an IPv6 address without its zone (fe80::1, not fe80::1%eth0).
+std::string addressText(QHostAddress address) {
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    if (isIpv4)
+        return QHostAddress(ipv4).toString().toStdString();
+    address.setScopeId(QString());
+    return address.toString().toStdString();
+}
 } // namespace
 
 QtTelnetSocket::QtTelnetSocket(QObject *parent) : QObject(parent) {
@@ -42,6 +53,11 @@ bool QtTelnetSocket::isListening() const {
     return server_.isListening();
 }
 
+void QtTelnetSocket::setListenPolicy(ListenPolicy policy, std::string location) {
+    policy_ = std::move(policy);
+    policyLocation_ = std::move(location);
+}
+
 bool QtTelnetSocket::listen(std::string &error) {
     if (server_.isListening())
         return true;
@@ -49,7 +65,12 @@ bool QtTelnetSocket::listen(std::string &error) {
         error = "The port " + std::to_string(localPort_) + " is out of range.";
         return false;
     }
-    if (!server_.listen(QHostAddress::LocalHost, static_cast<quint16>(localPort_))) {
+    if (error = policy_.problem(policyLocation_); !error.empty())
+        return false;
+    const QHostAddress address = policy_.address
+                                     ? QHostAddress(QString::fromStdString(policy_.address->text()))
+                                     : QHostAddress(QHostAddress::Any);
+    if (!server_.listen(address, static_cast<quint16>(localPort_))) {
         error = server_.errorString().toStdString();
         return false;
     }
@@ -70,11 +91,25 @@ void QtTelnetSocket::onNewConnection() {
         if (socket == nullptr)
             return;
         socket->setParent(this);
+        if (refusedByPolicy(socket))
+            continue;
         const ClientId requestId = nextRequestId_++;
         pending_[requestId] = socket;
         if (handlers_.connectionRequest)
             handlers_.connectionRequest(requestId);
     }
+}
+
+// The client hears why in one line, and the connection closes once that line is out.
+bool QtTelnetSocket::refusedByPolicy(QTcpSocket *socket) {
+    const std::string address = addressText(socket->peerAddress());
+    if (policy_.allowed.allows(address))
+        return false;
+    socket->write(QByteArray::fromStdString("*** " + address + " is not allowed to connect here\r\n"));
+    release(socket);
+    if (handlers_.refused)
+        handlers_.refused(address);
+    return true;
 }
 
 void QtTelnetSocket::accept(ClientId requestId) {

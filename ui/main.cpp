@@ -3,11 +3,14 @@
 #include "Bridge.h"
 #include "CommandLine.h"
 #include "DialogLauncher.h"
+#include "HeadlessProgram.h"
 #include "IniSettingsStore.h"
+#include "ListenPolicy.h"
 #include "MainForm.h"
 #include "OptionsLogic.h"
 #include "QtTelnetSocket.h"
 #include "QtWindowOps.h"
+#include "RunMode.h"
 #include "SessionLogWindow.h"
 #include "TerminationSignals.h"
 
@@ -16,17 +19,21 @@
 #include <QString>
 
 #include <cstdlib>
+#include <iostream>
 #include <variant>
 
 int main(int argc, char *argv[]) {
     using namespace corvantle;
 
+    QCoreApplication::setApplicationName(QStringLiteral("corvantle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(CORVANTLE_VERSION_MAJOR)
+                                                .arg(CORVANTLE_VERSION_MINOR)
+                                                .arg(CORVANTLE_VERSION_PATCH));
+    if (chooseRunMode(argc, argv, QProcessEnvironment::systemEnvironment(), std::cerr) == RunMode::Headless)
+        return runHeadless(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("corvantle"));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(CORVANTLE_VERSION_MAJOR)
-                                            .arg(CORVANTLE_VERSION_MINOR)
-                                            .arg(CORVANTLE_VERSION_PATCH));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/corvantle-16.png")));
 
     const auto commandLine = parseCommandLine(QApplication::arguments());
@@ -41,6 +48,7 @@ int main(int argc, char *argv[]) {
         return store.readSetting(appName, section, key, defaultText);
     });
     QtTelnetSocket socket;
+    socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
     MainForm form;
     QtWindowOps window(form);
     SessionLogWindow sessionLog(startOptions.verbose);
@@ -60,6 +68,10 @@ int main(int argc, char *argv[]) {
         .error =
             [&bridge](ClientId client, int32_t number, const std::string &description) {
                 bridge.onClientError(client, number, description);
+            },
+        .refused =
+            [&sessionLog](const std::string &address) {
+                sessionLog.warn("Telnet client from " + address + " refused: not in AllowedClients");
             },
     });
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });

@@ -38,6 +38,8 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     EXPECT_EQ(fields.keepLinkSeconds, "0");
     EXPECT_EQ(fields.clients, "1");
     EXPECT_FALSE(fields.quietKeepalives);
+    EXPECT_EQ(fields.listenAddress, "127.0.0.1");
+    EXPECT_EQ(fields.allowedClients, "127.0.0.0/8,::1");
 }
 
 TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
@@ -84,7 +86,9 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
                               "store.write KeepLinkSeconds=0",
                               "store.write Clients=1",
                               "store.write QuietKeepalives=False",
-                              "store.write LinkEnd=Keep"};
+                              "store.write LinkEnd=Keep",
+                              "store.write ListenAddress=127.0.0.1",
+                              "store.write AllowedClients=127.0.0.0/8,::1"};
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(stored(settings::kEngineHost), "192.168.1.20"); // in the engine's section
     EXPECT_EQ(stored(settings::kEnginePort), "8001");
@@ -357,6 +361,51 @@ TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
         EXPECT_EQ(stored(settings::kClients), std::to_string(rig.state.maxClients));
         EXPECT_EQ(logic.fieldsToShow().keepLinkSeconds, agw::trimmed(row.keepLink));
         EXPECT_EQ(logic.fieldsToShow().clients, agw::trimmed(row.clients));
+    }
+}
+
+TEST_F(OptionsLogicTest, ListenSettingsAreStoredOrRefusedNamingTheRule) {
+    struct Row {
+        std::string address, allowed;
+        std::string storedAddress, storedAllowed; // what the file gets when accepted
+        std::string message;                      // empty: accepted
+    };
+    const Row rows[] = {
+        {" any ", " 192.168.1.0/24, fd00::/8 ", "any", "192.168.1.0/24, fd00::/8", ""},
+        {"192.168.1.20", "127.0.0.2,192.168.1.7", "192.168.1.20", "127.0.0.2,192.168.1.7", ""},
+        {"", "", "127.0.0.1", "", ""}, // blank: this machine alone
+        {"lan", "", "", "", "Listen on address: \"lan\" is neither an IPv4 or IPv6 address nor \"any\"."},
+        {"any", "192.168.1.0/33", "", "",
+         "Allowed clients: \"192.168.1.0/33\": the prefix length after \"/\" must be a number from 0 to 32 "
+         "for IPv4."},
+        {"any", "192.168.1.x", "", "",
+         "Allowed clients: \"192.168.1.x\" is not an IPv4 or IPv6 address or a range such as 192.168.1.0/24 "
+         "or fd00::/8."},
+        {"any", "127.0.0.0/8,::1", "", "",
+         "Allowed clients: listening on any reaches other machines, so name the ones to serve (an address, "
+         "or "
+         "a range such as 192.168.1.0/24): every client connection transmits under your callsign."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.address + " / " + row.allowed);
+        BridgeRig rig;
+        rig.startConfigured();
+        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsFields fields = logic.fieldsToShow();
+        fields.listenAddress = row.address;
+        fields.allowedClients = row.allowed;
+        const OkOutcome outcome = logic.applyAndSave(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        EXPECT_EQ(outcome.closeDialog, row.message.empty());
+        const auto stored = [&](const settings::Key &key) {
+            return rig.store.readSetting(kProgramName, key.section, key.name, "<unset>");
+        };
+        EXPECT_EQ(stored(settings::kListenAddress), row.message.empty() ? row.storedAddress : "<unset>");
+        EXPECT_EQ(stored(settings::kAllowedClients), row.message.empty() ? row.storedAllowed : "<unset>");
+        if (row.message.empty()) {
+            EXPECT_EQ(logic.fieldsToShow().listenAddress, row.storedAddress);
+            EXPECT_EQ(logic.fieldsToShow().allowedClients, row.storedAllowed);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The command line: which argument lists end the program with which exit code and message, and which give
 // the options the program runs with. --config files are real files and folders in a temporary folder.
 #include "CommandLine.h"
+#include "RunMode.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@ using corvantle::CommandLineOptions;
 using corvantle::kCommandLineDone;
 using corvantle::kCommandLineUsageError;
 using corvantle::parseCommandLine;
+using corvantle::RunMode;
 
 namespace {
 
@@ -53,6 +55,9 @@ class CommandLineTest final : public QObject {
     void givesOptions_data();
     void givesOptions();
     void newFileNeedsNoFolderYet();
+    void headlessIsAnOption();
+    void runModeFollowsTheOptionAndTheDisplay_data();
+    void runModeFollowsTheOptionAndTheDisplay();
 
   private:
     // {dir} stands for the temporary folder, {cwd} for the current folder.
@@ -218,6 +223,62 @@ void CommandLineTest::newFileNeedsNoFolderYet() {
 
     QVERIFY(std::holds_alternative<CommandLineOptions>(outcome.result));
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+void CommandLineTest::headlessIsAnOption() {
+    const Outcome plain = parse({});
+    QVERIFY(!std::get<CommandLineOptions>(plain.result).headless);
+    const Outcome headless = parse({QStringLiteral("--headless"), QStringLiteral("--verbose")});
+    QVERIFY2(std::holds_alternative<CommandLineOptions>(headless.result), qPrintable(headless.err));
+    QVERIFY(std::get<CommandLineOptions>(headless.result).headless);
+    QVERIFY(parse({QStringLiteral("--help")}).out.contains(QStringLiteral("--headless")));
+}
+
+// Decided before any application object exists, from the raw arguments and the environment.
+void CommandLineTest::runModeFollowsTheOptionAndTheDisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment"); // NAME=value
+    QTest::addColumn<bool>("headless");
+    QTest::addColumn<bool>("saysNoDisplay");
+
+    QTest::newRow("X display") << QStringList() << QStringList{"DISPLAY=:0"} << false << false;
+    QTest::newRow("Wayland") << QStringList() << QStringList{"WAYLAND_DISPLAY=wayland-0"} << false << false;
+    QTest::newRow("a platform named")
+        << QStringList() << QStringList{"QT_QPA_PLATFORM=offscreen"} << false << false;
+    QTest::newRow("--headless with a display")
+        << QStringList{"--headless"} << QStringList{"DISPLAY=:0"} << true << false;
+    QTest::newRow("no display") << QStringList{"--verbose"} << QStringList() << true << true;
+    QTest::newRow("empty DISPLAY") << QStringList() << QStringList{"DISPLAY="} << true << true;
+    QTest::newRow("a file named --headless")
+        << QStringList{"--config", "--headless"} << QStringList{"DISPLAY=:0"} << false << false;
+    QTest::newRow("after --") << QStringList{"--", "--headless"} << QStringList{"DISPLAY=:0"} << false
+                              << false;
+}
+
+void CommandLineTest::runModeFollowsTheOptionAndTheDisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(bool, headless);
+    QFETCH(bool, saysNoDisplay);
+
+    std::vector<QByteArray> texts{"corvantle"};
+    for (const QString &argument : arguments)
+        texts.push_back(argument.toUtf8());
+    std::vector<const char *> argv;
+    for (const QByteArray &text : texts)
+        argv.push_back(text.constData());
+    QProcessEnvironment variables;
+    for (const QString &variable : environment)
+        variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    std::ostringstream err;
+
+    const RunMode mode = corvantle::chooseRunMode(static_cast<int>(argv.size()), argv.data(), variables, err);
+
+    QCOMPARE(mode == RunMode::Headless, headless);
+    QCOMPARE(err.str(), saysNoDisplay ? std::string("corvantle: no display (DISPLAY, WAYLAND_DISPLAY and "
+                                                    "QT_QPA_PLATFORM are not set): running headless, without "
+                                                    "a window\n")
+                                      : std::string());
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

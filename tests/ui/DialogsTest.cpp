@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -33,7 +34,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const QSize kOptionsDesignSize(315, 470);
+const QSize kOptionsDesignSize(315, 566);
 
 const std::string kDireWolfStereo = "2;Port1 first soundcard left;Port2 first soundcard right;"
                                     "Port3 INVALID CHANNEL;Port4 INVALID CHANNEL;Port5 INVALID CHANNEL;"
@@ -116,6 +117,7 @@ class DialogsTest final : public QObject {
     void everyOpeningAsksAndClosingStopsAsking();
     void engineAddressShowsTheStoredOneAndOkStoresIt();
     void linkGroupShowsTheRunningValuesAndOkStoresThem();
+    void telnetClientsGroupShowsTheStoredValuesAndOkStoresThem();
     void captionsFit_data();
     void captionsFit();
     void aboutOpensWhereItWasDrawn();
@@ -213,7 +215,9 @@ void DialogsTest::optionsTabOrder() {
                                   "LinkEndChoice",
                                   "KeepLinkText",
                                   "ClientsText",
-                                  "QuietKeepalivesCheck"};
+                                  "QuietKeepalivesCheck",
+                                  "ListenAddressText",
+                                  "AllowedClientsText"};
     QStringList order;
     QWidget *widget = rig.control<QWidget>(dialog, "CallsignText");
     do {
@@ -304,6 +308,21 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning_data() {
                                      << "GB7DXCX"
                                      << "DX Cluster: \"GB7DXCX\" is not an AX.25 callsign: 1 to 6 letters or "
                                         "digits, then an optional SSID -0 to -15.";
+    QTest::newRow("listen address")
+        << "ListenAddressText"
+        << "lan"
+        << "Listen on address: \"lan\" is neither an IPv4 or IPv6 address nor \"any\".";
+    QTest::newRow("allowed clients")
+        << "AllowedClientsText"
+        << "10.0.0.0/33"
+        << "Allowed clients: \"10.0.0.0/33\": the prefix length after \"/\" must be "
+           "a number from 0 to 32 for IPv4.";
+    QTest::newRow("listening for everybody")
+        << "ListenAddressText"
+        << "any"
+        << "Allowed clients: listening on any reaches other machines, so name the ones to serve (an address, "
+           "or "
+           "a range such as 192.168.1.0/24): every client connection transmits under your callsign.";
 }
 
 void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
@@ -488,6 +507,27 @@ void DialogsTest::linkGroupShowsTheRunningValuesAndOkStoresThem() {
     QCOMPARE(rig.stored("Config", "LinkEnd"), std::string("Relink"));
     QCOMPARE(rig.stored("Config", "KeepLinkSeconds"), std::string("120"));
     QCOMPARE(rig.stored("Config", "QuietKeepalives"), std::string("True"));
+}
+
+// The listener's keys take effect at the next start: the dialog shows and stores what the file holds.
+void DialogsTest::telnetClientsGroupShowsTheStoredValuesAndOkStoresThem() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    QCOMPARE(rig.control<QGroupBox>(dialog, "TelnetClientsGroup")->title(), QString("Telnet clients"));
+    auto *address = rig.control<QLineEdit>(dialog, "ListenAddressText");
+    auto *allowed = rig.control<QLineEdit>(dialog, "AllowedClientsText");
+    QCOMPARE(address->text(), QString("127.0.0.1"));
+    QCOMPARE(allowed->text(), QString("127.0.0.0/8,::1"));
+
+    address->setText("any");
+    allowed->setText("127.0.0.0/8,::1,192.168.1.0/24");
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.stored("Config", "ListenAddress"), std::string("any"));
+    QCOMPARE(rig.stored("Config", "AllowedClients"), std::string("127.0.0.0/8,::1,192.168.1.0/24"));
+    QCOMPARE(rig.options(), dialog);           // opened again, so filled again
+    QCOMPARE(address->text(), QString("any")); // the stored value, although the running listener is older
 }
 
 void DialogsTest::captionsFit_data() {

@@ -1,0 +1,85 @@
+#include "ListenPolicy.h"
+
+#include "SettingsStore.h"
+#include "SettingsTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <variant>
+
+namespace corvantle {
+namespace {
+
+std::string trimmed(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+void warnDefault(std::ostream &warnings, const settings::Key &key, const std::string &value,
+                 const std::string &why) {
+    warnings << "corvantle: setting \"" << settings::keyLabel(key) << "\" holds \"" << value << "\", " << why
+             << "; using the default \"" << key.defaultText << "\"\n";
+}
+
+} // namespace
+
+std::optional<std::optional<IpAddress>> parseListenAddress(std::string_view text) {
+    std::string word = trimmed(text);
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (word == "any")
+        return std::optional<IpAddress>();
+    if (const auto address = IpAddress::parse(word))
+        return std::optional<IpAddress>(*address);
+    return std::nullopt;
+}
+
+ListenPolicy ListenPolicy::byDefault() {
+    return {*parseListenAddress(settings::kListenAddress.defaultText),
+            std::get<ClientAllowList>(ClientAllowList::parse(settings::kAllowedClients.defaultText))};
+}
+
+std::string ListenPolicy::addressText() const {
+    return address ? address->text() : "any";
+}
+
+std::string ListenPolicy::problem(const std::string &location) const {
+    if (!beyondLoopback() || !allowed.onlyLoopback())
+        return {};
+    return "ListenAddress is " + addressText() +
+           ", which other machines can reach, but AllowedClients names no address outside this machine. "
+           "Every client connection transmits under your callsign, so add the addresses or ranges of your "
+           "logging computers to AllowedClients (for example 192.168.1.0/24) or set ListenAddress back to "
+           "127.0.0.1 in " +
+           location;
+}
+
+ListenPolicy readListenPolicy(const SettingsStore &store, const std::string &appName,
+                              std::ostream &warnings) {
+    using namespace settings;
+    const auto stored = [&](const Key &key) {
+        return store.readSetting(appName, key.section, key.name, key.defaultText);
+    };
+    ListenPolicy policy;
+    const std::string addressValue = stored(kListenAddress);
+    auto address = parseListenAddress(addressValue);
+    if (!address) {
+        warnDefault(warnings, kListenAddress, addressValue, "which is neither an IP address nor \"any\"");
+        address = parseListenAddress(kListenAddress.defaultText);
+    }
+    policy.address = *address;
+
+    const std::string listValue = stored(kAllowedClients);
+    auto list = ClientAllowList::parse(listValue);
+    if (const std::string *why = std::get_if<std::string>(&list)) {
+        warnDefault(warnings, kAllowedClients, listValue, "where " + *why);
+        list = ClientAllowList::parse(kAllowedClients.defaultText);
+    }
+    policy.allowed = std::get<ClientAllowList>(list);
+    return policy;
+}
+
+} // namespace corvantle

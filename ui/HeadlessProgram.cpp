@@ -1,0 +1,71 @@
+#include "HeadlessProgram.h"
+
+#include "AgwEngine.h"
+#include "Bridge.h"
+#include "CommandLine.h"
+#include "HeadlessWindowOps.h"
+#include "IniSettingsStore.h"
+#include "ListenPolicy.h"
+#include "QtTelnetSocket.h"
+#include "StandardErrorLog.h"
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <iostream>
+#include <variant>
+
+namespace corvantle {
+
+int runHeadless(int &argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const auto commandLine = parseCommandLine(QCoreApplication::arguments());
+    if (const int *exitCode = std::get_if<int>(&commandLine))
+        return *exitCode;
+    const auto &startOptions = std::get<CommandLineOptions>(commandLine);
+
+    IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
+                                                           : startOptions.configPath);
+    AgwEngine engine([&store](const std::string &appName, const std::string &section, const std::string &key,
+                              const std::string &defaultText) {
+        return store.readSetting(appName, section, key, defaultText);
+    });
+    StandardErrorLog sessionLog(std::cerr);
+    engine.setLog([&sessionLog](const std::string &line) { sessionLog.warn(line); },
+                  startOptions.verboseFrames
+                      ? AgwEngine::LogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
+                      : AgwEngine::LogLine());
+    QtTelnetSocket socket;
+    socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
+    HeadlessWindowOps window(sessionLog, store.location());
+    Bridge bridge(window, socket, engine, store);
+    bridge.setLog(sessionLog);
+
+    socket.setHandlers({
+        .connectionRequest = [&bridge](ClientId requestId) { bridge.onClientArrival(requestId); },
+        .dataArrival = [&bridge](ClientId client) { bridge.onClientData(client); },
+        .peerClosed = [&bridge](ClientId client) { bridge.onClientGone(client); },
+        .error =
+            [&bridge](ClientId client, int32_t number, const std::string &description) {
+                bridge.onClientError(client, number, description);
+            },
+        .refused =
+            [&sessionLog](const std::string &address) {
+                sessionLog.warn("Telnet client from " + address + " refused: not in AllowedClients");
+            },
+    });
+    QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
+    QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
+                     [&bridge] { bridge.onAutoMinimizeTimer(); });
+
+    if (!bridge.start())
+        return window.exitCode().value_or(EXIT_FAILURE);
+    TerminationSignals terminationSignals([&bridge] {
+        bridge.shutDown();
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+}
+
+} // namespace corvantle

@@ -429,8 +429,7 @@ void DataLink::acknowledge(std::uint8_t nr, TimePoint now) {
     if (outstanding() == 0 && !peerBusy_) {
         if (t1Deadline_)
             stopT1(now);
-        if (!t3Deadline_)
-            startT3(now);
+        startT3(now); // the station was heard: the link is not idle
     } else if (advanced) {
         startT1(now);
     }

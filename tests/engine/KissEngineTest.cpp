@@ -1,6 +1,7 @@
 // The KissEngine against a fake KISS TNC on loopback: what reaches the TNC, and the EngineFrames the bridge
 // gets back for links that come up, carry text, are refused, run out of retries, or lose the TNC.
 #include "KissEngine.h"
+#include "SerialKissTransport.h"
 #include "TcpKissTransport.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace corvantle;
 using namespace std::chrono_literals;
@@ -264,6 +269,40 @@ TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
         if (const std::optional<ax25::Frame> sent = ax25::decode(frame.payload))
             sawDisc = sawDisc || sent->type == ax25::FrameType::DISC;
     EXPECT_TRUE(sawDisc);
+}
+
+// A TNC on a serial line, played by the other end of a pseudo-terminal.
+TEST(KissEngineSerial, RunsTheLinkOverAPseudoTerminalAndNoticesItsEnd) {
+    const int tncSide = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(tncSide, 0);
+    ASSERT_EQ(::grantpt(tncSide), 0);
+    ASSERT_EQ(::unlockpt(tncSide), 0);
+    kiss::KissEngine engine(std::make_unique<kiss::SerialKissTransport>(::ptsname(tncSide)), quickOptions());
+    Recorder recorder;
+    engine.setListener(&recorder);
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+
+    kiss::KissDecoder decoder;
+    const auto sabmArrived = [&] {
+        char buffer[512];
+        for (ssize_t got; (got = ::read(tncSide, buffer, sizeof buffer)) > 0;)
+            decoder.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+        while (std::optional<kiss::Frame> frame = decoder.next())
+            if (const std::optional<ax25::Frame> sent = ax25::decode(frame->payload))
+                if (sent->type == ax25::FrameType::SABM && sent->destination == kCluster)
+                    return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(sabmArrived));
+    const std::string ua = kiss::dataFrame(0, ax25::encode(fromCluster(ax25::FrameType::UA, false, true)));
+    ASSERT_EQ(::write(tncSide, ua.data(), ua.size()), static_cast<ssize_t>(ua.size()));
+    ASSERT_TRUE(recorder.waitFor('c'));
+
+    ::close(tncSide);
+    ASSERT_TRUE(recorder.waitFor('d'));
+    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_FALSE(engine.isUp());
 }
 
 } // namespace

@@ -60,7 +60,7 @@ void DataLink::send(std::string_view text, TimePoint now) {
     flush(now);
 }
 
-void DataLink::disconnect(TimePoint now) {
+void DataLink::disconnect(TimePoint now, Drain drain) {
     switch (state_) {
     case State::Disconnected:
     case State::Disconnecting:
@@ -72,10 +72,25 @@ void DataLink::disconnect(TimePoint now) {
         return;
     case State::Connected:
     case State::TimerRecovery:
+        if (drain == Drain::Now) {
+            abandonQueue();
+            startDisconnect(now);
+            return;
+        }
+        if (!disconnectWanted_)
+            drainDeadline_ = now + settings_.drainLimit;
         disconnectWanted_ = true;
         flush(now);
         return;
     }
+}
+
+void DataLink::abandonQueue() {
+    queue_.clear();
+    for (std::string &text : unacked_)
+        text.clear();
+    va_ = vs_;
+    queuedBytes_ = 0;
 }
 
 void DataLink::drop() {
@@ -85,6 +100,7 @@ void DataLink::drop() {
     state_ = State::Disconnected;
     t1Deadline_.reset();
     t3Deadline_.reset();
+    drainDeadline_.reset();
     disconnectWanted_ = false;
     reestablishing_ = false;
 }
@@ -283,6 +299,14 @@ void DataLink::tick(TimePoint now) {
         t3Deadline_.reset();
         onT3(now);
     }
+    // A station that keeps the text waiting (busy, or acknowledging nothing) does not hold the disconnect.
+    if (drainDeadline_ && now >= *drainDeadline_) {
+        drainDeadline_.reset();
+        if (disconnectWanted_ && (state_ == State::Connected || state_ == State::TimerRecovery)) {
+            abandonQueue();
+            startDisconnect(now);
+        }
+    }
     flush(now);
 }
 
@@ -354,9 +378,11 @@ std::chrono::milliseconds DataLink::baseT1() const {
 }
 
 std::optional<DataLink::TimePoint> DataLink::nextDeadline() const {
-    if (t1Deadline_ && t3Deadline_)
-        return std::min(*t1Deadline_, *t3Deadline_);
-    return t1Deadline_ ? t1Deadline_ : t3Deadline_;
+    std::optional<TimePoint> next;
+    for (const std::optional<TimePoint> &deadline : {t1Deadline_, t3Deadline_, drainDeadline_})
+        if (deadline && (!next || *deadline < *next))
+            next = deadline;
+    return next;
 }
 
 // ---- sending ----
@@ -447,6 +473,7 @@ void DataLink::flush(TimePoint now) {
 
 void DataLink::startDisconnect(TimePoint now) {
     disconnectWanted_ = false;
+    drainDeadline_.reset();
     state_ = State::Disconnecting;
     rc_ = 0;
     t3Deadline_.reset();

@@ -43,9 +43,12 @@ class DataLink final {
     // otherwise the text is dropped. Small pieces are packed together, up to PACLEN per frame.
     void send(std::string_view text, TimePoint now);
 
-    // Ends the link once everything queued has been sent and acknowledged; a connect still pending is
-    // withdrawn at once.
-    void disconnect(TimePoint now);
+    enum class Drain {
+        AfterQueue, // once everything queued has been sent and acknowledged, or the drain limit passed
+        Now,        // at once, dropping what is queued
+    };
+    // Ends the link; a connect still pending is withdrawn at once.
+    void disconnect(TimePoint now, Drain drain = Drain::AfterQueue);
 
     void received(const Frame &frame, TimePoint now);
     void tick(TimePoint now);
@@ -96,6 +99,7 @@ class DataLink final {
     void requeueUnacknowledged();
     void goDown(DownReason reason);
     void startDisconnect(TimePoint now);
+    void abandonQueue();
 
     bool validNr(std::uint8_t nr) const;
     std::uint8_t outstanding() const;
@@ -126,6 +130,7 @@ class DataLink final {
 
     std::optional<TimePoint> t1Deadline_;
     std::optional<TimePoint> t3Deadline_;
+    std::optional<TimePoint> drainDeadline_;
     TimePoint t1Started_{};
     std::chrono::milliseconds t1_;
     std::optional<std::chrono::milliseconds> smoothedRoundTrip_;

@@ -18,6 +18,8 @@ struct LinkSettings {
     std::chrono::milliseconds maxT1{30000};
     std::chrono::milliseconds keepalive{180000}; // T3: a quiet link is polled after this long
     int retries = 10;                            // N2: polls without an answer before the link is given up
+    // A disconnect waits this long at most for the text still queued to be acknowledged.
+    std::chrono::milliseconds drainLimit{30000};
 };
 
 } // namespace corvantle::ax25

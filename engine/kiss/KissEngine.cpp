@@ -101,13 +101,23 @@ void KissEngine::installHandlers() {
 
 void KissEngine::onOpened() {
     retryTimer_.stop();
+    if (portLost_)
+        note("the KISS port " + transport_->name() + " is open again");
+    portOpen_ = true;
+    portLost_ = false;
     for (const TncParameter &parameter : options_.tncParameters)
         transport_->write(parameterFrame(parameter.port, parameter.command, parameter.value));
 }
 
 // The TNC is gone, and the link with it: the bridge hears that the link went down.
 void KissEngine::onClosed(const std::string &why) {
-    note("the KISS port " + transport_->name() + " is lost: " + why);
+    // One line when the port goes away, not one per attempt to reopen it.
+    if (portOpen_)
+        note("the KISS port " + transport_->name() + " is lost: " + why);
+    else if (!reopens_)
+        note("the KISS port " + transport_->name() + " cannot be opened: " + why);
+    portLost_ = portLost_ || portOpen_;
+    portOpen_ = false;
     decoder_ = KissDecoder();
     if (link_ && link_->state() != ax25::DataLink::State::Disconnected) {
         const std::string remote = link_->remote().text();
@@ -115,11 +125,7 @@ void KissEngine::onClosed(const std::string &why) {
         linkTimer_.stop();
         deliver(linkDownFrame(linkPort_, remote, link_->own().text()));
     }
-    if (wasFull_ && canTakeData()) {
-        wasFull_ = false;
-        if (listener_ != nullptr && !closing_)
-            listener_->readyForData();
-    }
+    announceRoomLater();
     if (reopens_ && !closing_)
         retryTimer_.start(options_.retryInterval);
 }
@@ -211,7 +217,7 @@ void KissEngine::close() {
     reopens_ = false;
     retryTimer_.stop();
     if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
-        link_->disconnect(Clock::now());
+        link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
         pump();
         QEventLoop wait;
         QTimer::singleShot(options_.closeGrace, &wait, [&] { wait.quit(); });
@@ -228,6 +234,7 @@ void KissEngine::close() {
     if (link_)
         link_->drop();
     transport_->close();
+    portOpen_ = portLost_ = false;
 }
 
 bool KissEngine::isLinkStation(const std::string &station) const {
@@ -255,11 +262,7 @@ void KissEngine::pump() {
     for (const ax25::LinkEvent &event : link_->takeEvents())
         deliver(linkFrameOf(event, linkPort_, link_->remote(), link_->own()));
     scheduleTimer();
-    if (wasFull_ && canTakeData()) {
-        wasFull_ = false;
-        if (listener_ != nullptr && !closing_)
-            listener_->readyForData();
-    }
+    announceRoomLater();
 }
 
 void KissEngine::scheduleTimer() {
@@ -286,6 +289,17 @@ void KissEngine::deliver(EngineFrame frame) {
             listener_->frameArrived(next);
     }
     delivering_ = false;
+}
+
+// Room for more text is announced from the event loop, never from inside a request of the bridge's.
+void KissEngine::announceRoomLater() {
+    if (!wasFull_ || !canTakeData())
+        return;
+    wasFull_ = false;
+    QTimer::singleShot(0, &context_, [this] {
+        if (listener_ != nullptr && !closing_)
+            listener_->readyForData();
+    });
 }
 
 void KissEngine::deliverLater(EngineFrame frame) {

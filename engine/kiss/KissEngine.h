@@ -82,6 +82,7 @@ class KissEngine final : public PacketEngine {
     void scheduleTimer();
     void deliver(EngineFrame frame);
     void deliverLater(EngineFrame frame);
+    void announceRoomLater();
     bool isLinkStation(const std::string &station) const;
 
     std::unique_ptr<KissTransport> transport_;
@@ -99,6 +100,8 @@ class KissEngine final : public PacketEngine {
     bool wasFull_ = false;
     bool reopens_ = false; // after a loss; not at start-up and not once closed
     bool closing_ = false;
+    bool portOpen_ = false;
+    bool portLost_ = false; // lost and not open again yet
 };
 
 } // namespace corvantle::kiss

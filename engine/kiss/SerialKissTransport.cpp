@@ -73,7 +73,7 @@ void SerialKissTransport::open() {
         if (problem.empty() && fd_ >= 0 && handlers_.opened)
             handlers_.opened();
         else if (!problem.empty() && handlers_.closed)
-            handlers_.closed(device_ + ": " + problem);
+            handlers_.closed(problem);
     });
 }
 
@@ -118,7 +118,16 @@ void SerialKissTransport::writePending() {
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return fail(errorText());
+            // Reported from the event loop: the writer is in the middle of a request.
+            const std::string why = errorText();
+            const unsigned attempt = opening_;
+            QTimer::singleShot(0, &context_, [this, attempt, why] {
+                if (attempt == opening_)
+                    fail(why);
+            });
+            if (writeNotifier_)
+                writeNotifier_->setEnabled(false);
+            return;
         } else {
             break; // the line is full: go on when it has room
         }
@@ -152,7 +161,7 @@ void SerialKissTransport::fail(const std::string &why) {
         return;
     close();
     if (handlers_.closed)
-        handlers_.closed(device_ + ": " + why);
+        handlers_.closed(why);
 }
 
 } // namespace corvantle::kiss

@@ -126,6 +126,8 @@ class Script {
             link.send(step.action.substr(5), now);
         else if (step.action == "disconnect")
             link.disconnect(now);
+        else if (step.action == "disconnect now")
+            link.disconnect(now, DataLink::Drain::Now);
         else if (step.action == "tick")
             link.tick(now);
         else if (step.action.starts_with("rx "))
@@ -296,6 +298,25 @@ TEST(DataLink, ADisconnectIsRetriedAndAPendingConnectWithdrawn) {
         {200, "disconnect", "DISC C P"},
         {300, "rx UA R P", "DOWN us"},
     });
+}
+
+TEST(DataLink, ADisconnectWaitsForTheQueueOnlySoLong) {
+    LinkSettings settings = fixedTimings();
+    settings.drainLimit = 5s;
+    Script(settings).run(afterLinkUp({
+        {200, "send x", "I C s0 r0 =x"},
+        {300, "disconnect", ""},
+        {3200, "tick", "RR C P r0"},
+        {3300, "rx RNR R P r0", ""}, // busy: "x" stays unacknowledged
+        {5299, "tick", ""},
+        {5300, "tick", "DISC C P"},
+        {5400, "rx UA R P", "DOWN us"},
+    }));
+    Script().run(afterLinkUp({
+        {200, "send x", "I C s0 r0 =x"},
+        {300, "disconnect now", "DISC C P"},
+        {400, "rx UA R P", "DOWN us"},
+    }));
 }
 
 TEST(DataLink, AFrameRejectStartsTheLinkAfreshKeepingItsText) {

@@ -379,7 +379,7 @@ std::chrono::milliseconds DataLink::baseT1() const {
 
 std::optional<DataLink::TimePoint> DataLink::nextDeadline() const {
     std::optional<TimePoint> next;
-    for (const std::optional<TimePoint> &deadline : {t1Deadline_, t3Deadline_, drainDeadline_})
+    for (const std::optional<TimePoint> &deadline : {t1Deadline_, t2Deadline_, t3Deadline_, drainDeadline_})
         if (deadline && (!next || *deadline < *next))
             next = deadline;
     return next;
@@ -404,6 +404,7 @@ void DataLink::transmit(FrameType type, bool command, bool pollFinal) {
     if (isSupervisory(type)) {
         frame.nr = vr_;
         ackPending_ = false;
+        t2Deadline_.reset();
     }
     frames_.push_back(std::move(frame));
 }
@@ -415,6 +416,7 @@ void DataLink::transmitInformation(std::uint8_t ns, TimePoint now) {
     frame.info = unacked_[ns];
     frames_.push_back(std::move(frame));
     ackPending_ = false;
+    t2Deadline_.reset();
     if (!t1Deadline_)
         startT1(now);
     t3Deadline_.reset();
@@ -467,8 +469,12 @@ void DataLink::flush(TimePoint now) {
     sendQueued(now);
     if (disconnectWanted_ && state_ == State::Connected && queue_.empty() && outstanding() == 0)
         startDisconnect(now);
-    if (ackPending_ && (state_ == State::Connected || state_ == State::TimerRecovery))
+    if (!ackPending_ || (state_ != State::Connected && state_ != State::TimerRecovery))
+        return;
+    if (settings_.ackDelay.count() == 0 || (t2Deadline_ && now >= *t2Deadline_))
         transmit(FrameType::RR, false, false);
+    else if (!t2Deadline_)
+        t2Deadline_ = now + settings_.ackDelay;
 }
 
 void DataLink::startDisconnect(TimePoint now) {
@@ -499,6 +505,7 @@ void DataLink::reset() {
     for (std::string &text : unacked_)
         text.clear();
     peerBusy_ = rejectSent_ = ackPending_ = false;
+    t2Deadline_.reset();
     queuedBytes_ = 0;
     for (const std::string &text : queue_)
         queuedBytes_ += text.size();

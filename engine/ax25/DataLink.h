@@ -129,6 +129,7 @@ class DataLink final {
     std::size_t queuedBytes_ = 0;
 
     std::optional<TimePoint> t1Deadline_;
+    std::optional<TimePoint> t2Deadline_;
     std::optional<TimePoint> t3Deadline_;
     std::optional<TimePoint> drainDeadline_;
     TimePoint t1Started_{};

@@ -16,6 +16,9 @@ struct LinkSettings {
     bool adaptT1 = true;
     std::chrono::milliseconds minT1{3000}; // never below FRACK: the TNC may hold our frames a while
     std::chrono::milliseconds maxT1{30000};
+    // T2: how long an acknowledgement waits for more frames of the station's burst, or for text of ours to
+    // ride on; 0 answers each frame at once.
+    std::chrono::milliseconds ackDelay{0};
     std::chrono::milliseconds keepalive{180000}; // T3: a quiet link is polled after this long
     int retries = 10;                            // N2: polls without an answer before the link is given up
     // A disconnect waits this long at most for the text still queued to be acknowledged.

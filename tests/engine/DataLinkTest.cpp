@@ -240,6 +240,22 @@ TEST(DataLink, ReceivedTextIsDeliveredInOrderAndOnce) {
     }));
 }
 
+TEST(DataLink, AnAcknowledgementWaitsT2ForMoreFramesOrForTextToRideOn) {
+    LinkSettings settings = fixedTimings();
+    settings.ackDelay = 1s;
+    Script(settings).run(afterLinkUp({
+        {200, "rx I C s0 r0 =a", "DATA a"},
+        {700, "rx I C s1 r0 =b", "DATA b"},
+        {1199, "tick", ""},
+        {1200, "tick", "RR R r2"},
+        {1300, "rx I C s2 r0 =c", "DATA c"},
+        {1400, "send x", "I C s0 r3 =x"},
+        {2300, "tick", ""},
+        {2400, "rx I C P s3 r1 =d", "RR R P r4, DATA d"}, // a poll is answered at once
+        {3400, "tick", ""},
+    }));
+}
+
 TEST(DataLink, ABusyStationIsPolledUntilItHasRoom) {
     Script().run(afterLinkUp({
         {200, "send abcd", "I C s0 r0 =abcd"},

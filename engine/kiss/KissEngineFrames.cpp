@@ -1,6 +1,19 @@
 #include "KissEngineFrames.h"
 
 namespace corvantle::kiss {
+namespace {
+
+// Stations on a modulo 128 link (version 2.2) put a second control byte before the PID, which a modulo 8
+// reading takes for the PID: the usual PID 0xF0 then comes first in the text. The text starts after it; AGW
+// engines make the same guess for what they monitor.
+std::string textOf(const ax25::Frame &frame) {
+    const bool looksModulo128 = frame.type == ax25::FrameType::I && frame.pid != ax25::kPidNoLayer3 &&
+                                !frame.info.empty() &&
+                                static_cast<std::uint8_t>(frame.info.front()) == ax25::kPidNoLayer3;
+    return looksModulo128 ? frame.info.substr(1) : frame.info;
+}
+
+} // namespace
 
 EngineFrame linkFrameOf(const ax25::LinkEvent &event, std::uint8_t radioPort, const ax25::Address &remote,
                         const ax25::Address &own) {
@@ -32,7 +45,7 @@ std::optional<EngineFrame> monitoredFrameOf(const ax25::Frame &frame, std::uint8
     if (!ax25::carriesText(frame.type))
         return std::nullopt;
     return EngineFrame{frame.type == ax25::FrameType::I ? 'I' : 'U', radioPort, frame.source.text(),
-                       frame.destination.text(), frame.info.substr(0, kMaxFrameTextBytes)};
+                       frame.destination.text(), textOf(frame).substr(0, kMaxFrameTextBytes)};
 }
 
 } // namespace corvantle::kiss

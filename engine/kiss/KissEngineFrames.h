@@ -22,7 +22,8 @@ EngineFrame linkFrameOf(const ax25::LinkEvent &event, std::uint8_t radioPort, co
 EngineFrame linkDownFrame(std::uint8_t radioPort, const std::string &remote, const std::string &own);
 
 // An I frame heard on the channel as 'I', a UI frame as 'U', with the text it carried (cut at
-// kMaxFrameTextBytes); nothing for frames without text.
+// kMaxFrameTextBytes; an I frame of a modulo 128 link without its second control byte); nothing for frames
+// without text.
 std::optional<EngineFrame> monitoredFrameOf(const ax25::Frame &frame, std::uint8_t radioPort);
 
 } // namespace corvantle::kiss

@@ -1,6 +1,7 @@
 // The KissEngine against a real peer: the program's own AX.25 link on Dire Wolf engine A's KISS TCP port,
 // the project's cluster station GB7DXC on engine B (Dire Wolf's own AX.25 is the far end of the link), the
 // two engines joined by a simulated radio channel. Run by tools/run-with-engines.sh --kiss-a.
+#include "AgwEngine.h"
 #include "KissEngine.h"
 #include "TcpKissTransport.h"
 
@@ -118,6 +119,23 @@ std::string numbered(int i, const char *format) {
     return line;
 }
 
+// Another station with its own AGW client, recording the frames it is handed.
+class AgwStation {
+  public:
+    explicit AgwStation(const char *portVariable)
+        : engine([portVariable](const std::string &, const std::string &section, const std::string &key,
+                                const std::string &defaultText) {
+              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString()
+                                                          : defaultText;
+          }) {
+        engine.setListener(&recorder);
+    }
+    ~AgwStation() { engine.close(); }
+
+    Recorder recorder;
+    AgwEngine engine;
+};
+
 class KissEngineDirewolfTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -179,6 +197,32 @@ TEST_F(KissEngineDirewolfTest, ASessionWithTheClusterOverTheProgramsOwnLink) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 10000));
     EXPECT_EQ(recorder.of('c').size(), 1u);
     EXPECT_EQ(recorder.of('d').size(), 1u);
+}
+
+// Monitoring: a third station on engine A works the cluster, and the frames the cluster sends it are heard
+// with their text. A stranger on engine B who asks for a link to the user's callsign is refused (DM).
+TEST_F(KissEngineDirewolfTest, OthersTrafficIsHeardAndAStrangerGetsNoLink) {
+    ASSERT_TRUE(engine.registerCallsign("N0CALL", "corvantle test"));
+    AgwStation third("CORVANTLE_ENGINE_A_PORT");
+    ASSERT_TRUE(third.engine.registerCallsign("G4XYZ", "third station"));
+    ASSERT_EQ(third.engine.connect("GB7DXC", {}, 0), "");
+    const auto heardGreeting = [&] {
+        for (const EngineFrame &frame : recorder.of('I'))
+            if (frame.from == "GB7DXC" && frame.to == "G4XYZ" && frame.text.starts_with("Hello G4XYZ"))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(heardGreeting, 60000));
+    third.engine.disconnect("GB7DXC", 0);
+
+    AgwStation stranger("CORVANTLE_ENGINE_B_PORT");
+    ASSERT_TRUE(stranger.engine.registerCallsign("G4ABC", "stranger"));
+    ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !stranger.recorder.of('d').empty(); }, 60000))
+        << "the stranger's connect was not refused";
+    EXPECT_TRUE(stranger.recorder.of('c').empty());
+    EXPECT_TRUE(recorder.of('c').empty());
+    EXPECT_TRUE(recorder.of('D').empty());
 }
 
 } // namespace

@@ -186,13 +186,14 @@ std::string KissEngine::connect(const std::string &station, const std::vector<st
     return {};
 }
 
-void KissEngine::sendData(const std::string &station, const std::string &data, int) {
-    if (!isLinkStation(station))
-        return;
+bool KissEngine::queueData(const std::string &station, const std::string &data) {
+    if (!transport_->isOpen() || !isLinkStation(station))
+        return false;
     link_->send(data, Clock::now());
     if (!canTakeData())
         wasFull_ = true;
     pump();
+    return true;
 }
 
 bool KissEngine::canTakeData() const {

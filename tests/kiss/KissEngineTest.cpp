@@ -178,7 +178,8 @@ TEST_F(KissEngineTest, ALinkCarriesTextBothWaysWithTheAgwNotices) {
     EXPECT_EQ(up->from, "GB7DXC");
     EXPECT_EQ(up->to, "N0CALL");
 
-    engine.sendData("GB7DXC", "sh/dx\r", 0);
+    EXPECT_TRUE(engine.queueData("GB7DXC", "sh/dx\r"));
+    EXPECT_FALSE(engine.queueData("K1ABC", "not on this link\r"));
     ax25::Frame sent;
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::I, &sent));
     EXPECT_EQ(sent.info, "sh/dx\r");
@@ -236,6 +237,7 @@ TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
     tnc.dropClient();
     ASSERT_TRUE(recorder.waitFor('d'));
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_FALSE(engine.queueData("GB7DXC", "lost\r"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.hasClient() && engine.isUp(); }));
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
 }

@@ -1,6 +1,7 @@
 #include "KissEngine.h"
 
 #include "Ax25Frame.h"
+#include "FrameText.h"
 #include "KissEngineFrames.h"
 
 #include <QEventLoop>
@@ -28,7 +29,10 @@ KissEngine::KissEngine(std::unique_ptr<KissTransport> transport, KissEngineOptio
 }
 
 KissEngine::~KissEngine() {
+    // Whoever listened or kept the log may be gone already: the last words go to standard error.
     listener_ = nullptr;
+    warnings_ = nullptr;
+    frameLog_ = nullptr;
     close();
     transport_->setHandlers({});
 }
@@ -38,6 +42,11 @@ void KissEngine::note(const std::string &line) const {
         warnings_(line);
     else
         std::fprintf(stderr, "corvantle: KISS engine: %s\n", line.c_str());
+}
+
+void KissEngine::logFrame(const char *direction, std::uint8_t port, const std::string &what) const {
+    if (frameLog_)
+        frameLog_(std::string(direction) + " port " + std::to_string(port) + " " + what);
 }
 
 // ---- the KISS port ----
@@ -135,7 +144,11 @@ void KissEngine::onBytes(std::string_view bytes) {
     while (std::optional<Frame> kissFrame = decoder_.next()) {
         if (kissFrame->command != Command::Data)
             continue;
-        if (const std::optional<ax25::Frame> frame = ax25::decode(kissFrame->payload))
+        const std::optional<ax25::Frame> frame = ax25::decode(kissFrame->payload);
+        logFrame("KISS<", kissFrame->port,
+                 frame ? ax25::frameText(*frame)
+                       : "unreadable, " + std::to_string(kissFrame->payload.size()) + " bytes");
+        if (frame)
             onFrame(kissFrame->port, *frame);
     }
 }
@@ -258,8 +271,10 @@ void KissEngine::onTimer() {
 void KissEngine::pump() {
     if (!link_)
         return;
-    for (const ax25::Frame &frame : link_->takeFrames())
+    for (const ax25::Frame &frame : link_->takeFrames()) {
+        logFrame("KISS>", linkPort_, ax25::frameText(frame));
         transport_->write(dataFrame(linkPort_, ax25::encode(frame)));
+    }
     for (const ax25::LinkEvent &event : link_->takeEvents())
         deliver(linkFrameOf(event, linkPort_, link_->remote(), link_->own()));
     scheduleTimer();

@@ -53,8 +53,13 @@ class KissEngine final : public PacketEngine {
     KissEngine &operator=(const KissEngine &) = delete;
 
     void setListener(EngineListener *listener) override { listener_ = listener; }
-    // Where the engine says what went wrong (default: standard error).
-    void setLog(std::function<void(const std::string &line)> warnings) { warnings_ = std::move(warnings); }
+    // Where the engine says what went wrong (default: standard error) and, when set, every AX.25 frame sent
+    // and received, one line each ("KISS> port 0 N0CALL>GB7DXC SABM C P").
+    using LogLine = std::function<void(const std::string &line)>;
+    void setLog(LogLine warnings, LogLine frames = {}) {
+        warnings_ = std::move(warnings);
+        frameLog_ = std::move(frames);
+    }
 
     bool registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
@@ -82,6 +87,7 @@ class KissEngine final : public PacketEngine {
     void onClosed(const std::string &why);
     void onBytes(std::string_view bytes);
     void onFrame(std::uint8_t port, const ax25::Frame &frame);
+    void logFrame(const char *direction, std::uint8_t port, const std::string &what) const;
     void onTimer();
     void pump();
     void scheduleTimer();
@@ -93,7 +99,8 @@ class KissEngine final : public PacketEngine {
     std::unique_ptr<KissTransport> transport_;
     KissEngineOptions options_;
     EngineListener *listener_ = nullptr;
-    std::function<void(const std::string &)> warnings_;
+    LogLine warnings_;
+    LogLine frameLog_;
     std::optional<ax25::DataLink> link_; // from registration on
     std::uint8_t linkPort_ = 0;
     KissDecoder decoder_;

@@ -1,6 +1,7 @@
 // AX.25 frames: addresses, the byte layout of each control field, round trips of every type, and a decoder
 // that returns nothing for malformed bytes.
 #include "Ax25Frame.h"
+#include "FrameText.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,24 @@ TEST(Ax25Frame, DecodesNothingFromMalformedBytes) {
         EXPECT_FALSE(decode(c.bytes)) << c.why;
     EXPECT_TRUE(decode(sabm));
     EXPECT_TRUE(decode(ui));
+}
+
+TEST(Ax25FrameText, DescribesEachFrameOnOneLine) {
+    Frame digipeated = frameOf(FrameType::I, true, true, 3, 1, "hello\r\x01\"");
+    digipeated.via = {{{"RELAY1", 0}, true}, {{"RELAY2", 2}, false}};
+    struct Case {
+        Frame frame;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {frameOf(FrameType::SABM, true, true), "N0CALL>GB7DXC SABM C P"},
+        {frameOf(FrameType::RR, false, false, 0, 5), "N0CALL>GB7DXC RR R r5"},
+        {digipeated, R"(N0CALL>GB7DXC,RELAY1*,RELAY2-2 I C P s3 r1 8 bytes "hello\r\x01\x22")"},
+        {frameOf(FrameType::UI, true, false, 0, 0, std::string(50, 'x')),
+         "N0CALL>GB7DXC UI C 50 bytes \"" + std::string(40, 'x') + "...\""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(frameText(c.frame), c.expected);
 }
 
 } // namespace

@@ -200,6 +200,17 @@ TEST_F(KissEngineTest, ALinkCarriesTextBothWaysWithTheAgwNotices) {
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
 }
 
+TEST_F(KissEngineTest, LogsEveryFrameSentAndReceived) {
+    std::vector<std::string> lines;
+    engine.setLog({}, [&](const std::string &line) { lines.push_back(line); });
+    linkUp();
+    tnc.hear(fromCluster(ax25::FrameType::UI, true, false, "beacon"), 3);
+    ASSERT_TRUE(recorder.waitFor('U'));
+    EXPECT_EQ(lines, (std::vector<std::string>{"KISS> port 0 N0CALL>GB7DXC SABM C P",
+                                               "KISS< port 0 GB7DXC>N0CALL UA R P",
+                                               "KISS< port 3 GB7DXC>N0CALL UI C 6 bytes \"beacon\""}));
+}
+
 TEST_F(KissEngineTest, RefusedAndUnansweredConnectsEndInTheirNotices) {
     ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");

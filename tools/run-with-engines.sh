@@ -255,8 +255,8 @@ start_engines() {
     local port_a port_b kiss_port_a=0
     rm -f "$work_dir"/*.fifo "$work_dir"/a.log "$work_dir"/b.log
     if [ "$one_engine" -eq 1 ]; then
-        read -r port_a port_b <<<"$(free_ports 2)"
-        [ "$kiss_a" -eq 0 ] || kiss_port_a="$port_b"
+        read -r port_a kiss_port_a <<<"$(free_ports $((1 + kiss_a)))"
+        kiss_port_a="${kiss_port_a:-0}"
         mkfifo "$work_dir/a-in.fifo"
         write_config "$work_dir/a.conf" N0CALL null "$port_a" "$kiss_port_a"
         start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo"
@@ -266,8 +266,8 @@ start_engines() {
         unset CORVANTLE_ENGINE_B_PORT
         return 0
     fi
-    read -r port_a port_b kiss_port_a <<<"$(free_ports 3)"
-    [ "$kiss_a" -eq 1 ] || kiss_port_a=0
+    read -r port_a port_b kiss_port_a <<<"$(free_ports $((2 + kiss_a)))"
+    kiss_port_a="${kiss_port_a:-0}"
     mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
     # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
     local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$work_dir/ab.fifo\" format \"raw\" }

@@ -11,7 +11,7 @@ flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-
 CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=OFF -DCORVANTLE_BUILD_BENCHMARK=OFF -DCORVANTLE_FUZZERS=ON \
     -DCMAKE_CXX_FLAGS="$flags" >/dev/null
-targets=(frame_decoder client_lines engine_to_client)
+targets=(frame_decoder client_lines engine_to_client ax25_frame kiss_decoder data_link)
 cmake --build "$top/build-fuzz" -j"$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
 export ASAN_OPTIONS="detect_leaks=0"

@@ -4,11 +4,12 @@
 # Engine A (MYCALL N0CALL) and engine B (MYCALL GB7DXC) are joined by a simulated radio channel: each one
 # writes its transmitted audio into a FIFO through an ALSA "file" PCM, and reads the other's audio from a
 # FIFO on its standard input. No sound card is needed. With --one only engine A runs, transmitting into
-# ALSA "null".
+# ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none).
 #
 # The command sees:
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
 #   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
+#   CORVANTLE_ENGINE_A_KISS_PORT  KISS TCP port of engine A (only with --kiss-a)
 #   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
 #                            process ids in a.pid and b.pid (a test that restarts an engine updates them)
 #
@@ -30,18 +31,21 @@ fi
 unset CORVANTLE_ENGINES_SIGINT_RESET
 
 readonly kReadyText="Ready to accept AGW client application"
+readonly kKissReadyText="Ready to accept KISS TCP client application"
 readonly kReadyTimeoutSeconds=20
 
 usage() {
-    echo "usage: $0 [--one] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    echo "usage: $0 [--one] [--kiss-a] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
     exit 2
 }
 
 one_engine=0
+kiss_a=0
 keep_dir=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --one) one_engine=1; shift ;;
+    --kiss-a) kiss_a=1; shift ;;
     --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
     --) shift; break ;;
     -h | --help) usage ;;
@@ -173,7 +177,7 @@ print(" ".join(str(s.getsockname()[1]) for s in held))' "$1" 2>/dev/null)
     echo "${ports[*]}"
 }
 
-# write_config FILE MYCALL AUDIO_OUT AGWPORT
+# write_config FILE MYCALL AUDIO_OUT AGWPORT [KISSPORT]: KISS TCP port 0 (the default) serves none.
 write_config() {
     cat >"$1" <<EOF
 ADEVICE stdin $3
@@ -183,7 +187,7 @@ MYCALL $2
 MODEM 1200
 FULLDUP ON
 AGWPORT $4
-KISSPORT 0
+KISSPORT ${5:-0}
 EOF
 }
 
@@ -223,33 +227,60 @@ wait_ready() {
     done
 }
 
+# wait_kiss_ready NAME PID PORT: as wait_ready, for the KISS TCP port.
+wait_kiss_ready() {
+    local log="$work_dir/$1.log"
+    local deadline=$((SECONDS + kReadyTimeoutSeconds))
+    while ! grep -q "$kKissReadyText 0 on port $3 " "$log" 2>/dev/null; do
+        grep -q "Bind failed" "$log" 2>/dev/null && return 2
+        if ! kill -0 "$2" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+            echo "$0: engine $1 serves no KISS port:" >&2
+            cat "$log" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# Engine A's KISS TCP port, when asked for: waits for it and exports it.
+kiss_a_ready() {
+    unset CORVANTLE_ENGINE_A_KISS_PORT
+    [ "$kiss_a" -eq 1 ] || return 0
+    wait_kiss_ready a "${engine_pids[0]}" "$1" || return
+    export CORVANTLE_ENGINE_A_KISS_PORT="$1"
+}
+
 # Starts the engine(s) on fresh ports; the status is that of wait_ready.
 start_engines() {
-    local port_a port_b
+    local port_a port_b kiss_port_a=0
     rm -f "$work_dir"/*.fifo "$work_dir"/a.log "$work_dir"/b.log
     if [ "$one_engine" -eq 1 ]; then
-        read -r port_a <<<"$(free_ports 1)"
+        read -r port_a kiss_port_a <<<"$(free_ports $((1 + kiss_a)))"
+        kiss_port_a="${kiss_port_a:-0}"
         mkfifo "$work_dir/a-in.fifo"
-        write_config "$work_dir/a.conf" N0CALL null "$port_a"
+        write_config "$work_dir/a.conf" N0CALL null "$port_a" "$kiss_port_a"
         start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo"
         wait_ready a "${engine_pids[0]}" "$port_a" || return
+        kiss_a_ready "$kiss_port_a" || return
         export CORVANTLE_ENGINE_A_PORT="$port_a"
         unset CORVANTLE_ENGINE_B_PORT
         return 0
     fi
-    read -r port_a port_b <<<"$(free_ports 2)"
+    read -r port_a port_b kiss_port_a <<<"$(free_ports $((2 + kiss_a)))"
+    kiss_port_a="${kiss_port_a:-0}"
     mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
     # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
     local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$work_dir/ab.fifo\" format \"raw\" }
 pcm.toA { type file slave.pcm \"null\" file \"$work_dir/ba.fifo\" format \"raw\" }"
     echo "$asoundrc" >"$work_dir/home-a/.asoundrc"
     echo "$asoundrc" >"$work_dir/home-b/.asoundrc"
-    write_config "$work_dir/a.conf" N0CALL toB "$port_a"
+    write_config "$work_dir/a.conf" N0CALL toB "$port_a" "$kiss_port_a"
     write_config "$work_dir/b.conf" GB7DXC toA "$port_b"
     start_engine a "$work_dir/home-a" "$work_dir/ba.fifo"
     start_engine b "$work_dir/home-b" "$work_dir/ab.fifo"
     wait_ready a "${engine_pids[0]}" "$port_a" || return
     wait_ready b "${engine_pids[1]}" "$port_b" || return
+    kiss_a_ready "$kiss_port_a" || return
     export CORVANTLE_ENGINE_A_PORT="$port_a"
     export CORVANTLE_ENGINE_B_PORT="$port_b"
 }

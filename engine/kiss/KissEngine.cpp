@@ -1,0 +1,325 @@
+#include "KissEngine.h"
+
+#include "Ax25Frame.h"
+#include "FrameText.h"
+#include "KissEngineFrames.h"
+
+#include <QEventLoop>
+
+#include <cstdio>
+
+namespace corvantle::kiss {
+namespace {
+
+std::optional<std::uint8_t> kissPortOf(int radioPort) {
+    if (radioPort < 0 || radioPort > kMaxPort)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(radioPort);
+}
+
+} // namespace
+
+KissEngine::KissEngine(std::unique_ptr<KissTransport> transport, KissEngineOptions options)
+    : transport_(std::move(transport)), options_(std::move(options)) {
+    linkTimer_.setSingleShot(true);
+    retryTimer_.setSingleShot(true);
+    QObject::connect(&linkTimer_, &QTimer::timeout, &context_, [this] { onTimer(); });
+    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { transport_->open(); });
+    installHandlers();
+}
+
+KissEngine::~KissEngine() {
+    // Whoever listened or kept the log may be gone already: the last words go to standard error.
+    listener_ = nullptr;
+    warnings_ = nullptr;
+    frameLog_ = nullptr;
+    close();
+    transport_->setHandlers({});
+}
+
+void KissEngine::note(const std::string &line) const {
+    if (warnings_)
+        warnings_(line);
+    else
+        std::fprintf(stderr, "corvantle: KISS engine: %s\n", line.c_str());
+}
+
+void KissEngine::logFrame(const char *direction, std::uint8_t port, const std::string &what) const {
+    if (frameLog_)
+        frameLog_(std::string(direction) + " port " + std::to_string(port) + " " + what);
+}
+
+// ---- the KISS port ----
+
+bool KissEngine::registerCallsign(const std::string &callsign, const std::string &) {
+    closing_ = false;
+    reopens_ = false;
+    const std::optional<ax25::Address> own = ax25::Address::parse(callsign);
+    if (!own) {
+        note("the callsign \"" + callsign +
+             "\" is no AX.25 callsign (1 to 6 letters or digits, SSID 0 to 15)");
+        return false;
+    }
+    link_.emplace(*own, options_.link);
+    if (!transport_->isOpen() && !openWithin(options_.openWait))
+        return false;
+    reopens_ = true;
+    return true;
+}
+
+// Opens the KISS port and waits for it on the event loop (the window is not shown yet).
+bool KissEngine::openWithin(std::chrono::milliseconds limit) {
+    bool answered = false;
+    QEventLoop wait;
+    QTimer::singleShot(limit, &wait, [&] { wait.quit(); });
+    transport_->setHandlers({
+        .opened =
+            [&] {
+                answered = true;
+                onOpened();
+                wait.quit();
+            },
+        .received = [this](std::string_view bytes) { onBytes(bytes); },
+        .closed =
+            [&](const std::string &why) {
+                answered = true;
+                onClosed(why);
+                wait.quit();
+            },
+    });
+    transport_->open();
+    if (!answered)
+        wait.exec();
+    installHandlers();
+    if (transport_->isOpen())
+        return true;
+    if (!answered)
+        note("the KISS port " + transport_->name() + " did not open within " + std::to_string(limit.count()) +
+             " ms");
+    transport_->close();
+    return false;
+}
+
+void KissEngine::installHandlers() {
+    transport_->setHandlers({
+        .opened = [this] { onOpened(); },
+        .received = [this](std::string_view bytes) { onBytes(bytes); },
+        .closed = [this](const std::string &why) { onClosed(why); },
+    });
+}
+
+void KissEngine::onOpened() {
+    retryTimer_.stop();
+    if (portLost_)
+        note("the KISS port " + transport_->name() + " is open again");
+    portOpen_ = true;
+    portLost_ = false;
+    for (const TncParameter &parameter : options_.tncParameters)
+        transport_->write(parameterFrame(parameter.port, parameter.command, parameter.value));
+}
+
+// The TNC is gone, and the link with it: the bridge hears that the link went down.
+void KissEngine::onClosed(const std::string &why) {
+    // One line when the port goes away, not one per attempt to reopen it.
+    if (portOpen_)
+        note("the KISS port " + transport_->name() + " is lost: " + why);
+    else if (!reopens_)
+        note("the KISS port " + transport_->name() + " cannot be opened: " + why);
+    portLost_ = portLost_ || portOpen_;
+    portOpen_ = false;
+    decoder_ = KissDecoder();
+    if (link_ && link_->state() != ax25::DataLink::State::Disconnected) {
+        const std::string remote = link_->remote().text();
+        link_->drop();
+        linkTimer_.stop();
+        deliver(linkDownFrame(linkPort_, remote, link_->own().text()));
+    }
+    announceRoomLater();
+    if (reopens_ && !closing_)
+        retryTimer_.start(options_.retryInterval);
+}
+
+void KissEngine::onBytes(std::string_view bytes) {
+    decoder_.feed(bytes);
+    while (std::optional<Frame> kissFrame = decoder_.next()) {
+        if (kissFrame->command != Command::Data)
+            continue;
+        const std::optional<ax25::Frame> frame = ax25::decode(kissFrame->payload);
+        logFrame("KISS<", kissFrame->port,
+                 frame ? ax25::frameText(*frame)
+                       : "unreadable, " + std::to_string(kissFrame->payload.size()) + " bytes");
+        if (frame)
+            onFrame(kissFrame->port, *frame);
+    }
+}
+
+// Frames of the user's own link go to the link; everything else with text is heard on the channel.
+void KissEngine::onFrame(std::uint8_t port, const ax25::Frame &frame) {
+    if (!link_)
+        return;
+    const bool ownLink = port == linkPort_ && link_->carries(frame);
+    if (!ownLink)
+        if (std::optional<EngineFrame> heard = monitoredFrameOf(frame, port))
+            deliver(std::move(*heard));
+    if (port == linkPort_) {
+        link_->received(frame, Clock::now());
+        pump();
+    }
+}
+
+// ---- the bridge's requests ----
+
+std::string KissEngine::connect(const std::string &station, const std::vector<std::string> &digipeaters,
+                                int radioPort) {
+    if (!link_)
+        return "no callsign is registered";
+    const std::optional<ax25::Address> remote = ax25::Address::parse(station);
+    if (!remote)
+        return "the station \"" + station + "\" is no AX.25 callsign";
+    if (digipeaters.size() > ax25::kMaxDigipeaters)
+        return std::to_string(digipeaters.size()) + " digipeaters are named, at most " +
+               std::to_string(ax25::kMaxDigipeaters) + " fit";
+    std::vector<ax25::Address> via;
+    for (const std::string &digi : digipeaters) {
+        const std::optional<ax25::Address> address = ax25::Address::parse(digi);
+        if (!address)
+            return "the digipeater \"" + digi + "\" is no AX.25 callsign";
+        via.push_back(*address);
+    }
+    const std::optional<std::uint8_t> port = kissPortOf(radioPort);
+    if (!port)
+        return "radio port " + std::to_string(radioPort) + " is no KISS port (0 to 15)";
+    if (!transport_->isOpen())
+        return "the KISS port " + transport_->name() + " is not open";
+    if (link_->state() != ax25::DataLink::State::Disconnected)
+        return "a link to " + link_->remote().text() + " is open already";
+    linkPort_ = *port;
+    link_->connect(*remote, via, Clock::now());
+    pump();
+    return {};
+}
+
+bool KissEngine::queueData(const std::string &station, const std::string &data) {
+    if (!transport_->isOpen() || !isLinkStation(station))
+        return false;
+    link_->send(data, Clock::now());
+    if (!canTakeData())
+        wasFull_ = true;
+    pump();
+    return true;
+}
+
+bool KissEngine::canTakeData() const {
+    return !link_ || link_->queuedBytes() < options_.queuedDataBytes;
+}
+
+void KissEngine::disconnect(const std::string &station, int radioPort) {
+    if (isLinkStation(station)) {
+        link_->disconnect(Clock::now());
+        pump();
+        return;
+    }
+    // No link to that station: say so, as AGW engines do.
+    if (link_)
+        if (const std::optional<ax25::Address> remote = ax25::Address::parse(station))
+            deliverLater(
+                linkDownFrame(kissPortOf(radioPort).value_or(0), remote->text(), link_->own().text()));
+}
+
+// The link goes down on the air before the port closes, so the station keeps no stale link.
+void KissEngine::close() {
+    reopens_ = false;
+    retryTimer_.stop();
+    if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
+        link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
+        pump();
+        QEventLoop wait;
+        QTimer::singleShot(options_.closeGrace, &wait, [&] { wait.quit(); });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (link_->state() == ax25::DataLink::State::Disconnected || !transport_->isOpen())
+                wait.quit();
+        });
+        poll.start(20);
+        wait.exec();
+    }
+    closing_ = true;
+    linkTimer_.stop();
+    if (link_)
+        link_->drop();
+    transport_->close();
+    portOpen_ = portLost_ = false;
+}
+
+bool KissEngine::isLinkStation(const std::string &station) const {
+    if (!link_ || link_->state() == ax25::DataLink::State::Disconnected)
+        return false;
+    const std::optional<ax25::Address> address = ax25::Address::parse(station);
+    return address && *address == link_->remote();
+}
+
+// ---- the link's output ----
+
+void KissEngine::onTimer() {
+    if (!link_)
+        return;
+    link_->tick(Clock::now());
+    pump();
+}
+
+// The link's frames to the TNC, its events to the bridge, and its next timer.
+void KissEngine::pump() {
+    if (!link_)
+        return;
+    for (const ax25::Frame &frame : link_->takeFrames()) {
+        logFrame("KISS>", linkPort_, ax25::frameText(frame));
+        transport_->write(dataFrame(linkPort_, ax25::encode(frame)));
+    }
+    for (const ax25::LinkEvent &event : link_->takeEvents())
+        deliver(linkFrameOf(event, linkPort_, link_->remote(), link_->own()));
+    scheduleTimer();
+    announceRoomLater();
+}
+
+void KissEngine::scheduleTimer() {
+    const std::optional<Clock::time_point> deadline = link_->nextDeadline();
+    if (!deadline) {
+        linkTimer_.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    linkTimer_.start(std::max(wait, std::chrono::milliseconds(0)));
+}
+
+// In order, and never from inside the listener: a bridge that answers a frame with a request sees the
+// frames that request causes after the one it is handling.
+void KissEngine::deliver(EngineFrame frame) {
+    pending_.push_back(std::move(frame));
+    if (delivering_)
+        return;
+    delivering_ = true;
+    while (!pending_.empty()) {
+        EngineFrame next = std::move(pending_.front());
+        pending_.pop_front();
+        if (listener_ != nullptr && !closing_)
+            listener_->frameArrived(next);
+    }
+    delivering_ = false;
+}
+
+// Room for more text is announced from the event loop, never from inside a request of the bridge's.
+void KissEngine::announceRoomLater() {
+    if (!wasFull_ || !canTakeData())
+        return;
+    wasFull_ = false;
+    QTimer::singleShot(0, &context_, [this] {
+        if (listener_ != nullptr && !closing_)
+            listener_->readyForData();
+    });
+}
+
+void KissEngine::deliverLater(EngineFrame frame) {
+    QTimer::singleShot(0, &context_, [this, frame = std::move(frame)] { deliver(frame); });
+}
+
+} // namespace corvantle::kiss

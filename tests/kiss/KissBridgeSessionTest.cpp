@@ -1,0 +1,153 @@
+// The bridge on the KissEngine, as the program would wire it: the real bridge and Qt socket side, the
+// program's own AX.25 link on Dire Wolf engine A's KISS port, the cluster station GB7DXC on engine B and a
+// real TCP client on 127.0.0.1. Run by tools/run-with-engines.sh --kiss-a.
+#include "Bridge.h"
+#include "KissEngine.h"
+#include "QtTelnetSocket.h"
+#include "RecordingFakes.h"
+#include "SettingsTable.h"
+#include "TcpKissTransport.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace corvantle;
+using namespace corvantle::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString environment(const char *name) {
+    return qEnvironmentVariable(name);
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+class ClusterStation {
+  public:
+    ClusterStation() {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
+                                                   "GB7DXC", "--spot-interval", "2"});
+        process_.waitForStarted();
+    }
+    ~ClusterStation() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+    bool logged(const QString &line) {
+        log_ += QString::fromLatin1(process_.readAll());
+        return log_.split('\n', Qt::SkipEmptyParts).contains(line);
+    }
+    QString log() const { return log_; }
+
+  private:
+    QProcess process_;
+    QString log_;
+};
+
+// The bridge wired to a KissEngine on engine A's KISS port, the window's labels recorded instead of drawn.
+class BridgeOnKissPort {
+  public:
+    BridgeOnKissPort() {
+        const std::string app = kProgramName;
+        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
+        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
+        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
+        socket.setHandlers({
+            .connectionRequest = [this](ClientId id) { bridge.onClientArrival(id); },
+            .dataArrival = [this](ClientId id) { bridge.onClientData(id); },
+            .peerClosed = [this](ClientId id) { bridge.onClientGone(id); },
+            .error = [this](ClientId id, int32_t number,
+                            const std::string &text) { bridge.onClientError(id, number, text); },
+        });
+        QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
+        loaded = bridge.start();
+        tick.start(500);
+    }
+    ~BridgeOnKissPort() { bridge.shutDown(); }
+
+    Journal journal;
+    FakeWindow window{journal};
+    MemoryStore store{journal};
+    QtTelnetSocket socket;
+    kiss::KissEngine engine{std::make_unique<kiss::TcpKissTransport>(
+        "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_KISS_PORT").toUInt()))};
+    Bridge bridge{window, socket, engine, store};
+    quint16 localPort = freePort();
+    QTimer tick;
+    bool loaded = false;
+};
+
+class Client {
+  public:
+    explicit Client(quint16 port) {
+        socket_.connectToHost(QHostAddress::LocalHost, port);
+        connected = socket_.waitForConnected(3000);
+    }
+    QByteArray received() {
+        received_ += socket_.readAll();
+        return received_;
+    }
+    bool waitFor(const QByteArray &text, std::chrono::milliseconds timeout) {
+        return QTest::qWaitFor([&] { return received().contains(text); }, static_cast<int>(timeout.count()));
+    }
+    void type(const QByteArray &text) {
+        socket_.write(text);
+        socket_.flush();
+    }
+    void close() { socket_.disconnectFromHost(); }
+    bool connected = false;
+
+  private:
+    QTcpSocket socket_;
+    QByteArray received_;
+};
+
+TEST(KissBridgeSession, ALoggingProgramWorksTheClusterThroughTheKissPort) {
+    if (environment("CORVANTLE_ENGINE_A_KISS_PORT").isEmpty() ||
+        environment("CORVANTLE_ENGINE_B_PORT").isEmpty())
+        GTEST_SKIP()
+            << "needs engine A's KISS port and engine B: run through tools/run-with-engines.sh --kiss-a";
+    ClusterStation cluster;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged("READY GB7DXC"); }, 10000));
+    BridgeOnKissPort bridge;
+    ASSERT_TRUE(bridge.loaded);
+
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.connected);
+    ASSERT_TRUE(client.waitFor("*** CONNECTED With Station GB7DXC\r\n", 60s)) << client.received().data();
+    EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+    ASSERT_TRUE(client.waitFor("DX de ", 30s)) << client.received().data();
+
+    client.type("sh/dx\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 30000))
+        << cluster.log().toStdString();
+    EXPECT_TRUE(client.waitFor("N0CALL de GB7DXC >\r\n", 30s));
+
+    client.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 30000))
+        << cluster.log().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bridge.window.statusText == "Status: Disconnected"; }, 30000));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -64,8 +64,8 @@ class KissEngine final : public PacketEngine {
     bool registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
-    void sendData(const std::string &station, const std::string &data, int) override {
-        queueData(station, data);
+    bool sendData(const std::string &station, const std::string &data, int) override {
+        return queueData(station, data);
     }
     // Queues text for the link to `station`; false when there is no such link (or no open KISS port), and
     // nothing of it will leave.

@@ -218,6 +218,8 @@ OptionsFields OptionsLogic::fieldsToShow() {
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
+    fields.kissEngine = agw::upper(agw::trimmed(stored(settings::kEngineKind))) == "KISS";
+    fields.kissAddress = stored(settings::kEngineKiss);
     fields.listenAddress = stored(settings::kListenAddress);
     fields.allowedClients = stored(settings::kAllowedClients);
     openedWith_ = fields;
@@ -252,6 +254,14 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     const EngineTexts engine = checkEngineAddress(fields);
     if (!engine.refusal.empty())
         return {false, engine.refusal};
+    // A blank KISS field stands for the default, as the engine host does.
+    std::string kissAddress = agw::trimmed(fields.kissAddress);
+    if (kissAddress.empty())
+        kissAddress = settings::kEngineKiss.defaultText;
+    if (!settings::readKissAddress(kissAddress))
+        return {false, "KISS TNC: \"" + fields.kissAddress +
+                           "\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
+                           "(/dev/ttyUSB0:9600)."};
     const CheckedLinkNumber keepLink =
         checkLinkNumber("Keep the link", fields.keepLinkSeconds, settings::kKeepLinkSeconds);
     if (!keepLink.refusal.empty())
@@ -310,6 +320,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kClients, std::to_string(state_.maxClients)},
         {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
         {settings::kLinkEnd, settings::linkEndText(fields.linkEnd)},
+        {settings::kEngineKind, fields.kissEngine ? "KISS" : "AGW"},
+        {settings::kEngineKiss, kissAddress},
         {settings::kListenAddress, listen.address},
         {settings::kAllowedClients, listen.allowed},
     };

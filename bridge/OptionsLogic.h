@@ -37,6 +37,8 @@ struct OptionsFields {
     std::string keepLinkSeconds;     // KeepLinkText
     std::string clients;             // ClientsText
     bool quietKeepalives = false;    // QuietKeepalivesCheck
+    bool kissEngine = false;         // EngineKindChoice: KISS, not AGW
+    std::string kissAddress;         // KissAddressText
     std::string listenAddress;       // ListenAddressText
     std::string allowedClients;      // AllowedClientsText
 };

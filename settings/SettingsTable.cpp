@@ -194,4 +194,70 @@ EngineAddress readEngineAddress(const SettingsStore &store, const std::string &a
     return {host, static_cast<std::uint16_t>(read.wholeNumber(kEnginePort))};
 }
 
+std::optional<KissAddress> readKissAddress(std::string_view text) {
+    const std::string value(trimBlanks(text));
+    if (value.empty())
+        return std::nullopt;
+    const auto number = [](std::string_view digits, int64_t max) -> std::optional<int64_t> {
+        if (digits.empty() || digits.size() > 6 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return std::nullopt;
+        const int64_t n = std::stoll(std::string(digits));
+        return n >= 1 && n <= max ? std::optional<int64_t>(n) : std::nullopt;
+    };
+    KissAddress address;
+    if (value.front() == '/') {
+        const std::size_t colon = value.rfind(':');
+        address.device = value.substr(0, colon);
+        if (colon != std::string::npos) {
+            const auto baud = number(std::string_view(value).substr(colon + 1), 4000000);
+            if (!baud)
+                return std::nullopt;
+            address.baud = static_cast<int>(*baud);
+        }
+        return address.device.size() > 1 ? std::optional<KissAddress>(address) : std::nullopt;
+    }
+    std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return std::nullopt;
+    std::string host = value.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string::npos)
+        return std::nullopt; // an IPv6 address needs its brackets before the port
+    const auto port = number(std::string_view(value).substr(colon + 1), 65535);
+    if (host.empty() || host.find_first_of(" \t") != std::string::npos || !port)
+        return std::nullopt;
+    address.host = host;
+    address.port = static_cast<std::uint16_t>(*port);
+    return address;
+}
+
+EngineChoice readEngineChoice(const SettingsStore &store, const std::string &appName,
+                              std::ostream &warnings) {
+    const StartupReader read(store, appName, warnings);
+    EngineChoice choice;
+    const std::string kind(trimBlanks(read.text(kEngineKind)));
+    if (kind == "KISS" || kind == "kiss")
+        choice.kiss = true;
+    else if (kind != "AGW" && kind != "agw")
+        warnings << "corvantle: setting \"" << keyLabel(kEngineKind) << "\" holds \"" << kind
+                 << "\", which is neither \"AGW\" nor \"KISS\"; using the default \"AGW\"\n";
+    const std::string kissText = read.text(kEngineKiss);
+    if (const auto address = readKissAddress(kissText)) {
+        choice.kissAddress = *address;
+    } else {
+        warnings << "corvantle: setting \"" << keyLabel(kEngineKiss) << "\" holds \"" << kissText
+                 << "\", which is neither host:port nor a device path; using the default \""
+                 << kEngineKiss.defaultText << "\"\n";
+        choice.kissAddress = *readKissAddress(kEngineKiss.defaultText);
+    }
+    choice.maxFrame = static_cast<int>(read.wholeNumber(kKissMaxFrame));
+    choice.paclen = static_cast<int>(read.wholeNumber(kKissPaclen));
+    choice.frackSeconds = static_cast<int>(read.wholeNumber(kKissFrackSeconds));
+    choice.retries = static_cast<int>(read.wholeNumber(kKissRetries));
+    choice.txDelay = static_cast<int>(read.wholeNumber(kKissTxDelay));
+    return choice;
+}
+
 } // namespace corvantle::settings

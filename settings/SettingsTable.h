@@ -70,8 +70,22 @@ inline constexpr Key kAllKeys[] = {
 // The link's keys, read at start-up after the bridge's.
 inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives, kLinkEnd};
 
+// Which engine carries the link: "AGW" (a packet engine over the AGW TCP API, the default) or "KISS" (a
+// TNC's KISS port, with the program's own AX.25 link). The KISS port is "host:port" on TCP, or a serial
+// device with its speed, "/dev/ttyUSB0:9600". The AX.25 link's parameters apply to KISS only.
+inline constexpr Key kEngineKind{"Kind", "AGW", 0, 0, kEngineSection};
+inline constexpr Key kEngineKiss{"Kiss", "127.0.0.1:8001", 0, 0, kEngineSection};
+inline constexpr Key kKissMaxFrame{"MaxFrame", "4", 1, 7, kEngineSection};
+inline constexpr Key kKissPaclen{"Paclen", "128", 16, 256, kEngineSection};
+inline constexpr Key kKissFrackSeconds{"Frack", "3", 1, 15, kEngineSection};
+inline constexpr Key kKissRetries{"Retries", "10", 1, 30, kEngineSection};
+// In 10 ms steps, as KISS sends it; 0 leaves the TNC's own.
+inline constexpr Key kKissTxDelay{"TxDelay", "0", 0, 255, kEngineSection};
+
 // The engine's keys, read when the engine connects.
-inline constexpr Key kEngineKeys[] = {kEngineHost, kEnginePort};
+inline constexpr Key kEngineKeys[] = {kEngineHost,       kEnginePort,   kEngineKind,
+                                      kEngineKiss,       kKissMaxFrame, kKissPaclen,
+                                      kKissFrackSeconds, kKissRetries,  kKissTxDelay};
 
 // Where the telnet port listens ("any" or an address) and the clients it serves there: addresses and CIDR
 // ranges separated by commas. By default only this machine.
@@ -143,6 +157,32 @@ struct EngineAddress {
 // 65535 is the default port, with a line on `warnings`.
 EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
                                 std::ostream &warnings);
+
+// Where a KISS TNC is: a TCP host and port, or a serial device and its speed.
+struct KissAddress {
+    std::string host;       // empty for a serial device
+    std::uint16_t port = 0; // TCP
+    std::string device;     // empty for TCP
+    int baud = 9600;        // serial
+    bool operator==(const KissAddress &) const = default;
+};
+
+// "host:port", "[v6::addr]:port", "/dev/ttyUSB0", "/dev/ttyUSB0:19200"; nothing when it is none of them.
+std::optional<KissAddress> readKissAddress(std::string_view text);
+
+// The stored choice of engine and, for KISS, its port and the AX.25 link's parameters.
+struct EngineChoice {
+    bool kiss = false;
+    KissAddress kissAddress;
+    int maxFrame = 4;
+    int paclen = 128;
+    int frackSeconds = 3;
+    int retries = 10;
+    int txDelay = 0; // 10 ms steps; 0: the TNC's own
+};
+
+// Unusable values fall back to the key's default, with a line on `warnings`.
+EngineChoice readEngineChoice(const SettingsStore &store, const std::string &appName, std::ostream &warnings);
 
 } // namespace settings
 } // namespace corvantle

@@ -1,7 +1,7 @@
 #include "HeadlessProgram.h"
 
-#include "AgwEngine.h"
 #include "Bridge.h"
+#include "ChosenEngine.h"
 #include "CommandLine.h"
 #include "HeadlessWindowOps.h"
 #include "IniSettingsStore.h"
@@ -27,15 +27,13 @@ int runHeadless(int &argc, char **argv) {
 
     IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
                                                            : startOptions.configPath);
-    AgwEngine engine([&store](const std::string &appName, const std::string &section, const std::string &key,
-                              const std::string &defaultText) {
-        return store.readSetting(appName, section, key, defaultText);
-    });
     StandardErrorLog sessionLog(std::cerr);
-    engine.setLog([&sessionLog](const std::string &line) { sessionLog.warn(line); },
-                  startOptions.verboseFrames
-                      ? AgwEngine::LogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
-                      : AgwEngine::LogLine());
+    const std::unique_ptr<PacketEngine> chosenEngine = makeChosenEngine(
+        store, kProgramName, std::cerr, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
+        startOptions.verboseFrames
+            ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
+            : EngineLogLine());
+    PacketEngine &engine = *chosenEngine;
     QtTelnetSocket socket;
     socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
     HeadlessWindowOps window(sessionLog, store.location());

@@ -76,6 +76,8 @@ void OptionsDialog::showCurrentValues() {
     ui_->Compatibility->setChecked(f.compatibilityMode);
     ui_->EngineHostText->setText(qs(f.engineHost));
     ui_->EnginePortText->setText(qs(f.enginePort));
+    ui_->EngineKindChoice->setCurrentIndex(f.kissEngine ? 1 : 0);
+    ui_->KissAddressText->setText(qs(f.kissAddress));
     // The choices are listed in the order of LinkEnd.
     ui_->LinkEndChoice->setCurrentIndex(static_cast<int>(f.linkEnd));
     ui_->KeepLinkText->setText(qs(f.keepLinkSeconds));
@@ -151,6 +153,8 @@ OptionsFields OptionsDialog::fields() const {
     f.compatibilityMode = ui_->Compatibility->isChecked();
     f.engineHost = ss(ui_->EngineHostText->text());
     f.enginePort = ss(ui_->EnginePortText->text());
+    f.kissEngine = ui_->EngineKindChoice->currentIndex() == 1;
+    f.kissAddress = ss(ui_->KissAddressText->text());
     f.linkEnd = static_cast<LinkEnd>(std::clamp(ui_->LinkEndChoice->currentIndex(), 0, 2));
     f.keepLinkSeconds = ss(ui_->KeepLinkText->text());
     f.clients = ss(ui_->ClientsText->text());

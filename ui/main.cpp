@@ -1,6 +1,6 @@
 // Corvantle: creates the parts and wires them together; nothing else lives here.
-#include "AgwEngine.h"
 #include "Bridge.h"
+#include "ChosenEngine.h"
 #include "CommandLine.h"
 #include "DialogLauncher.h"
 #include "HeadlessProgram.h"
@@ -43,19 +43,17 @@ int main(int argc, char *argv[]) {
 
     IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
                                                            : startOptions.configPath);
-    AgwEngine engine([&store](const std::string &appName, const std::string &section, const std::string &key,
-                              const std::string &defaultText) {
-        return store.readSetting(appName, section, key, defaultText);
-    });
     QtTelnetSocket socket;
     socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
     MainForm form;
     QtWindowOps window(form);
     SessionLogWindow sessionLog(startOptions.verbose);
-    engine.setLog([&sessionLog](const std::string &line) { sessionLog.warn(line); },
-                  startOptions.verboseFrames
-                      ? AgwEngine::LogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
-                      : AgwEngine::LogLine());
+    const std::unique_ptr<PacketEngine> chosenEngine = makeChosenEngine(
+        store, kProgramName, std::cerr, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
+        startOptions.verboseFrames
+            ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
+            : EngineLogLine());
+    PacketEngine &engine = *chosenEngine;
     Bridge bridge(window, socket, engine, store);
     bridge.setLog(sessionLog);
     OptionsLogic options(bridge, window, socket, store);

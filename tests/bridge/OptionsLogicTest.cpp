@@ -87,6 +87,8 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
                               "store.write Clients=1",
                               "store.write QuietKeepalives=False",
                               "store.write LinkEnd=Keep",
+                              "store.write Kind=AGW",
+                              "store.write Kiss=127.0.0.1:8001",
                               "store.write ListenAddress=127.0.0.1",
                               "store.write AllowedClients=127.0.0.0/8,::1"};
     EXPECT_EQ(journal, expected);
@@ -452,6 +454,29 @@ TEST_F(OptionsLogicTest, RadioPortPickedFromTheListCountsByItsNumber) {
         EXPECT_EQ(stored(settings::kRadioPort), std::to_string(row.radioPort));
     }
     EXPECT_EQ(radioPortChoiceText({1, "first soundcard right"}), "1: first soundcard right");
+}
+
+} // namespace
+
+namespace {
+
+// The engine kind and the KISS TNC's port are stored for the next start; a port that is neither host:port
+// nor a device refuses OK, naming the field.
+TEST_F(OptionsLogicTest, KissEngineAndItsPortAreCheckedAndStored) {
+    OptionsFields fields = options.fieldsToShow();
+    EXPECT_FALSE(fields.kissEngine);
+    EXPECT_EQ(fields.kissAddress, "127.0.0.1:8001");
+    fields.kissEngine = true;
+    fields.kissAddress = "tnc";
+    EXPECT_EQ(options.applyAndSave(fields).message,
+              "KISS TNC: \"tnc\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
+              "(/dev/ttyUSB0:9600).");
+    EXPECT_EQ(stored(settings::kEngineKind), "<unset>");
+    fields.kissAddress = " /dev/ttyUSB0:9600 ";
+    EXPECT_EQ(options.applyAndSave(fields).message, "");
+    EXPECT_EQ(stored(settings::kEngineKind), "KISS");
+    EXPECT_EQ(stored(settings::kEngineKiss), "/dev/ttyUSB0:9600");
+    EXPECT_TRUE(options.fieldsToShow().kissEngine);
 }
 
 } // namespace

@@ -45,11 +45,23 @@ class Watched {
     QByteArray said_;
 };
 
-TEST(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
+// The program on engine A through its AGW port, or through its KISS port with the program's own AX.25 link
+// (run-with-engines.sh --kiss-a gives engine A one).
+struct EngineKind {
+    const char *name;
+    bool kiss;
+};
+
+class HeadlessService : public ::testing::TestWithParam<EngineKind> {};
+
+TEST_P(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
     const QString engineA = qEnvironmentVariable("CORVANTLE_ENGINE_A_PORT");
     const QString engineB = qEnvironmentVariable("CORVANTLE_ENGINE_B_PORT");
+    const QString kissA = qEnvironmentVariable("CORVANTLE_ENGINE_A_KISS_PORT");
     if (engineB.isEmpty())
         GTEST_SKIP() << "needs two engines: run through tools/run-with-engines.sh";
+    if (GetParam().kiss && kissA.isEmpty())
+        GTEST_SKIP() << "needs engine A's KISS port: run through tools/run-with-engines.sh --kiss-a";
 
     Watched cluster(QProcess::MergedChannels);
     cluster.process.start(CORVANTLE_CLUSTER_STATION,
@@ -68,6 +80,8 @@ TEST(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
                    .arg(localPort)
                    .arg(engineA)
                    .toUtf8());
+    if (GetParam().kiss)
+        file.write(QString("Engine\\Kind=KISS\nEngine\\Kiss=127.0.0.1:%1\n").arg(kissA).toUtf8());
     file.close();
     ASSERT_TRUE(file.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
@@ -104,6 +118,12 @@ TEST(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
     EXPECT_TRUE(log.contains("\nRegistered N0CALL\n")) << log.toStdString();
     EXPECT_TRUE(log.contains("\nTelnet client connected\n")) << log.toStdString();
 
+    if (GetParam().kiss) {
+        // The cluster ends the link on bye; the program's own link takes the DISC and tells the client.
+        client.write("bye\r\n");
+        ASSERT_TRUE(receives("*** DISCONNECTED From Station GB7DXC\r\n", 30000)) << received.toStdString();
+        EXPECT_TRUE(cluster.saysWithin(R"(RX N0CALL "bye \r")", 1000)) << cluster.said().toStdString();
+    }
     ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
     ASSERT_TRUE(program.process.waitForFinished(10000));
     EXPECT_EQ(program.process.exitStatus(), QProcess::NormalExit);
@@ -111,6 +131,10 @@ TEST(HeadlessService, ASessionOverTheAirWithoutADisplayEndsCleanlyOnSigterm) {
     // The link was dropped on the air, not left to time out.
     EXPECT_TRUE(cluster.saysWithin("DOWN N0CALL", 15000)) << cluster.said().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, HeadlessService,
+                         ::testing::Values(EngineKind{"Agw", false}, EngineKind{"Kiss", true}),
+                         [](const ::testing::TestParamInfo<EngineKind> &info) { return info.param.name; });
 
 } // namespace
 

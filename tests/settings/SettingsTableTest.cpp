@@ -144,4 +144,63 @@ TEST(EngineAddressTest, ReadFromTheFileWithDefaultsForWhatCannotBeUsed) {
     }
 }
 
+// Where a KISS TNC is, as a person types it: on TCP, or a serial device with its speed.
+TEST(KissAddressTest, HostAndPortOrDeviceAndSpeed) {
+    struct Row {
+        const char *text;
+        std::optional<KissAddress> address;
+    };
+    const Row rows[] = {
+        {"127.0.0.1:8001", KissAddress{"127.0.0.1", 8001, "", 9600}},
+        {" raspberrypi.local:8001 ", KissAddress{"raspberrypi.local", 8001, "", 9600}},
+        {"[::1]:8001", KissAddress{"::1", 8001, "", 9600}},
+        {"/dev/ttyUSB0", KissAddress{"", 0, "/dev/ttyUSB0", 9600}},
+        {"/dev/rfcomm0:19200", KissAddress{"", 0, "/dev/rfcomm0", 19200}},
+        {"", std::nullopt},
+        {"127.0.0.1", std::nullopt},   // no port
+        {"127.0.0.1:0", std::nullopt}, // no such port
+        {"127.0.0.1:65536", std::nullopt},
+        {"::1:8001", std::nullopt},          // an IPv6 address needs its brackets
+        {"/dev/ttyUSB0:fast", std::nullopt}, // a speed is a number
+        {"host name:8001", std::nullopt},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(readKissAddress(row.text), row.address) << row.text;
+}
+
+// The engine's kind and the AGW engine stay the default; a kind or KISS port that cannot be used is said.
+TEST(EngineChoiceTest, AgwUnlessTheFileSaysKiss) {
+    struct Row {
+        const char *lines;
+        bool kiss;
+        KissAddress address;
+        int maxFrame;
+        bool warned;
+    };
+    const KissAddress dw{"127.0.0.1", 8001, "", 9600};
+    const Row rows[] = {
+        {"", false, dw, 4, false},
+        {"Engine\\Kind=KISS\nEngine\\Kiss=/dev/ttyACM0:57600\nEngine\\MaxFrame=7\n", true,
+         KissAddress{"", 0, "/dev/ttyACM0", 57600}, 7, false},
+        {"Engine\\Kind=TNC\n", false, dw, 4, true},
+        {"Engine\\Kind=KISS\nEngine\\Kiss=nowhere\nEngine\\MaxFrame=9\n", true, dw, 4, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.lines);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + row.lines);
+        file.close();
+        const corvantle::IniSettingsStore store(path.toStdString());
+        std::ostringstream warnings;
+        const EngineChoice choice = readEngineChoice(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+        EXPECT_EQ(choice.kiss, row.kiss);
+        EXPECT_EQ(choice.kissAddress, row.address);
+        EXPECT_EQ(choice.maxFrame, row.maxFrame);
+        EXPECT_EQ(!warnings.str().empty(), row.warned) << warnings.str();
+    }
+}
+
 } // namespace

@@ -34,7 +34,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const QSize kOptionsDesignSize(315, 566);
+const QSize kOptionsDesignSize(315, 612);
 
 const std::string kDireWolfStereo = "2;Port1 first soundcard left;Port2 first soundcard right;"
                                     "Port3 INVALID CHANNEL;Port4 INVALID CHANNEL;Port5 INVALID CHANNEL;"
@@ -212,6 +212,8 @@ void DialogsTest::optionsTabOrder() {
                                   "Compatibility",
                                   "EngineHostText",
                                   "EnginePortText",
+                                  "EngineKindChoice",
+                                  "KissAddressText",
                                   "LinkEndChoice",
                                   "KeepLinkText",
                                   "ClientsText",

@@ -7,6 +7,7 @@
 #include "IniSettingsStore.h"
 #include "ListenPolicy.h"
 #include "QtTelnetSocket.h"
+#include "SocketWiring.h"
 #include "StandardErrorLog.h"
 #include "TerminationSignals.h"
 
@@ -40,19 +41,7 @@ int runHeadless(int &argc, char **argv) {
     Bridge bridge(window, socket, engine, store);
     bridge.setLog(sessionLog);
 
-    socket.setHandlers({
-        .connectionRequest = [&bridge](ClientId requestId) { bridge.onClientArrival(requestId); },
-        .dataArrival = [&bridge](ClientId client) { bridge.onClientData(client); },
-        .peerClosed = [&bridge](ClientId client) { bridge.onClientGone(client); },
-        .error =
-            [&bridge](ClientId client, int32_t number, const std::string &description) {
-                bridge.onClientError(client, number, description);
-            },
-        .refused =
-            [&sessionLog](const std::string &address) {
-                sessionLog.warn("Telnet client from " + address + " refused: not in AllowedClients");
-            },
-    });
+    wireSocketToBridge(socket, bridge, sessionLog);
     QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });

@@ -12,6 +12,7 @@
 #include "QtWindowOps.h"
 #include "RunMode.h"
 #include "SessionLogWindow.h"
+#include "SocketWiring.h"
 #include "TerminationSignals.h"
 
 #include <QApplication>
@@ -59,19 +60,7 @@ int main(int argc, char *argv[]) {
     OptionsLogic options(bridge, window, socket, store);
     DialogLauncher dialogs(form, options);
 
-    socket.setHandlers({
-        .connectionRequest = [&bridge](ClientId requestId) { bridge.onClientArrival(requestId); },
-        .dataArrival = [&bridge](ClientId client) { bridge.onClientData(client); },
-        .peerClosed = [&bridge](ClientId client) { bridge.onClientGone(client); },
-        .error =
-            [&bridge](ClientId client, int32_t number, const std::string &description) {
-                bridge.onClientError(client, number, description);
-            },
-        .refused =
-            [&sessionLog](const std::string &address) {
-                sessionLog.warn("Telnet client from " + address + " refused: not in AllowedClients");
-            },
-    });
+    wireSocketToBridge(socket, bridge, sessionLog);
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });

@@ -13,6 +13,15 @@ using namespace corvantle::settings;
 
 namespace {
 
+// A settings file in `dir` with the program's group heading and `lines` below it, as a person writes one.
+std::string settingsFile(const QTemporaryDir &dir, const char *lines) {
+    const QString path = dir.path() + "/settings.ini";
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + lines);
+    return path.toStdString();
+}
+
 TEST(NumericTest, AcceptsDecimalsWithSignAndBlanksOnly) {
     struct Row {
         const char *text;
@@ -129,13 +138,7 @@ TEST(EngineAddressTest, ReadFromTheFileWithDefaultsForWhatCannotBeUsed) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.lines);
         QTemporaryDir dir;
-        const QString path = dir.path() + "/settings.ini";
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + row.lines);
-        file.close();
-
-        const corvantle::IniSettingsStore store(path.toStdString());
+        const corvantle::IniSettingsStore store(settingsFile(dir, row.lines));
         std::ostringstream warnings;
         const EngineAddress address = readEngineAddress(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
         EXPECT_EQ(address.host, row.host);
@@ -188,12 +191,7 @@ TEST(EngineChoiceTest, AgwUnlessTheFileSaysKiss) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.lines);
         QTemporaryDir dir;
-        const QString path = dir.path() + "/settings.ini";
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + row.lines);
-        file.close();
-        const corvantle::IniSettingsStore store(path.toStdString());
+        const corvantle::IniSettingsStore store(settingsFile(dir, row.lines));
         std::ostringstream warnings;
         const EngineChoice choice = readEngineChoice(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
         EXPECT_EQ(choice.kiss, row.kiss);

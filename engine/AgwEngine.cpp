@@ -513,8 +513,9 @@ void AgwEngine::sendWaitingDisconnect(const std::string &key) {
 //
 // Engines queue every data request without limit while the radio sends about 150 bytes a second at 1200
 // baud. So at most `framesInFlight` frames of a link are handed to the engine; its answer to 'Y' says how
-// many are still unsent or unacknowledged. An engine that does not answer within paceAnswerWait gets the
-// link's data unpaced.
+// many are still unsent or unacknowledged. While a question stays unanswered longer than paceAnswerWait the
+// link's data goes unpaced; an answer, however late, brings pacing back (Dire Wolf answers from a thread that
+// also blocks on its monitor sends, so under load its answers are late, not lost).
 
 void AgwEngine::pump(const std::string &key) {
     auto held = ownLinks_.find(key);
@@ -567,8 +568,7 @@ void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
         return;
     OwnLink &link = held->second;
     link.askedOutstanding = false;
-    if (link.pacing == Pacing::Silent)
-        return;
+    // Also after the wait for this answer ran out: a busy engine answers late, and pacing comes back.
     link.pacing = Pacing::Answers;
     // The engine counted what it held when it answered; what left here since then is on its way to it.
     link.inFlight = littleEndianCount(frame.data) + link.sentSinceAsked;
@@ -602,6 +602,7 @@ void AgwEngine::onPaceTick() {
         } else if (!link.askedOutstanding) {
             askOutstanding(key);
         } else if (now - link.askedAt >= timing_.paceAnswerWait) {
+            // Unpaced only until this question is answered; an engine that never answers stays unpaced.
             link.pacing = Pacing::Silent;
             pump(key);
             sendWaitingDisconnect(key);

@@ -842,6 +842,49 @@ TEST_F(AgwEnginePacingTest, DisconnectWaitsForTheLastLinesWhenTheEngineCounts) {
     EXPECT_EQ(dataTo("GB7DXC"), text);
 }
 
+// Dire Wolf answers 'Y' from a thread that also blocks on its monitor sends, so a late answer is normal under
+// load: the data goes unpaced while that one question waits, and pacing comes back with the answer.
+TEST_F(AgwEnginePacingTest, PacesAgainOnceALateAnswerComes) {
+    const auto sent = [&](char kind) {
+        const std::vector<agw::Frame> all = server.frames();
+        return static_cast<std::size_t>(
+            std::count_if(all.begin(), all.end(), [&](const agw::Frame &f) { return f.kind == kind; }));
+    };
+    server.answerOutstanding();
+    server.holdOutstandingAnswers();
+    linkUp("GB7DXC");
+    const std::size_t frames = 3 * limits().framesInFlight;
+    const std::string first = numberedLines(frames * kDataPerFrame);
+    engine->sendData("GB7DXC", first, 0);
+    ASSERT_TRUE(waitUntil([&] { return server.dataBytesReceived() >= first.size(); }))
+        << "the burst waited for an answer that did not come";
+
+    server.answerHeldQuestions(); // late, and the radio still holds every frame
+    // A frame the engine sends after the answer reaches the listener once the answer has been handled.
+    const std::size_t heard = listener.frames.size();
+    server.send(frame('U', "K1ABC", "CQ", "after the answer\r"));
+    ASSERT_TRUE(received(heard + 1));
+    const std::string second = numberedLines(frames * kDataPerFrame);
+    engine->sendData("GB7DXC", second, 0);
+    const std::size_t questions = sent('Y');
+    ASSERT_TRUE(waitUntil([&] { return sent('Y') >= questions + 2; })) << "no longer asks";
+    EXPECT_EQ(sent('D'), frames) << "sent more while the radio holds a full window";
+
+    server.releaseFrames();
+    ASSERT_TRUE(waitUntil([&] { return sent('D') >= frames + limits().framesInFlight; }));
+    const std::size_t asked = sent('Y');
+    ASSERT_TRUE(waitUntil([&] { return sent('Y') >= asked + 2; }));
+    EXPECT_EQ(sent('D'), frames + limits().framesInFlight) << "more than a window handed to the engine";
+
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            server.releaseFrames();
+            return server.dataBytesReceived() >= first.size() + second.size();
+        },
+        10s));
+    EXPECT_EQ(dataTo("GB7DXC"), first + second);
+}
+
 // ---- An engine that hangs -----------------------------------------------------------------------------
 
 class AgwEngineProbeTest : public AgwEngineTest {

@@ -468,11 +468,18 @@ void AgwEngine::sendData(const std::string &station, const std::string &data, in
     OwnLink &link = ownLinks_[remote];
     if (link.shownCall.empty())
         link = newLink(remote, static_cast<std::uint8_t>(radioPort));
-    for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame) {
-        link.queued.push_back(data.substr(at, kMaxDataPerFrame));
-        queuedBytes_ += link.queued.back().size();
+    // Each frame costs a header and a transmission on a slow channel: data that fits whole into the frame
+    // still waiting at the queue's tail joins it. Longer data starts a frame of its own and goes in full
+    // frames, so a line is never cut only to fill a frame.
+    if (data.size() <= kMaxDataPerFrame && !link.queued.empty() &&
+        link.queued.back().size() + data.size() <= kMaxDataPerFrame) {
+        link.queued.back() += data;
+    } else {
+        for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame)
+            link.queued.push_back(data.substr(at, kMaxDataPerFrame));
     }
-    pump(remote);
+    queuedBytes_ += data.size();
+    pumpLater(remote);
     if (!canTakeData())
         wasFull_ = true;
 }
@@ -545,6 +552,20 @@ void AgwEngine::pump(const std::string &key) {
             paceTimer_.start();
     }
     announceRoomLater();
+}
+
+// What the caller hands over in one turn of the event loop (the lines of one read from a client) is packed
+// into frames first; the pump runs at the end of the turn, once per burst, and never waits longer.
+void AgwEngine::pumpLater(const std::string &key) {
+    linksToPump_.insert(key);
+    if (pumpScheduled_)
+        return;
+    pumpScheduled_ = true;
+    QTimer::singleShot(0, &socket_, [this] {
+        pumpScheduled_ = false;
+        for (const std::string &due : std::exchange(linksToPump_, {}))
+            pump(due);
+    });
 }
 
 void AgwEngine::flushQueue(const std::string &key) {

@@ -201,8 +201,8 @@ TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
     }
     const auto attached = [&] {
         std::size_t count = 0;
-        for (std::size_t at = 0; (at = direwolf.log().find("Attached to AGW client", at)) != std::string::npos;
-             ++at)
+        for (std::size_t at = 0;
+             (at = direwolf.log().find("Attached to AGW client", at)) != std::string::npos; ++at)
             ++count;
         return count;
     };

@@ -536,11 +536,18 @@ bool AgwEngine::sendData(const std::string &station, const std::string &data, in
     OwnLink &link = ownLinks_[remote];
     if (link.shownCall.empty())
         link = newLink(remote, static_cast<std::uint8_t>(radioPort));
-    for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame) {
-        link.queued.push_back(data.substr(at, kMaxDataPerFrame));
-        queuedBytes_ += link.queued.back().size();
+    // Each frame costs a header and a transmission on a slow channel: data that fits whole into the frame
+    // still waiting at the queue's tail joins it. Longer data starts a frame of its own and goes in full
+    // frames, so a line is never cut only to fill a frame.
+    if (data.size() <= kMaxDataPerFrame && !link.queued.empty() &&
+        link.queued.back().size() + data.size() <= kMaxDataPerFrame) {
+        link.queued.back() += data;
+    } else {
+        for (std::size_t at = 0; at < data.size(); at += kMaxDataPerFrame)
+            link.queued.push_back(data.substr(at, kMaxDataPerFrame));
     }
-    pump(remote);
+    queuedBytes_ += data.size();
+    pumpLater(remote);
     if (!canTakeData())
         wasFull_ = true;
     return true;
@@ -582,8 +589,9 @@ void AgwEngine::sendWaitingDisconnect(const std::string &key) {
 //
 // Engines queue every data request without limit while the radio sends about 150 bytes a second at 1200
 // baud. So at most `framesInFlight` frames of a link are handed to the engine; its answer to 'Y' says how
-// many are still unsent or unacknowledged. An engine that does not answer within paceAnswerWait gets the
-// link's data unpaced.
+// many are still unsent or unacknowledged. While a question stays unanswered longer than paceAnswerWait the
+// link's data goes unpaced; an answer, however late, brings pacing back (Dire Wolf answers from a thread that
+// also blocks on its monitor sends, so under load its answers are late, not lost).
 
 void AgwEngine::pump(const std::string &key) {
     auto held = ownLinks_.find(key);
@@ -615,6 +623,20 @@ void AgwEngine::pump(const std::string &key) {
     announceRoomLater();
 }
 
+// What the caller hands over in one turn of the event loop (the lines of one read from a client) is packed
+// into frames first; the pump runs at the end of the turn, once per burst, and never waits longer.
+void AgwEngine::pumpLater(const std::string &key) {
+    linksToPump_.insert(key);
+    if (pumpScheduled_)
+        return;
+    pumpScheduled_ = true;
+    QTimer::singleShot(0, &socket_, [this] {
+        pumpScheduled_ = false;
+        for (const std::string &due : std::exchange(linksToPump_, {}))
+            pump(due);
+    });
+}
+
 void AgwEngine::flushQueue(const std::string &key) {
     if (const auto held = ownLinks_.find(key); held != ownLinks_.end()) {
         held->second.pacing = Pacing::Silent;
@@ -636,8 +658,7 @@ void AgwEngine::onOutstandingAnswer(const agw::Frame &frame) {
         return;
     OwnLink &link = held->second;
     link.askedOutstanding = false;
-    if (link.pacing == Pacing::Silent)
-        return;
+    // Also after the wait for this answer ran out: a busy engine answers late, and pacing comes back.
     link.pacing = Pacing::Answers;
     // The engine counted what it held when it answered; what left here since then is on its way to it.
     link.inFlight = littleEndianCount(frame.data) + link.sentSinceAsked;
@@ -671,6 +692,7 @@ void AgwEngine::onPaceTick() {
         } else if (!link.askedOutstanding) {
             askOutstanding(key);
         } else if (now - link.askedAt >= timing_.paceAnswerWait) {
+            // Unpaced only until this question is answered; an engine that never answers stays unpaced.
             link.pacing = Pacing::Silent;
             pump(key);
             sendWaitingDisconnect(key);

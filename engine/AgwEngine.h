@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,7 @@ class AgwEngine final : public PacketEngine {
         std::string shownCall;
         std::uint8_t port = 0;
         bool disconnectRequested = false;
-        std::deque<std::string> queued; // 'D' payloads not yet given to the engine
+        std::deque<std::string> queued; // 'D' payloads not yet given to the engine; the last may grow
         std::size_t inFlight = 0;       // frames given to the engine and not yet sent and acknowledged
         bool askedOutstanding = false;  // a 'Y' is on its way
         std::size_t sentSinceAsked = 0; // data frames handed to the engine after that 'Y'
@@ -122,6 +123,7 @@ class AgwEngine final : public PacketEngine {
     bool sendFrame(const agw::Frame &frame);
     agw::Frame request(char kind, const std::string &remote, std::uint8_t port) const;
     void pump(const std::string &key);
+    void pumpLater(const std::string &key);
     void askOutstanding(const std::string &key);
     void onPaceTick();
     void flushQueue(const std::string &key);
@@ -158,6 +160,8 @@ class AgwEngine final : public PacketEngine {
     bool wasFull_ = false;
     // The engine's radio ports, once its answer to 'G' on this connection has named any.
     std::optional<std::vector<int>> radioPorts_;
+    std::set<std::string> linksToPump_; // links given data in this turn of the event loop
+    bool pumpScheduled_ = false;
 };
 
 } // namespace corvantle

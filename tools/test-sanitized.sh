@@ -13,4 +13,4 @@ cd "$top/build-sanitized"
 # Leaks are not what this run looks for: Qt and fontconfig keep caches until exit by design.
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:halt_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-ctest --output-on-failure --timeout 600
+ctest --output-on-failure --timeout 600 -j"$(nproc)"

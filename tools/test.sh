@@ -6,4 +6,5 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 "$top/tools/build.sh"
 cd "$top/build"
-ctest --output-on-failure --timeout 300
+# Tests run side by side, one per processor; each over-the-air test has engines of its own.
+ctest --output-on-failure --timeout 300 -j"$(nproc)"

@@ -201,7 +201,14 @@ TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
         address.sin_port = htons(static_cast<uint16_t>(std::stoi(direwolf.port())));
         ASSERT_EQ(::connect(holders.back(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     }
-    QTest::qWait(200); // Dire Wolf attaches the three
+    const auto attached = [&] {
+        std::size_t count = 0;
+        for (std::size_t at = 0;
+             (at = direwolf.log().find("Attached to AGW client", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return attached() >= 3; }, 5000)) << direwolf.log();
     AgwEngine engine(lookup(), timing());
     EXPECT_FALSE(engine.registerCallsign("N0CALL", "Corvantle Test"));
     for (int fd : holders)
@@ -230,11 +237,13 @@ TEST_F(AgwEngineDirewolf, NoticesAHungEngineAndRejoinsWhenItRuns) {
     AgwEngine engine(lookup(), t);
     RecordingListener listener;
     engine.setListener(&listener);
+    std::string said;
+    int probesAnswered = 0;
+    engine.setLog([&](const std::string &line) { said += line + "\n"; },
+                  [&](const std::string &line) { probesAnswered += line.rfind("AGW< R ", 0) == 0; });
     ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
     // Quiet for several probe periods: the engine's answers to the probe keep the connection.
-    testing::internal::CaptureStderr();
-    QTest::qWait(2000);
-    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return probesAnswered >= 4; }, 10000)) << said;
     EXPECT_EQ(said.find("lost"), std::string::npos) << said;
     ASSERT_TRUE(engine.isUp());
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace corvantle::test {
 
@@ -105,6 +106,19 @@ void FakeAgwServer::releaseFrames() {
 void FakeAgwServer::releaseFramesWhenAsked() {
     std::lock_guard lock(mutex_);
     releasesWhenAsked_ = true;
+}
+
+void FakeAgwServer::holdOutstandingAnswers() {
+    std::lock_guard lock(mutex_);
+    holdsAnswers_ = true;
+}
+
+void FakeAgwServer::answerHeldQuestions() {
+    std::lock_guard lock(mutex_);
+    holdsAnswers_ = false;
+    for (const agw::Frame &question : std::exchange(heldQuestions_, {}))
+        if (clientFd_ >= 0 && !stalled_)
+            reply(outstandingAnswer(question));
 }
 
 std::size_t FakeAgwServer::maxOutstanding() {
@@ -216,21 +230,31 @@ void FakeAgwServer::answer(const agw::Frame &request) {
             return;
         out.data = *portList_;
         break;
-    case 'Y': {
+    case 'Y':
         if (!answersOutstanding_)
             return;
-        if (releasesWhenAsked_)
-            outstanding_[request.callTo] = 0;
-        const std::size_t count = outstanding_[request.callTo];
-        out.data.clear();
-        for (int i = 0; i < 4; ++i)
-            out.data += static_cast<char>((count >> (8 * i)) & 0xFF);
+        if (holdsAnswers_) {
+            heldQuestions_.push_back(request);
+            return;
+        }
+        out = outstandingAnswer(request);
         break;
-    }
     default:
         return;
     }
     reply(out);
+}
+
+agw::Frame FakeAgwServer::outstandingAnswer(const agw::Frame &question) {
+    agw::Frame out = question;
+    out.pid = 0;
+    if (releasesWhenAsked_)
+        outstanding_[question.callTo] = 0;
+    const std::size_t count = outstanding_[question.callTo];
+    out.data.clear();
+    for (int i = 0; i < 4; ++i)
+        out.data += static_cast<char>((count >> (8 * i)) & 0xFF);
+    return out;
 }
 
 void FakeAgwServer::reply(agw::Frame frame) {

@@ -58,6 +58,10 @@ class FakeAgwServer final {
     // From now on the radio keeps up: each 'Y' finds every data frame received before it already sent, as
     // with a fast engine that still counts what the client hands it between two questions.
     void releaseFramesWhenAsked();
+    // From now on each 'Y' is kept unanswered until answerHeldQuestions(), as a busy engine answers late.
+    void holdOutstandingAnswers();
+    // Answers every held 'Y' with the count as it is now, and answers the next ones at once again.
+    void answerHeldQuestions();
     // The most data frames that were waiting for the radio on one link at once.
     std::size_t maxOutstanding();
     // Data frames that were still waiting for the radio when their link's 'd' came: a real engine drops them.
@@ -78,6 +82,7 @@ class FakeAgwServer final {
     void answer(const agw::Frame &request);
     void reply(agw::Frame frame);
     void countData(const agw::Frame &data);
+    agw::Frame outstandingAnswer(const agw::Frame &question);
 
     Registration answer_;
     int listenFd_ = -1;
@@ -93,6 +98,8 @@ class FakeAgwServer final {
     bool stalled_ = false;
     bool answersOutstanding_ = false;
     bool releasesWhenAsked_ = false;
+    bool holdsAnswers_ = false;
+    std::vector<agw::Frame> heldQuestions_;
     std::optional<std::string> portList_;
     std::map<std::string, std::size_t> outstanding_; // data frames per remote call, not yet sent by radio
     std::size_t maxOutstanding_ = 0;

@@ -2,6 +2,7 @@
 // program's own AX.25 link on Dire Wolf engine A's KISS port, the cluster station GB7DXC on engine B and a
 // real TCP client on 127.0.0.1. Run by tools/run-with-engines.sh --kiss-a.
 #include "Bridge.h"
+#include "ClusterStationProcess.h"
 #include "KissEngine.h"
 #include "QtTelnetSocket.h"
 #include "RecordingFakes.h"
@@ -21,43 +22,10 @@
 
 using namespace corvantle;
 using namespace corvantle::test;
+using namespace corvantle::test::over_the_air;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString environment(const char *name) {
-    return qEnvironmentVariable(name);
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-class ClusterStation {
-  public:
-    ClusterStation() {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
-                                                   "GB7DXC", "--spot-interval", "2"});
-        process_.waitForStarted();
-    }
-    ~ClusterStation() {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-    }
-    bool logged(const QString &line) {
-        log_ += QString::fromLatin1(process_.readAll());
-        return log_.split('\n', Qt::SkipEmptyParts).contains(line);
-    }
-    QString log() const { return log_; }
-
-  private:
-    QProcess process_;
-    QString log_;
-};
 
 // The bridge wired to a KissEngine on engine A's KISS port, the window's labels recorded instead of drawn.
 class BridgeOnKissPort {
@@ -73,6 +41,7 @@ class BridgeOnKissPort {
             .peerClosed = [this](ClientId id) { bridge.onClientGone(id); },
             .error = [this](ClientId id, int32_t number,
                             const std::string &text) { bridge.onClientError(id, number, text); },
+            .refused = {},
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
         loaded = bridge.start();
@@ -90,31 +59,6 @@ class BridgeOnKissPort {
     quint16 localPort = freePort();
     QTimer tick;
     bool loaded = false;
-};
-
-class Client {
-  public:
-    explicit Client(quint16 port) {
-        socket_.connectToHost(QHostAddress::LocalHost, port);
-        connected = socket_.waitForConnected(3000);
-    }
-    QByteArray received() {
-        received_ += socket_.readAll();
-        return received_;
-    }
-    bool waitFor(const QByteArray &text, std::chrono::milliseconds timeout) {
-        return QTest::qWaitFor([&] { return received().contains(text); }, static_cast<int>(timeout.count()));
-    }
-    void type(const QByteArray &text) {
-        socket_.write(text);
-        socket_.flush();
-    }
-    void close() { socket_.disconnectFromHost(); }
-    bool connected = false;
-
-  private:
-    QTcpSocket socket_;
-    QByteArray received_;
 };
 
 TEST(KissBridgeSession, ALoggingProgramWorksTheClusterThroughTheKissPort) {
@@ -135,12 +79,12 @@ TEST(KissBridgeSession, ALoggingProgramWorksTheClusterThroughTheKissPort) {
 
     client.type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 30000))
-        << cluster.log().toStdString();
+        << cluster.log().join('\n').toStdString();
     EXPECT_TRUE(client.waitFor("N0CALL de GB7DXC >\r\n", 30s));
 
     client.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 30000))
-        << cluster.log().toStdString();
+        << cluster.log().join('\n').toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return bridge.window.statusText == "Status: Disconnected"; }, 30000));
 }
 

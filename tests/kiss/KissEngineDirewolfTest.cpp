@@ -2,6 +2,7 @@
 // the project's cluster station GB7DXC on engine B (Dire Wolf's own AX.25 is the far end of the link), the
 // two engines joined by a simulated radio channel. Run by tools/run-with-engines.sh --kiss-a.
 #include "AgwEngine.h"
+#include "ClusterStationProcess.h"
 #include "KissEngine.h"
 #include "TcpKissTransport.h"
 
@@ -19,70 +20,10 @@
 #include <vector>
 
 using namespace corvantle;
+using namespace corvantle::test::over_the_air;
 using namespace std::chrono_literals;
 
 namespace {
-
-QString environment(const char *name) {
-    return qEnvironmentVariable(name);
-}
-
-// Reverses the station log's escaping of a text ("\r", "\n", "\t", "\xNN", "\\", "\"").
-std::string unescape(const std::string &quoted) {
-    std::string out;
-    for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
-        if (quoted[i] != '\\') {
-            out += quoted[i];
-            continue;
-        }
-        const char next = quoted[++i];
-        if (next == 'r')
-            out += '\r';
-        else if (next == 'n')
-            out += '\n';
-        else if (next == 't')
-            out += '\t';
-        else if (next == 'x') {
-            out += static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else
-            out += next;
-    }
-    return out;
-}
-
-// The cluster station on engine B, with its log of everything it heard and said.
-class ClusterStation {
-  public:
-    ClusterStation() {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(CORVANTLE_CLUSTER_STATION, {"--port", environment("CORVANTLE_ENGINE_B_PORT"), "--call",
-                                                   "GB7DXC", "--spot-interval", "3600"});
-        process_.waitForStarted();
-    }
-    ~ClusterStation() {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-    }
-    QStringList log() {
-        log_ += QString::fromLatin1(process_.readAll());
-        return log_.split('\n', Qt::SkipEmptyParts);
-    }
-    bool logged(const QString &line) { return log().contains(line); }
-    // The texts of the log lines that start with `prefix`, unescaped.
-    std::vector<std::string> texts(const QString &prefix) {
-        std::vector<std::string> found;
-        for (const QString &line : log())
-            if (line.startsWith(prefix))
-                found.push_back(unescape(line.mid(prefix.size()).toStdString()));
-        return found;
-    }
-
-  private:
-    QProcess process_;
-    QString log_;
-};
 
 class Recorder final : public EngineListener {
   public:
@@ -148,7 +89,7 @@ class KissEngineDirewolfTest : public ::testing::Test {
         engine.setListener(&recorder);
     }
 
-    ClusterStation cluster;
+    ClusterStation cluster{"3600"};
     kiss::KissEngine engine{std::make_unique<kiss::TcpKissTransport>(
         "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_KISS_PORT").toUInt()))};
     Recorder recorder;

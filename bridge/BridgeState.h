@@ -1,4 +1,4 @@
-// The bridge's run-time state: the settings in force and the link and byte counters.
+// The settings in force: what start-up read, or Preferences last applied.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +15,8 @@ struct BridgeState {
     std::string myCallsign; // as registered at start-up; a new one applies at the next start
     int16_t radioPort = 0;  // the engine's radio port
     std::string programName;
-    bool linkUp = false;      // the radio link to the cluster station is up
     int16_t autoMinimize = 0; // 1 on, 0 off, as stored
     int32_t autoMinimizeDelayMs = 10000;
-    // Bytes relayed both ways since start-up. Wider than the window can ever show, so it never wraps.
-    int64_t transferredBytes = 0;
     bool connectViaDigipeaters = false;
     std::string digipeaters; // comma-separated
     bool monitorMode = false;

@@ -24,4 +24,17 @@ class WarningsOnlyLog final : public SessionLog {
     void warn(const std::string &line) override { std::cerr << "corvantle: " << line << "\n"; }
 };
 
+// The log the parts of the bridge write to: it passes each line on to the log the bridge was given, by
+// default the warnings-only one.
+class ForwardingLog final : public SessionLog {
+  public:
+    void setTarget(SessionLog &target) { target_ = &target; }
+    void note(const std::string &line) override { target_->note(line); }
+    void warn(const std::string &line) override { target_->warn(line); }
+
+  private:
+    WarningsOnlyLog warningsOnly_;
+    SessionLog *target_ = &warningsOnly_;
+};
+
 } // namespace corvantle

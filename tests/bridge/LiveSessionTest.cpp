@@ -52,7 +52,7 @@ TEST_F(LiveSessionTest, ALinkKeepsItsStationPortAndRouteUntilItEnds) {
 
     frame('d', kDisconnected);
     EXPECT_EQ(client().sent, kSpot + "\n" + "*** DISCONNECTED From Station GB7DXC\r\n");
-    EXPECT_FALSE(state.linkUp);
+    EXPECT_FALSE(bridge.linkUp());
 
     bridge.onClientGone(1);
     engine.requests.clear();
@@ -82,7 +82,7 @@ TEST_F(LiveSessionTest, OnlyTheLinksOwnStationCallsignAndPortCount) {
         rig.bridge.frameArrived(EngineFrame{row.kind, static_cast<std::uint8_t>(row.radioPort), "GB7DXC",
                                             row.to, row.kind == 'D' ? kSpot : kDisconnected});
         EXPECT_EQ(rig.client().sent, "") << row.what;
-        EXPECT_TRUE(rig.state.linkUp) << row.what;
+        EXPECT_TRUE(rig.bridge.linkUp()) << row.what;
         EXPECT_EQ(rig.window.statusText, "Status: Connected") << row.what;
     }
 
@@ -92,7 +92,7 @@ TEST_F(LiveSessionTest, OnlyTheLinksOwnStationCallsignAndPortCount) {
     frameTo('c', kConnected, "GB7DXC", "N0CALL-2");
     EXPECT_EQ(client().sent, "");
     EXPECT_TRUE(engine.requests.empty());
-    EXPECT_FALSE(state.linkUp);
+    EXPECT_FALSE(bridge.linkUp());
     frameTo('c', kConnected, "GB7DXC", "N0CALL");
     EXPECT_EQ(client().sent, "*** CONNECTED With Station GB7DXC\r\n");
 }
@@ -124,7 +124,7 @@ TEST_F(LiveSessionTest, AClientArrivingWhileTheLinkClosesGetsALinkOfItsOwn) {
 TEST_F(LiveSessionTest, AnAbandonedAttemptThatComesUpIsNotTheNewClients) {
     bridge.onClientArrival(1);
     bridge.onClientGone(1);
-    state.cluster = "GB7XYZ"; // the new client wants another station
+    change([&](BridgeState &s) { s.cluster = "GB7XYZ"; }); // the new client wants another station
     clearRecords();
     bridge.onClientArrival(2);
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC")});
@@ -165,13 +165,13 @@ TEST_F(LiveSessionTest, TextTheEngineCannotTakeIsToldAndNotCounted) {
     engine.engineConnected = false;
     clientSends("sh/dx\r\n");
     EXPECT_EQ(client().sent, "*** Not sent, no link to GB7DXC: the packet engine is not connected\r\n");
-    EXPECT_EQ(state.transferredBytes, 0);
+    EXPECT_EQ(bridge.transferredBytes(), 0);
 }
 
 // A send that fails and reports the client's close from inside the send, in the middle of handing over a
 // long line's first piece: the other client's lines still reach the cluster afterwards.
 TEST_F(LiveSessionTest, AClientFailingInsideASendLeavesNothingBehind) {
-    state.maxClients = 2;
+    change([&](BridgeState &s) { s.maxClients = 2; });
     connectClientWithLink(1);
     bridge.onClientArrival(2);
     frame('d', kDisconnected);
@@ -206,16 +206,17 @@ TEST_F(LiveSessionTest, WhenTheLinkEndsTheClientStaysIsClosedOrTheLinkIsAskedFor
     for (const Row &row : rows) {
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.relink = row.relink;
-        rig.state.closeClientsWhenLinkEnds = row.close;
+        rig.change([&](BridgeState &s) { s.relink = row.relink; });
+        rig.change([&](BridgeState &s) { s.closeClientsWhenLinkEnds = row.close; });
         rig.connectClientWithLink();
         rig.frame('d', kDisconnected);
         EXPECT_EQ(rig.socket.connected(1), row.stillConnected);
         ASSERT_FALSE(rig.client().writes.empty());
         EXPECT_EQ(rig.client().writes.back(), row.lastLine);
         EXPECT_EQ(rig.socket.listening, !row.stillConnected); // ready for the logger that reconnects
-        if (row.close)
+        if (row.close) {
             EXPECT_TRUE(rig.engine.requests.empty()); // the link is gone already
+        }
     }
 }
 

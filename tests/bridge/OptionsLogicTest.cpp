@@ -98,7 +98,7 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
 }
 
 TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
-    state.autoMinimizeDelayMs = 7000;
+    change([&](BridgeState &s) { s.autoMinimizeDelayMs = 7000; });
     OptionsFields fields = options.fieldsToShow();
     fields.radioPort = "two";
     fields.localPort = "";
@@ -157,7 +157,7 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     options.applyAndSave(fields);
     bridge.onClientArrival(1);
     frame('c', "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
-    ASSERT_TRUE(state.linkUp);
+    ASSERT_TRUE(bridge.linkUp());
     clearRecords();
     fields.monitorMode = true;
     fields.cluster = "gb7xyz"; // changed with the same OK: the link keeps its own station and port
@@ -166,7 +166,7 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     options.applyAndSave(fields); // the test is on the state, not on a change
     const std::vector<EngineRequest> expected(2, disconnectRequest("GB7ABC", 1));
     EXPECT_EQ(engine.requests, expected);
-    EXPECT_TRUE(state.linkUp); // the engine's notice clears it
+    EXPECT_TRUE(bridge.linkUp()); // the engine's notice clears it
 }
 
 TEST_F(OptionsLogicTest, DigipeaterBoxChangesTheBridgeAtOnceEvenWithoutOk) {
@@ -443,7 +443,7 @@ TEST_F(OptionsLogicTest, RadioPortPickedFromTheListCountsByItsNumber) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.field);
-        state.radioPort = 7;
+        change([&](BridgeState &s) { s.radioPort = 7; });
         OptionsFields fields = options.fieldsToShow();
         fields.radioPort = row.field;
         const OkOutcome outcome = options.applyAndSave(fields);

@@ -36,7 +36,7 @@ class RelinkTest : public BridgeFixture {
   protected:
     void SetUp() override {
         startConfigured();
-        state.relink = true;
+        change([&](BridgeState &s) { s.relink = true; });
         connectClientWithLink();
     }
 
@@ -58,7 +58,7 @@ TEST_F(RelinkTest, DroppedLinkIsPassedOnThenAskedForAgainAfterTenSeconds) {
                                                "Reconnecting to GB7DXC in 10 s...\r\n"};
     EXPECT_EQ(client().writes, expected);
     EXPECT_EQ(window.statusText, "Status: Reconnecting");
-    EXPECT_FALSE(state.linkUp);
+    EXPECT_FALSE(bridge.linkUp());
 
     EXPECT_EQ(secondsUntilConnectRequest(), 10);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC"));
@@ -102,7 +102,7 @@ TEST_F(RelinkTest, PauseStartsAgainAtTenSecondsOnlyAfterALinkThatStayedUp) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.relink = true;
+        rig.change([&](BridgeState &s) { s.relink = true; });
         rig.connectClientWithLink();
         rig.frame('d', kDisconnected); // 10 s
         rig.ticks(10 * kTicksPerSecond);
@@ -126,7 +126,7 @@ TEST_F(RelinkTest, AttemptsStopWhenTheClientLeaves) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.relink = true;
+        rig.change([&](BridgeState &s) { s.relink = true; });
         rig.connectClientWithLink();
         rig.frame('d', kDisconnected);
         if (row.attemptUnderWay)
@@ -158,7 +158,7 @@ TEST_F(RelinkTest, ConnectTheEngineCannotSendIsTriedAgain) {
 
 TEST_F(RelinkTest, MonitorModeSwitchedOnMeanwhileEndsTheAttempts) {
     frame('d', kDisconnected);
-    state.monitorMode = true;
+    change([&](BridgeState &s) { s.monitorMode = true; });
     EXPECT_EQ(secondsUntilConnectRequest(600), -1);
 }
 
@@ -196,7 +196,7 @@ class KeepLinkTest : public BridgeFixture {
   protected:
     void SetUp() override {
         startConfigured();
-        state.keepLinkSeconds = 30;
+        change([&](BridgeState &s) { s.keepLinkSeconds = 30; });
         connectClientWithLink();
     }
 };
@@ -204,11 +204,11 @@ class KeepLinkTest : public BridgeFixture {
 TEST_F(KeepLinkTest, ReturningClientIsGreetedToldTheLinkIsUpAndGetsTheClustersText) {
     bridge.onClientGone(1);
     EXPECT_TRUE(engine.requests.empty());
-    EXPECT_TRUE(state.linkUp);
+    EXPECT_TRUE(bridge.linkUp());
     EXPECT_TRUE(socket.listening);
 
     frame('D', kSpot); // nobody to read it
-    EXPECT_EQ(state.transferredBytes, 0);
+    EXPECT_EQ(bridge.transferredBytes(), 0);
     ticks(29 * kTicksPerSecond);
 
     bridge.onClientArrival(2);
@@ -217,7 +217,7 @@ TEST_F(KeepLinkTest, ReturningClientIsGreetedToldTheLinkIsUpAndGetsTheClustersTe
     EXPECT_EQ(connectRequests(engine), 0u);
     frame('D', kSpot);
     EXPECT_EQ(client(2).writes.back(), kSpot + "\n");
-    EXPECT_EQ(state.transferredBytes, static_cast<int64_t>(kSpot.size()));
+    EXPECT_EQ(bridge.transferredBytes(), static_cast<int64_t>(kSpot.size()));
 
     ticks(60 * kTicksPerSecond); // the time no longer runs while a client is there
     EXPECT_EQ(disconnectRequests(engine), 0u);
@@ -254,7 +254,7 @@ class SharedSessionTest : public BridgeFixture {
   protected:
     void SetUp() override {
         startConfigured();
-        state.maxClients = 3;
+        change([&](BridgeState &s) { s.maxClients = 3; });
         connectClientWithLink(1);
     }
 };
@@ -280,7 +280,7 @@ TEST_F(SharedSessionTest, FurtherClientIsGreetedToldItJoinsAndThatTheLinkIsUp) {
 TEST(SharedSessionComingUpTest, AClientThatJoinsWhileTheLinkComesUpHearsItsNotice) {
     BridgeRig rig;
     rig.startConfigured();
-    rig.state.maxClients = 2;
+    rig.change([&](BridgeState &s) { s.maxClients = 2; });
     rig.bridge.onClientArrival(1);
     rig.bridge.onClientArrival(2);
     EXPECT_EQ(connectRequests(rig.engine), 1u); // the first client's
@@ -297,7 +297,7 @@ TEST_F(SharedSessionTest, TheClustersTextReachesEveryClientLineByLine) {
     const std::vector<std::string> lines = {"DX de K1ABC: one\r\n", "DX de G4ABC: two\r\n"};
     EXPECT_EQ(client(1).writes, lines);
     EXPECT_EQ(client(2).writes, lines);
-    EXPECT_EQ(state.transferredBytes, 34); // counted once, as it came over the radio
+    EXPECT_EQ(bridge.transferredBytes(), 34); // counted once, as it came over the radio
 }
 
 // Two programs typing at once: each one's lines reach the cluster whole, as requests of their own.
@@ -343,7 +343,7 @@ TEST_F(SharedSessionTest, AnotherClientsLineNeverFallsBetweenThePiecesOfALongLin
         SCOPED_TRACE(c.name);
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.maxClients = 3;
+        rig.change([&](BridgeState &s) { s.maxClients = 3; });
         rig.connectClientWithLink(1);
         rig.connectClient(2);
         rig.clientSends(c.longLine, 1);
@@ -365,13 +365,13 @@ TEST_F(SharedSessionTest, ALeavingClientsLastLineWaitsForTheLongLineInProgress) 
     EXPECT_EQ(engine.dataSent(), std::vector<std::string>{piece});
     clientSends("\r\n", 1);
     EXPECT_EQ(engine.dataSent(), (std::vector<std::string>{piece, "tail \r", "half \r"}));
-    EXPECT_EQ(state.transferredBytes, static_cast<int64_t>(piece.size() + 6 + 6));
+    EXPECT_EQ(bridge.transferredBytes(), static_cast<int64_t>(piece.size() + 6 + 6));
 }
 
 TEST(SharedSessionComingUpTest, LinesTypedWhileConnectingAreAccountedToEachClient) {
     BridgeRig rig;
     rig.startConfigured();
-    rig.state.maxClients = 2;
+    rig.change([&](BridgeState &s) { s.maxClients = 2; });
     rig.connectClient(1);
     rig.connectClient(2);
     rig.clientSends("one\r\n", 1);
@@ -394,7 +394,7 @@ TEST_F(SharedSessionTest, ASlowClientIsEndedAloneAndTheOthersGoOn) {
     EXPECT_TRUE(socket.connected(1));
     EXPECT_EQ(client(1).writes, std::vector<std::string>{kSpot + "\n"});
     EXPECT_TRUE(engine.requests.empty());
-    EXPECT_TRUE(state.linkUp);
+    EXPECT_TRUE(bridge.linkUp());
     EXPECT_EQ(bridge.clientCount(), 1u);
 }
 
@@ -407,7 +407,7 @@ TEST_F(SharedSessionTest, TheLinkDropsWhenTheLastClientLeaves) {
 }
 
 TEST_F(SharedSessionTest, AClientTooManyIsRefusedAndTheSessionGoesOn) {
-    state.maxClients = 2;
+    change([&](BridgeState &s) { s.maxClients = 2; });
     connectClient(2);
     bridge.onClientArrival(3);
     EXPECT_EQ(socket.refused, std::vector<ClientId>{3});
@@ -416,7 +416,7 @@ TEST_F(SharedSessionTest, AClientTooManyIsRefusedAndTheSessionGoesOn) {
 }
 
 TEST_F(SharedSessionTest, EveryClientHearsTheDropAndTheRelinkAndShutdownEndsThemAll) {
-    state.relink = true;
+    change([&](BridgeState &s) { s.relink = true; });
     connectClient(2);
     frame('d', kDisconnected);
     for (const ClientId id : {1, 2})
@@ -438,7 +438,7 @@ class QuietKeepalivesTest : public BridgeFixture {
     void SetUp() override {
         bridge.setLog(log);
         startConfigured();
-        state.quietKeepalives = true;
+        change([&](BridgeState &s) { s.quietKeepalives = true; });
         connectClientWithLink();
     }
     RecordingLog log;

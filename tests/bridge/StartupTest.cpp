@@ -23,8 +23,8 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_FALSE(state.compatibilityMode);
     EXPECT_FALSE(state.connectViaDigipeaters);
     EXPECT_EQ(state.digipeaters, "");
-    EXPECT_FALSE(state.linkUp);
-    EXPECT_EQ(state.transferredBytes, 0);
+    EXPECT_FALSE(bridge.linkUp());
+    EXPECT_EQ(bridge.transferredBytes(), 0);
 
     EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 10000);
     EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);

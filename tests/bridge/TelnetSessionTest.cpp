@@ -12,7 +12,7 @@ class TelnetSessionTest : public BridgeFixture {
 };
 
 TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
-    state.radioPort = 2;
+    change([&](BridgeState &s) { s.radioPort = 2; });
     bridge.onClientArrival(42);
 
     EXPECT_EQ(client(42).sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
@@ -22,7 +22,7 @@ TEST_F(TelnetSessionTest, ClientIsGreetedBeforeTheConnectRequest) {
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC", 2));
     EXPECT_EQ(window.statusText, "Status: Disconnected");
-    EXPECT_FALSE(state.linkUp);
+    EXPECT_FALSE(bridge.linkUp());
 }
 
 TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
@@ -39,8 +39,8 @@ TEST_F(TelnetSessionTest, DigipeaterRouteIsUsedOnlyWhenSwitchedOnAndNotEmpty) {
     for (const Row &row : rows) {
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.connectViaDigipeaters = row.connectVia;
-        rig.state.digipeaters = row.digis;
+        rig.change([&](BridgeState &s) { s.connectViaDigipeaters = row.connectVia; });
+        rig.change([&](BridgeState &s) { s.digipeaters = row.digis; });
         rig.bridge.onClientArrival(1);
         ASSERT_EQ(rig.engine.requests.size(), 1u);
         EXPECT_EQ(rig.engine.requests[0], connectRequest("GB7DXC", 0, row.expected));
@@ -56,11 +56,11 @@ TEST_F(TelnetSessionTest, ConnectTheEngineRefusesIsExplainedAndReportedDown) {
               std::string::npos)
         << client().sent;
     EXPECT_EQ(window.statusText, "Status: Disconnected");
-    EXPECT_FALSE(state.linkUp);
+    EXPECT_FALSE(bridge.linkUp());
 }
 
 TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTheClientsText) {
-    state.monitorMode = true;
+    change([&](BridgeState &s) { s.monitorMode = true; });
     bridge.onClientArrival(1);
     EXPECT_EQ(client().sent, "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n"
                              "Monitoring GB7DXC DX Cluster Station...\r\n");
@@ -68,7 +68,7 @@ TEST_F(TelnetSessionTest, MonitorModeGreetsForMonitoringRequestsNoLinkAndDropsTh
     clientSends("sh/dx\r\n");
     EXPECT_EQ(client().incoming, "");
     EXPECT_TRUE(engine.requests.empty());
-    EXPECT_EQ(state.transferredBytes, 0);
+    EXPECT_EQ(bridge.transferredBytes(), 0);
 }
 
 // Each line the client sends becomes one request with the bridge's line end, however TCP cut it up.
@@ -96,7 +96,7 @@ TEST_F(TelnetSessionTest, EachClientLineBecomesOneRequestWithTheRadiosLineEnd) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        rig.state.compatibilityMode = row.compatibility;
+        rig.change([&](BridgeState &s) { s.compatibilityMode = row.compatibility; });
         rig.connectClientWithLink();
         for (const std::string &arrival : row.arrivals)
             rig.clientSends(arrival);
@@ -104,7 +104,7 @@ TEST_F(TelnetSessionTest, EachClientLineBecomesOneRequestWithTheRadiosLineEnd) {
         int64_t counted = 0;
         for (const std::string &request : row.requests)
             counted += static_cast<int64_t>(request.size());
-        EXPECT_EQ(rig.state.transferredBytes, counted);
+        EXPECT_EQ(rig.bridge.transferredBytes(), counted);
     }
 }
 
@@ -145,12 +145,12 @@ TEST_F(TelnetSessionTest, LinesTypedWhileConnectingAreSentOnceTheLinkIsUp) {
     connectClient();
     clientSends("N0CALL\r\nsh/dx\r\n");
     EXPECT_TRUE(engine.dataSent().empty());
-    EXPECT_EQ(state.transferredBytes, 0);
+    EXPECT_EQ(bridge.transferredBytes(), 0);
 
     frame('c', "*** CONNECTED With Station GB7DXC\r");
     const std::vector<std::string> expected = {"N0CALL \r", "sh/dx \r"};
     EXPECT_EQ(engine.dataSent(), expected);
-    EXPECT_EQ(state.transferredBytes, 15);
+    EXPECT_EQ(bridge.transferredBytes(), 15);
 }
 
 TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClient) {
@@ -222,11 +222,14 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
     for (const Row &row : rows) {
         BridgeRig rig;
         rig.startConfigured();
-        if (row.linkUp)
+        if (row.linkUp) {
             rig.connectClientWithLink();
-        else
+            rig.frame('D', std::string(76, 'x') + "\r");
+            rig.clearRecords();
+        } else {
             rig.connectClient();
-        rig.state.transferredBytes = 77;
+        }
+        const int64_t counted = rig.bridge.transferredBytes();
         const std::string status = rig.window.statusText;
         ::testing::internal::CaptureStderr();
         if (row.byError)
@@ -237,8 +240,8 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
         EXPECT_EQ(rig.journal, row.expected);
         EXPECT_TRUE(rig.socket.listening);
         EXPECT_FALSE(rig.socket.connected(1));
-        EXPECT_EQ(rig.state.linkUp, row.linkUp); // only the engine's notice changes it
-        EXPECT_EQ(rig.state.transferredBytes, 77);
+        EXPECT_EQ(rig.bridge.linkUp(), row.linkUp); // only the engine's notice changes it
+        EXPECT_EQ(rig.bridge.transferredBytes(), counted);
         EXPECT_EQ(rig.window.statusText, status);
     }
 }

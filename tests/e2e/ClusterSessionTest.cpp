@@ -233,7 +233,11 @@ TEST_F(ClusterSessionTest, SpotsArriveOnceAndCommandsReachTheCluster) {
     client->type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 10000))
         << cluster.log().join('\n').toStdString();
-    bridge.bridge.state().compatibilityMode = true;
+    bridge.bridge.applySettings([&] {
+        BridgeState next = bridge.bridge.state();
+        next.compatibilityMode = true;
+        return next;
+    }());
     client->type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx\r")"); }, 10000));
 
@@ -320,7 +324,7 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     EXPECT_FALSE(client.received().contains("G4XYZ")) << client.received().data();
     EXPECT_FALSE(client.received().contains("FAKE1"));
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
-    EXPECT_TRUE(bridge.bridge.state().linkUp);
+    EXPECT_TRUE(bridge.bridge.linkUp());
     stranger.engine.close();
 }
 
@@ -429,7 +433,7 @@ TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
     EXPECT_TRUE(client->waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 10s))
         << client->received().data();
     EXPECT_EQ(bridge.window.statusText, "Status: Disconnected");
-    EXPECT_FALSE(bridge.bridge.state().linkUp);
+    EXPECT_FALSE(bridge.bridge.linkUp());
 
     ASSERT_TRUE(engineA.start());
     const auto registeredAgain = [&] {

@@ -130,9 +130,9 @@ TEST_F(LiveSessionOverTheAirTest, TheLastLineBeforeTheProgramClosesReachesTheClu
     ASSERT_TRUE(bridge.loaded);
     Client client(bridge.localPort);
     ASSERT_TRUE(client.waitFor(kConnected, kLinkUpWait)) << client.received().data();
-    const int64_t before = bridge.bridge.state().transferredBytes;
+    const int64_t before = bridge.bridge.transferredBytes();
     client.type("sh/dx\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.bridge.state().transferredBytes > before + 5; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.bridge.transferredBytes() > before + 5; }, 5000));
     bridge.bridge.shutDown();
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 20000))
         << cluster.log().join('\n').toStdString();

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         radio += request;
     if (radio != expectedForRadio(sent, rig.state.compatibilityMode ? "\r" : " \r"))
         std::abort();
-    if (rig.state.transferredBytes != static_cast<int64_t>(radio.size()))
+    if (rig.bridge.transferredBytes() != static_cast<int64_t>(radio.size()))
         std::abort();
     return 0;
 }

@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     rig.startConfigured();
     // The first byte also switches on the link's own care and a second client sharing the link.
     const std::uint8_t options = size > 0 ? data[0] : 0;
-    rig.state.relink = (options & 2) != 0;
-    rig.state.keepLinkSeconds = (options & 4) != 0 ? 5 : 0;
-    rig.state.quietKeepalives = (options & 8) != 0;
-    rig.state.maxClients = (options & 16) != 0 ? 2 : 1;
+    rig.change([&](BridgeState &s) { s.relink = (options & 2) != 0; });
+    rig.change([&](BridgeState &s) { s.keepLinkSeconds = (options & 4) != 0 ? 5 : 0; });
+    rig.change([&](BridgeState &s) { s.quietKeepalives = (options & 8) != 0; });
+    rig.change([&](BridgeState &s) { s.maxClients = (options & 16) != 0 ? 2 : 1; });
     rig.bridge.onClientArrival(1);
     rig.bridge.onClientArrival(2);
 

@@ -17,7 +17,14 @@ struct BridgeRig {
     FakeEngine engine{journal};
     MemoryStore store{journal};
     Bridge bridge{window, socket, engine, store};
-    BridgeState &state = bridge.state();
+    const BridgeState &state = bridge.state();
+
+    // New settings, as Preferences hands them to the bridge.
+    template <typename Edit> void change(Edit edit) {
+        BridgeState next = bridge.state();
+        edit(next);
+        bridge.applySettings(next);
+    }
 
     void store_setting(const settings::Key &key, const std::string &text) {
         store.values[{kProgramName, settings::kSection, key.name}] = text;

@@ -59,18 +59,24 @@ struct Rig {
     FakeEngine engine{journal};
     MemoryStore store{journal};
     Bridge bridge{window, socket, engine, store};
-    BridgeState &state = bridge.state();
+    const BridgeState &state = bridge.state();
     OptionsLogic logic{bridge, window, socket, store};
     MainForm form;
     DialogLauncher launcher{form, logic};
 
     Rig() {
-        state.myCallsign = "N0CALL";
-        state.cluster = "GB7DXC";
-        state.programName = kProgramName;
-        state.radioPort = 1;
+        store.values[{kProgramName, "Config", "MyCallsign"}] = "N0CALL";
+        store.values[{kProgramName, "Config", "Cluster"}] = "GB7DXC";
+        store.values[{kProgramName, "Config", "RadioPort"}] = "1";
         store.values[{kProgramName, "Engine", "Host"}] = "127.0.0.1";
         store.values[{kProgramName, "Engine", "Port"}] = agwEngine.port();
+        bridge.start();
+    }
+    // Settings in force, as Preferences hands them to the bridge.
+    template <typename Edit> void change(Edit edit) {
+        BridgeState next = bridge.state();
+        edit(next);
+        bridge.applySettings(next);
     }
     void menu(const char *actionName) { form.findChild<QAction *>(actionName)->trigger(); }
     OptionsDialog *options() {
@@ -174,7 +180,7 @@ void DialogsTest::reopeningRefillsButRaisingDoesNot() {
     QCOMPARE(callsign->text(), QString("typed"));
 
     dialog->close();
-    rig.state.myCallsign = "ZS6XYZ";
+    rig.store.values[{kProgramName, "Config", "MyCallsign"}] = "ZS6XYZ"; // for the next start
     rig.menu("preferences");
     QCOMPARE(callsign->text(), QString("ZS6XYZ"));
 }
@@ -194,8 +200,8 @@ void DialogsTest::optionsOpensWithCallsignFocusedAndCentred() {
 
 void DialogsTest::optionsTabOrder() {
     Rig rig;
-    rig.state.autoMinimize = 1; // every control enabled
-    rig.state.connectViaDigipeaters = true;
+    rig.change([&](BridgeState &s) { s.autoMinimize = 1; }); // every control enabled
+    rig.change([&](BridgeState &s) { s.connectViaDigipeaters = true; });
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     const QStringList expected = {"CallsignText",
@@ -361,8 +367,8 @@ void DialogsTest::refusedOkKeepsTheDialogOpenWithAWarning() {
 
 void DialogsTest::checkBoxesRunTheirClickHandlers() {
     Rig rig;
-    rig.state.autoMinimize = 1;
-    rig.state.connectViaDigipeaters = false;
+    rig.change([&](BridgeState &s) { s.autoMinimize = 1; });
+    rig.change([&](BridgeState &s) { s.connectViaDigipeaters = false; });
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     auto *delay = rig.control<QLineEdit>(dialog, "AutoMinimizeDelayText");
@@ -420,7 +426,7 @@ void DialogsTest::radioPortFieldKeepsWhatItShows() {
     QFETCH(QString, shownWithTheList);
     QFETCH(int, applied);
     Rig rig;
-    rig.state.radioPort = static_cast<int16_t>(portInUse);
+    rig.change([&](BridgeState &s) { s.radioPort = static_cast<int16_t>(portInUse); });
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     QComboBox *ports = rig.radioPorts(dialog);
@@ -484,7 +490,7 @@ void DialogsTest::engineAddressShowsTheStoredOneAndOkStoresIt() {
 // The link's group shows the running values, and OK applies and stores them.
 void DialogsTest::linkGroupShowsTheRunningValuesAndOkStoresThem() {
     Rig rig;
-    rig.state.keepLinkSeconds = 120;
+    rig.change([&](BridgeState &s) { s.keepLinkSeconds = 120; });
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     auto *linkEnd = rig.control<QComboBox>(dialog, "LinkEndChoice");
@@ -633,7 +639,7 @@ void DialogsTest::versionLine() {
 // through, each time the dialog opens.
 void DialogsTest::callsignsAsTheDialogOpenedWithDoNotHoldOk() {
     Rig rig;
-    rig.state.cluster = "CLUSTER";
+    rig.change([&](BridgeState &s) { s.cluster = "CLUSTER"; });
     for (const char *port : {"0", "2"}) {
         OptionsDialog *dialog = rig.options();
         QVERIFY(dialog);

@@ -1,0 +1,83 @@
+// The session's telnet clients: who is there, sending to them with a bound on what waits unread, the
+// clients whose end is decided, and listening while there is room for one more.
+//
+// Any send can end a client in the middle of a handler that goes on using it (the socket may even report the
+// client's close from inside the send), so a client is never removed here on its own: it is marked as
+// ending, and the bridge removes the marked ones when its outermost handler is done.
+#pragma once
+
+#include "ClientLines.h"
+#include "SessionLog.h"
+#include "TelnetSocket.h"
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvantle {
+
+// The most sent text one client may leave unread before it is ended alone.
+inline constexpr std::size_t kMaxUnsentToClientBytes = 1 << 20;
+
+class ClientHub final {
+  public:
+    // One client: the line it is typing, and ticks since its last text.
+    struct Client {
+        ClientLines lines;
+        int heldTicks = 0;
+        bool ending = false;
+    };
+
+    ClientHub(TelnetSocket &socket, SessionLog &log) : socket_(socket), log_(log) {}
+
+    TelnetSocket &socket() { return socket_; }
+
+    // The most clients the session takes (the Clients setting, within its range).
+    void setMaxClients(int maxClients);
+    bool full() const { return static_cast<int>(liveCount()) >= maxClients_; }
+    void accept(ClientId client);
+
+    // The clients still in the session: not those whose end is decided.
+    std::vector<ClientId> ids() const;
+    bool has(ClientId client) const;
+    std::size_t liveCount() const;
+    bool empty() const { return liveCount() == 0; }
+    Client &at(ClientId client) { return clients_.at(client); }
+
+    // Sends text to one client with telnet line ends; when that fails, marks the client as ending and
+    // returns false.
+    bool send(ClientId client, const std::string &text);
+    // The same to every client; false when none is left.
+    bool sendToAll(const std::string &text);
+
+    void markEnding(ClientId client);
+    // Marks the client as ending, saying why on the log as a warning.
+    void endBecause(ClientId client, const std::string &reason);
+    bool anyEnding() const;
+    std::optional<ClientId> nextEnding() const;
+    // Closes the client's connection and forgets it.
+    void remove(ClientId client);
+
+    // At shutdown: nothing is ended or reopened any more.
+    void stop() { stopped_ = true; }
+    bool stopped() const { return stopped_; }
+
+    // Listens while there is room for one more client, once listening is allowed (from start-up on).
+    void allowListening() { listeningAllowed_ = true; }
+    void updateListening();
+
+  private:
+    void listenAgain();
+
+    TelnetSocket &socket_;
+    SessionLog &log_;
+    std::map<ClientId, Client> clients_;
+    int maxClients_ = 1;
+    bool stopped_ = false;
+    bool listeningAllowed_ = false;
+    std::string lastListenError_;
+};
+
+} // namespace corvantle

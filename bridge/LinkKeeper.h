@@ -1,0 +1,91 @@
+// The session's link to the cluster station: asking for it with the settings in force, following its
+// notices, telling the clients what became of it, and looking after it over time (asking again after a
+// drop, keeping it for a returning client, waiting for the previous link's end before a new one).
+//
+// It owns the link (ClusterLink: its one state, and what it was made with) and its schedule; the rest of
+// the bridge reads them.
+#pragma once
+
+#include "BridgeState.h"
+#include "ClientHub.h"
+#include "ClusterLink.h"
+#include "Downlink.h"
+#include "LinkSchedule.h"
+#include "PacketEngine.h"
+#include "SessionLog.h"
+
+#include <string>
+#include <vector>
+
+namespace corvantle {
+
+class Uplink;
+class WindowOps;
+
+class LinkKeeper final {
+  public:
+    // The settings are the bridge's, read as they stand at each step.
+    LinkKeeper(PacketEngine &engine, WindowOps &window, ClientHub &clients, Uplink &uplink,
+               Downlink &downlink, const BridgeState &settings, SessionLog &log);
+
+    const ClusterLink &link() const { return link_; }
+    const LinkSchedule &schedule() const { return schedule_; }
+    // From the link's up notice to its down notice, also while it closes.
+    bool linkUp() const { return linkUp_; }
+
+    // A notice or data of the link that is asked for, up or closing: from the station it was made with, on
+    // its radio port, to `ownCall`.
+    bool owns(const EngineFrame &frame, const std::string &ownCall) const;
+
+    // Asks for the link with the settings in force, unless one is under way or the last one still closes.
+    void requestLink();
+    // The cluster connected to us: a link like any other, on the port it came in on.
+    void clusterConnectedToUs(const EngineFrame &frame);
+    void linkCameUp(const EngineFrame &frame);
+    void linkWentDown(const EngineFrame &frame);
+
+    // Asks the engine to take the link down; its down notice is not for the clients that come next.
+    void closeLink();
+    void sendDisconnectRequest();
+    void disconnectStranger(const EngineFrame &frame);
+
+    // A first client: whether a link kept for a returning client is there for it.
+    bool takeKeptLink();
+    // The last client left: the link is kept for a while or taken down; attempts are for clients that are
+    // there.
+    void sessionEnded(bool mayKeepLink);
+
+    // Every tick: what is due of the link's care.
+    void tick();
+
+    // The line a client hears while the link is asked for again.
+    std::string reconnectingLine(int seconds) const;
+
+  private:
+    void previousLinkWentDown();
+    void afterLinkEnded();
+    void linkDidNotCome(const std::string &why);
+    void waitForPreviousLink();
+    void previousLinkWaitWhenDue();
+    void scheduleRelink();
+    void relinkWhenDue();
+    void stopRelinking();
+    void keepLinkWhileDue();
+    std::vector<std::string> routeInSettings() const;
+    bool attemptMatchesSettings() const;
+    void setLinkState(ClusterLink::State state);
+    void closeEveryClient();
+
+    PacketEngine &engine_;
+    WindowOps &window_;
+    ClientHub &clients_;
+    Uplink &uplink_;
+    Downlink &downlink_;
+    const BridgeState &settings_;
+    SessionLog &log_;
+    ClusterLink link_;
+    LinkSchedule schedule_;
+    bool linkUp_ = false;
+};
+
+} // namespace corvantle

@@ -1,0 +1,68 @@
+// The link's care over time, counted in the bridge's half-second ticks: the pauses before asking again
+// for a dropped link, how long a link without clients waits for one to come back, and how long new
+// clients wait for the previous link's end before their own link is asked for.
+//
+// Pure bookkeeping: the bridge asks each tick whether something is due, and does it.
+#pragma once
+
+namespace corvantle {
+
+// The pauses before asking again for a dropped link: the first, doubled after each attempt up to the
+// longest, and back to the first once a link has stayed up for kStableLinkSeconds.
+inline constexpr int kFirstRelinkPauseSeconds = 10;
+inline constexpr int kLongestRelinkPauseSeconds = 300;
+inline constexpr int kStableLinkSeconds = 180;
+// A client that arrives while the last link is still closing waits this long for its end before it is told
+// that no new link can be asked for. An engine first sends what the link still holds, then exchanges the
+// disconnect with the other station, with retries.
+inline constexpr int kPreviousLinkCloseWaitSeconds = 90;
+
+class LinkSchedule final {
+  public:
+    // ---- asking again for a dropped link ----
+    // Starts the pause before the next attempt and returns its length in seconds; the pause after it is
+    // twice as long, up to the longest.
+    int scheduleRelink();
+    // Waiting to ask again, or asking.
+    bool relinking() const { return relinking_; }
+    // Whole seconds left of the pause, rounded up.
+    int secondsUntilRelink() const;
+    // Once a tick: true when the pause has just run out.
+    bool relinkDue();
+    // No more attempts; the next drop starts with the first pause. Returns whether attempts were under way.
+    bool stopRelinking();
+
+    // ---- the link's own time ----
+    void linkCameUp();
+    // Once a tick while the link is up: a link that stays up long enough resets the pauses.
+    void linkUpTick();
+
+    // ---- keeping a link for a returning client ----
+    void keepLink(int seconds);
+    void stopKeeping() { keepTicksLeft_ = 0; }
+    bool keeping() const { return keepTicksLeft_ > 0; }
+    // Once a tick: true when the time to keep the link has just run out.
+    bool keepOver();
+
+    // ---- a new link after the previous one's end ----
+    // Returns false when the clients already wait for it.
+    bool waitForPreviousLink();
+    bool waitingForPreviousLink() const { return connectAfterPreviousLink_; }
+    // The previous link ended: returns whether a new link was waiting for that.
+    bool previousLinkEnded();
+    // Once a tick: true when the wait has just run out with the clients still waiting (they wait no more).
+    bool previousLinkOverdue();
+    // The clients that waited are gone.
+    void stopWaitingForPreviousLink() { previousLinkEnded(); }
+
+  private:
+    bool relinking_ = false;
+    int relinkTicksLeft_ = 0; // while waiting: ticks until the next attempt
+    int relinkPauseSeconds_ = kFirstRelinkPauseSeconds;
+    int ticksLinkUp_ = 0;
+    int keepTicksLeft_ = 0;
+    bool connectAfterPreviousLink_ = false;
+    int previousLinkTicksLeft_ = 0;
+};
+
+} // namespace corvantle

@@ -384,13 +384,14 @@ void Bridge::shutDown() {
         return;
     const bool running = handling();
     phase_ = Phase::ShutDown;
-    if (running && !clients_.ids().empty()) {
-        for (const ClientId id : clients_.ids())
+    clients_.stop();
+    // Every client, also one whose end was decided in the handler that closed the window.
+    if (const std::vector<ClientId> ids = clients_.everyId(); running && !ids.empty()) {
+        for (const ClientId id : ids)
             leaveClient(id, false);
     } else if (keeper_.link().is(ClusterLink::State::Up)) {
         keeper_.closeLink();
     }
-    clients_.stop();
     clients_.socket().stopListening();
     engine_.close();
 }

@@ -24,6 +24,13 @@ std::vector<ClientId> ClientHub::ids() const {
     return ids;
 }
 
+std::vector<ClientId> ClientHub::everyId() const {
+    std::vector<ClientId> ids;
+    for (const auto &entry : clients_)
+        ids.push_back(entry.first);
+    return ids;
+}
+
 bool ClientHub::has(ClientId client) const {
     const auto found = clients_.find(client);
     return found != clients_.end() && !found->second.ending;

@@ -41,6 +41,8 @@ class ClientHub final {
 
     // The clients still in the session: not those whose end is decided.
     std::vector<ClientId> ids() const;
+    // Every client, also those whose end is decided.
+    std::vector<ClientId> everyId() const;
     bool has(ClientId client) const;
     std::size_t liveCount() const;
     bool empty() const { return liveCount() == 0; }

@@ -41,6 +41,8 @@ bool Bridge::start() {
     const settings::StartupReader read(store_, kProgramName);
     const StartupSettings startup = readStartupSettings(read);
     state_ = startup.bridge;
+    ownCall_ = agw::normalCall(state_.myCallsign);
+    clusterCall_ = agw::normalCall(state_.cluster);
     clients_.socket().setLocalPort(startup.localPort);
     clients_.setMaxClients(clientsInRange(state_.maxClients));
 
@@ -63,7 +65,7 @@ bool Bridge::start() {
         !box.empty())
         window_.messageBox(box);
 
-    log_.note("Registering " + agw::normalCall(state_.myCallsign) + " with the packet engine");
+    log_.note("Registering " + ownCall_ + " with the packet engine");
     if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
         log_.note("Registration failed");
         window_.messageBox("Can't connect to AGW Packet Engine");
@@ -71,7 +73,7 @@ bool Bridge::start() {
         return false;
     }
     phase_ = Phase::Registered;
-    log_.note("Registered " + agw::normalCall(state_.myCallsign));
+    log_.note("Registered " + ownCall_);
 
     if (state_.cluster == "CLUSTER" || state_.myCallsign == "MYCALL")
         window_.messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
@@ -103,6 +105,7 @@ void Bridge::applySettings(const BridgeState &settings) {
     next.programName = state_.programName;
     next.myCallsign = state_.myCallsign;
     state_ = next;
+    clusterCall_ = agw::normalCall(state_.cluster);
     clients_.setMaxClients(clientsInRange(state_.maxClients));
     // Monitor Mode opens no link: the clients hear the link's end from its notice, and then monitor.
     if (state_.monitorMode && keeper_.link().is(ClusterLink::State::Up))
@@ -219,18 +222,17 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
 }
 
 bool Bridge::isOwnCall(const std::string &call) const {
-    return agw::normalCall(call) == agw::normalCall(state_.myCallsign);
+    return agw::normalCall(call) == ownCall_;
 }
 
 // A notice or data of the link that is asked for, up or closing: from the station it was made with, on its
 // radio port, to the registered callsign.
 bool Bridge::isLinkFrame(const EngineFrame &frame) const {
-    return keeper_.owns(frame, agw::normalCall(state_.myCallsign));
+    return keeper_.owns(frame, ownCall_);
 }
 
 bool Bridge::isConfiguredCluster(const EngineFrame &frame) const {
-    return frame.radioPort == state_.radioPort &&
-           agw::normalCall(frame.from) == agw::normalCall(state_.cluster);
+    return frame.radioPort == state_.radioPort && agw::normalCall(frame.from) == clusterCall_;
 }
 
 // ---- the telnet session ----

@@ -106,6 +106,9 @@ class Bridge final : public EngineListener {
     PacketEngine &engine_;
     SettingsStore &store_;
     BridgeState state_;
+    // The registered callsign and the cluster's, as the engine writes them, to compare frames with.
+    std::string ownCall_;
+    std::string clusterCall_;
     // A start-up message box runs the event loop, so frames can come before start-up has finished. Once
     // registered, they are handled all the same: an engine whose client stops reading stalls for all its
     // clients. Listening, and listening again, belong to the running phase only.

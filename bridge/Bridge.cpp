@@ -51,8 +51,9 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 
 // ---- start-up ----
 
-bool Bridge::start() {
+void Bridge::start(std::function<void(bool running)> done) {
     const HandlerScope scope(*this);
+    startDone_ = std::move(done);
     state_.programName = kProgramName;
     state_.linkUp = false;
     state_.transferredBytes = 0;
@@ -97,11 +98,26 @@ bool Bridge::start() {
         window_.messageBox(box);
 
     log_->note("Registering " + agw::normalCall(state_.myCallsign) + " with the packet engine");
-    if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
+    phase_ = Phase::Registering;
+    engine_.registerCallsign(state_.myCallsign, state_.programName);
+}
+
+// The rest of the start-up, once the engine has answered.
+void Bridge::registrationAnswered(bool registered) {
+    if (phase_ != Phase::Registering)
+        return;
+    const HandlerScope scope(*this);
+    const auto done = [this](bool running) {
+        if (const auto startDone = std::exchange(startDone_, nullptr))
+            startDone(running);
+    };
+    if (!registered) {
+        phase_ = Phase::Loading;
         log_->note("Registration failed");
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
-        return false;
+        done(false);
+        return;
     }
     phase_ = Phase::Registered;
     log_->note("Registered " + agw::normalCall(state_.myCallsign));
@@ -118,14 +134,15 @@ bool Bridge::start() {
         window_.messageBox(reason);
         engine_.close();
         window_.endProgram(2);
-        return false;
+        done(false);
+        return;
     }
 
     window_.setTimerEnabled(TimerId::Tick, true);
     phase_ = Phase::Running;
     log_->note("Listening for a telnet client on " + socket_.listenAddress() + " port " +
                std::to_string(socket_.localPort()));
-    return true;
+    done(true);
 }
 
 void Bridge::applySettings(const BridgeState &settings) {

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,9 +69,12 @@ class Bridge final : public EngineListener {
     // new ones apply from the next link. Monitor Mode switched on takes down the link that is up.
     void applySettings(const BridgeState &settings);
 
-    // Start-up, before the window is shown. Returns false when it ended the program (no engine, or the
-    // local port cannot be listened on); the window must then not be shown.
-    bool start();
+    // Start-up, before the window is shown: reads the settings and asks the engine to register; the rest
+    // follows the engine's answer (registrationAnswered). `done` hears once whether the bridge runs; false
+    // when the start-up ended the program (no engine, or the local port cannot be listened on), and the
+    // window must then not be shown.
+    void start(std::function<void(bool running)> done = {});
+    bool isRunning() const { return phase_ == Phase::Running; }
 
     // Every 500 ms: counter, auto-minimize re-arm, listening, held text, relink and keep-link times.
     void onTick();
@@ -86,6 +90,7 @@ class Bridge final : public EngineListener {
     void shutDown();
 
     // From the packet engine.
+    void registrationAnswered(bool registered) override;
     void frameArrived(const EngineFrame &frame) override;
     void readyForData() override;
     void radioPortsKnown(const std::vector<int> &ports) override;
@@ -188,8 +193,9 @@ class Bridge final : public EngineListener {
     // A start-up message box runs the event loop, so frames can come before start-up has finished. Once
     // registered, they are handled all the same: an engine whose client stops reading stalls for all its
     // clients. Listening, and listening again, belong to the running phase only.
-    enum class Phase { Loading, Registered, Running, ShutDown };
+    enum class Phase { Loading, Registering, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
+    std::function<void(bool running)> startDone_;
     std::string lastListenError_;
     int handlerDepth_ = 0;
 

@@ -2,8 +2,8 @@
 //
 // The bridge sees the engine only through this interface: the real implementation (AgwEngine) speaks the
 // AGW Packet Engine TCP API; tests pass a recording fake. Frames reach the bridge as they arrive, through
-// EngineListener. No call waits for the network, except the registration at start-up and the close at
-// shutdown, which wait a bounded time.
+// EngineListener. No call waits for the network, except the close at shutdown, which waits a bounded time;
+// the registration at start-up answers through the listener.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,9 @@ class EngineListener {
     // The engine's radio ports, as it listed them after each registration; an engine that gives no list
     // never calls this. A connect on a port not in the list is refused.
     virtual void radioPortsKnown(const std::vector<int> & /*ports*/) {}
+    // The answer to registerCallsign, once, from the event loop: false when the engine cannot be reached or
+    // refuses, or the callsign cannot be registered.
+    virtual void registrationAnswered(bool registered) = 0;
 };
 
 class PacketEngine {
@@ -46,9 +49,9 @@ class PacketEngine {
 
     virtual void setListener(EngineListener *listener) = 0;
 
-    // Registers `callsign` under `programName`. Waits a bounded time for the engine's answer; false when it
-    // cannot be reached or refuses.
-    virtual bool registerCallsign(const std::string &callsign, const std::string &programName) = 0;
+    // Registers `callsign` under `programName`; the answer comes through registrationAnswered, never from
+    // inside this call, within a bounded time. A close() before the answer abandons it.
+    virtual void registerCallsign(const std::string &callsign, const std::string &programName) = 0;
 
     // Asks for a link to `station`, through `digipeaters` when there are any. Returns an empty text when the
     // request went out, otherwise why it could not (the link is then down).

@@ -133,13 +133,14 @@ void AgwConnection::onRegistrationAnswer(bool accepted) {
     }
     attemptTimer_.stop();
     state_ = State::Up;
+    const bool again = reconnects_; // the owner may turn reconnects on as it hears of the first registration
     if (handlers_.up)
         handlers_.up();
     if (state_ != State::Up)
         return;
     if (!callsign_.empty())
         quietTimer_.start(timing_.quietBeforeProbe);
-    if (reconnects_)
+    if (again)
         note("connection to the packet engine at " + address() + " is back");
 }
 

@@ -45,11 +45,7 @@ AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
     : lookup_(std::move(lookup)), timing_(timing), limits_(limits),
       connection_(connectionTiming(timing), {limits.unsentToEngineBytes, limits.readChunkBytes},
                   {.up = [this] { onUp(); },
-                   .failed =
-                       [this](const std::string &why) {
-                           note("cannot register with the packet engine at " + connection_.address() + ": " +
-                                why);
-                       },
+                   .failed = [this](const std::string &why) { onAttemptFailed(why); },
                    .lost = [this](const std::string &) { onLost(); },
                    .frame = [this](agw::Frame frame) { handleFrame(std::move(frame)); },
                    .bytesWritten = [this] { announceRoomLater(); }}),
@@ -79,25 +75,32 @@ void AgwEngine::note(const std::string &line) const {
 
 // ---- registration and the connection to the engine ----
 
-bool AgwEngine::registerCallsign(const std::string &callsign, const std::string &programName) {
+void AgwEngine::registerCallsign(const std::string &callsign, const std::string &programName) {
     connection_.close();
     paceTimer_.stop();
     pacer_.clear();
     closing_ = false;
+    ++registration_;
+    answerPending_ = true;
     ownCall_ = normalCall(callsign);
     if (const std::string problem = callProblem(ownCall_); !problem.empty()) {
         note("the callsign \"" + callsign + "\" " + problem + "; it cannot be registered");
-        return false;
+        answerPending_ = false;
+        answerLater(false);
+        return;
     }
     readEngineAddress(programName);
+    // The connect and answer timers bound the wait for the answer.
     connection_.open(host_, port_, ownCall_);
-    // The window is not shown yet; the event loop runs, and the connect and answer timers end the wait.
-    while (connection_.attempting())
-        QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
-    if (!connection_.isUp())
-        return false;
-    connection_.setReconnects(true);
-    return true;
+}
+
+// From the event loop, not from inside the read of the engine's stream: the listener may open a message box.
+void AgwEngine::answerLater(bool registered) {
+    const std::uint64_t registration = registration_;
+    QTimer::singleShot(0, connection_.context(), [this, registration, registered] {
+        if (registration == registration_ && listener_ != nullptr)
+            listener_->registrationAnswered(registered);
+    });
 }
 
 // The keys, defaults and checks are the settings table's; the lookup only says where the values live.
@@ -131,6 +134,17 @@ void AgwEngine::onUp() {
     // A restarted engine may have other channels: its list is asked on every connection.
     radioPorts_.reset();
     sendToEngine(request('G', {}, 0));
+    if (std::exchange(answerPending_, false)) {
+        connection_.setReconnects(true);
+        answerLater(true);
+    }
+}
+
+// Only the first attempt fails this way; later ones are retried by the connection.
+void AgwEngine::onAttemptFailed(const std::string &why) {
+    note("cannot register with the packet engine at " + connection_.address() + ": " + why);
+    if (std::exchange(answerPending_, false))
+        answerLater(false);
 }
 
 // The engine went away: every link it held is gone, and the bridge must hear so or it believes them up.
@@ -147,6 +161,8 @@ void AgwEngine::onLost() {
 }
 
 void AgwEngine::close() {
+    ++registration_; // an answer not given yet is abandoned
+    answerPending_ = false;
     if (connection_.isUp()) {
         closing_ = true;
         // An engine drops what it has not sent yet when told to disconnect: the last line a client typed
@@ -209,14 +225,18 @@ void AgwEngine::handleFrame(agw::Frame frame) {
 }
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
+    // The frame's callsigns, normalised once for every comparison below.
+    const std::string from = normalCall(frame.callFrom);
+    const std::string to = normalCall(frame.callTo);
     // A link of another callsign registered with the same engine, to the same station, is not ours.
-    if (normalCall(frame.callFrom) != ownCall_ && normalCall(frame.callTo) != ownCall_)
+    if (from != ownCall_ && to != ownCall_)
         return;
-    const std::string remote = normalCall(remoteOf(frame, ownCall_));
+    const bool ownCallFirst = from == ownCall_; // engines name the two ends in either order
+    const std::string &remote = ownCallFirst ? to : from;
     if (frame.kind == 'd')
         pacer_.linkDown(remote);
     else
-        pacer_.linkUp(remote, remoteOf(frame, ownCall_), frame.port);
+        pacer_.linkUp(remote, ownCallFirst ? frame.callTo : frame.callFrom, frame.port);
 }
 
 bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {

@@ -8,7 +8,7 @@
 // arrives. It hides what the bridge must never see twice (monitored copies of the user's own links), paces
 // data to the radio with the engine's count of frames outstanding, notices an engine that went away or
 // stopped answering, reports the links as down and reconnects on its own. Everything is asynchronous on the
-// calling thread's event loop; only registration at start-up and close at shutdown wait, a bounded time.
+// calling thread's event loop, the registration included; only close at shutdown waits, a bounded time.
 #pragma once
 
 #include "AgwConnection.h"
@@ -66,7 +66,7 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     // and received, one line each.
     using LogLine = std::function<void(const std::string &line)>;
     void setLog(LogLine warnings, LogLine frames);
-    bool registerCallsign(const std::string &callsign, const std::string &programName) override;
+    void registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
     bool sendData(const std::string &station, const std::string &data, int radioPort) override;
@@ -81,7 +81,9 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     void note(const std::string &line) const;
     void readEngineAddress(const std::string &programName);
     void onUp();
+    void onAttemptFailed(const std::string &why);
     void onLost();
+    void answerLater(bool registered);
     void letLinksDataLeave();
 
     void handleFrame(agw::Frame frame);
@@ -110,8 +112,10 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     LogLine warnings_;
     std::string host_;
     std::uint16_t port_ = 8000;
-    std::string ownCall_; // as registered: upper case, no "-0"
-    bool closing_ = false;
+    std::string ownCall_;            // as registered: upper case, no "-0"
+    bool closing_ = false;           // close() was called: nothing more reaches the listener
+    bool answerPending_ = false;     // registerCallsign() has not been answered yet
+    std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
 
     AgwConnection connection_;
     AgwLinkPacer pacer_; // the user's own links, keyed by the remote call, upper case, no "-0"

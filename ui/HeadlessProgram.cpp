@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <variant>
 
 namespace corvantle {
@@ -46,11 +47,15 @@ int runHeadless(int &argc, char **argv) {
     QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });
 
-    if (!bridge.start())
-        return window.exitCode().value_or(EXIT_FAILURE);
-    TerminationSignals terminationSignals([&bridge] {
-        bridge.shutDown();
-        QCoreApplication::quit();
+    std::optional<TerminationSignals> terminationSignals;
+    bridge.start([&](bool running) {
+        // Not running: the start-up has ended the event loop with the exit code already.
+        if (!running)
+            return;
+        terminationSignals.emplace([&bridge] {
+            bridge.shutDown();
+            QCoreApplication::quit();
+        });
     });
     return QCoreApplication::exec();
 }

@@ -45,10 +45,17 @@ class Station final : public EngineListener {
     }
     void frameArrived(const EngineFrame &frame) override { kinds.push_back(frame.kind); }
     void readyForData() override {}
+    void registrationAnswered(bool registered) override { answers.push_back(registered); }
     bool saw(char kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
+    // Registers and waits for the answer, as the bridge does.
+    bool registered(const std::string &call, const std::string &program) {
+        engine.registerCallsign(call, program);
+        return QTest::qWaitFor([&] { return !answers.empty(); }, 10000) && answers.back();
+    }
 
     AgwEngine engine;
     std::vector<char> kinds;
+    std::vector<bool> answers;
 };
 
 // Engine A killed outright and started again the way run-with-engines.sh starts it: same configuration,
@@ -273,7 +280,7 @@ TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation)
 
     // A third station on engine A works the cluster itself.
     Station third("CORVANTLE_ENGINE_A_PORT");
-    ASSERT_TRUE(third.engine.registerCallsign("G4XYZ", "third station"));
+    ASSERT_TRUE(third.registered("G4XYZ", "third station"));
     ASSERT_EQ(third.engine.connect("GB7DXC", {}, 0), "");
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.texts("TX G4XYZ ").size() >= 3; }, 20000));
@@ -308,7 +315,7 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
         << client.received().data();
 
     Station stranger("CORVANTLE_ENGINE_B_PORT");
-    ASSERT_TRUE(stranger.engine.registerCallsign("G4XYZ", "stranger"));
+    ASSERT_TRUE(stranger.registered("G4XYZ", "stranger"));
     ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
     ASSERT_TRUE(QTest::qWaitFor([&] { return stranger.saw('c'); }, 15000));
     stranger.engine.sendData("N0CALL", "DX de G4XYZ:     14000.0  FAKE1        fake spot      0000Z\r", 0);

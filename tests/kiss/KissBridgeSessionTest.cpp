@@ -44,7 +44,12 @@ class BridgeOnKissPort {
             .refused = {},
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
-        loaded = bridge.start();
+        bool answered = false;
+        bridge.start([&](bool running) {
+            loaded = running;
+            answered = true;
+        });
+        QTest::qWaitFor([&] { return answered; }, 15000);
         tick.start(500);
     }
     ~BridgeOnKissPort() { bridge.shutDown(); }

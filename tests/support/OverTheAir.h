@@ -49,7 +49,12 @@ class BridgeOnEngineA {
             .refused = {},
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
-        loaded = bridge.start();
+        bool answered = false;
+        bridge.start([&](bool running) {
+            loaded = running;
+            answered = true;
+        });
+        QTest::qWaitFor([&] { return answered; }, 15000);
         tick.start(500);
     }
     // The engine's close waits for the link's last data and its disconnect before it lets go.

@@ -132,7 +132,7 @@ void Bridge::registrationAnswered(bool registered) {
             "Can't listen on local TCP port " + std::to_string(socket_.localPort()) + ": " + error;
         log_->warn(reason);
         window_.messageBox(reason);
-        engine_.close();
+        closeEngine();
         window_.endProgram(2);
         done(false);
         return;
@@ -865,7 +865,19 @@ void Bridge::shutDown() {
         closeLink();
     }
     socket_.stopListening();
+    closeEngine();
+}
+
+void Bridge::closeEngine() {
+    engineClosing_ = true;
     engine_.close();
+}
+
+void Bridge::engineClosed() {
+    if (!std::exchange(engineClosing_, false))
+        return;
+    if (engineClosedHandler_)
+        engineClosedHandler_();
 }
 
 void Bridge::readyForData() {

@@ -86,14 +86,20 @@ class Bridge final : public EngineListener {
 
     std::size_t clientCount() const { return liveClientCount(); }
 
-    // Shutdown when the main window closes: runs once per program, later calls do nothing.
+    // Shutdown when the main window closes: runs once per program, later calls do nothing. The engine's
+    // close goes on afterwards (the links' last data may leave): the program ends when it is over.
     void shutDown();
+    // `closed` runs when the engine's close, started by shutDown() or by a start-up that failed after the
+    // registration, is over. While engineClosing(), the program waits for it.
+    void whenEngineClosed(std::function<void()> closed) { engineClosedHandler_ = std::move(closed); }
+    bool engineClosing() const { return engineClosing_; }
 
     // From the packet engine.
     void registrationAnswered(bool registered) override;
     void frameArrived(const EngineFrame &frame) override;
     void readyForData() override;
     void radioPortsKnown(const std::vector<int> &ports) override;
+    void engineClosed() override;
 
   private:
     // One telnet client of the session: the line it is typing, and ticks since its last text. A client
@@ -196,6 +202,9 @@ class Bridge final : public EngineListener {
     enum class Phase { Loading, Registering, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
     std::function<void(bool running)> startDone_;
+    void closeEngine();
+    std::function<void()> engineClosedHandler_;
+    bool engineClosing_ = false;
     std::string lastListenError_;
     int handlerDepth_ = 0;
 

@@ -2,8 +2,8 @@
 //
 // The bridge sees the engine only through this interface: the real implementation (AgwEngine) speaks the
 // AGW Packet Engine TCP API; tests pass a recording fake. Frames reach the bridge as they arrive, through
-// EngineListener. No call waits for the network, except the close at shutdown, which waits a bounded time;
-// the registration at start-up answers through the listener.
+// EngineListener. No call waits for the network: the registration at start-up and the close at shutdown
+// answer through the listener, each within a bounded time.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +41,9 @@ class EngineListener {
     // The answer to registerCallsign, once, from the event loop: false when the engine cannot be reached or
     // refuses, or the callsign cannot be registered.
     virtual void registrationAnswered(bool registered) = 0;
+    // The shutdown that close() started is over: the links are down and the registration released, or the
+    // bound on the wait passed. Once per close(), from the event loop.
+    virtual void engineClosed() = 0;
 };
 
 class PacketEngine {
@@ -67,7 +70,8 @@ class PacketEngine {
 
     virtual void disconnect(const std::string &station, int radioPort) = 0;
 
-    // Takes the user's links down, unregisters and closes the connection to the engine.
+    // Starts the shutdown: the links' last data may leave (a bounded time), the links go down, the callsign
+    // is unregistered and the connection closed; engineClosed follows.
     virtual void close() = 0;
 };
 

@@ -14,8 +14,6 @@
 #include "SettingsStore.h"
 #include "SettingsTable.h"
 
-#include <QEventLoop>
-
 #include <algorithm>
 #include <iostream>
 #include <sstream>
@@ -52,13 +50,22 @@ AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
       pacer_(*this, {limits.framesInFlight, timing.paceAnswerWait, timing.sendBeforeDisconnectWait}) {
     paceTimer_.setInterval(timing_.pacePollInterval);
     QObject::connect(&paceTimer_, &QTimer::timeout, connection_.context(), [this] { pacer_.tick(); });
+    closePoll_.setInterval(std::chrono::milliseconds(20));
+    QObject::connect(&closePoll_, &QTimer::timeout, connection_.context(), [this] { closeStep(); });
 }
 
 AgwEngine::~AgwEngine() {
     // Whoever listened or kept the log may be gone already: the last words go to standard error.
     listener_ = nullptr;
     setLog(nullptr, nullptr);
-    close();
+    // No time is left to wait: what is queued goes now, then the links' 'd' and the unregistration.
+    if (connection_.isUp()) {
+        closing_ = true;
+        pacer_.endLinks();
+        sendToEngine(request('x', {}, 0));
+        connection_.flush();
+    }
+    connection_.close();
 }
 
 void AgwEngine::setLog(LogLine warnings, LogLine frames) {
@@ -76,6 +83,8 @@ void AgwEngine::note(const std::string &line) const {
 // ---- registration and the connection to the engine ----
 
 void AgwEngine::registerCallsign(const std::string &callsign, const std::string &programName) {
+    closePoll_.stop();
+    closeStage_ = CloseStage::None;
     connection_.close();
     paceTimer_.stop();
     pacer_.clear();
@@ -163,39 +172,58 @@ void AgwEngine::onLost() {
 void AgwEngine::close() {
     ++registration_; // an answer not given yet is abandoned
     answerPending_ = false;
-    if (connection_.isUp()) {
-        closing_ = true;
-        // An engine drops what it has not sent yet when told to disconnect: the last line a client typed
-        // before the program closed (a logger's "bye") would never reach the cluster. Wait, a bounded time,
-        // for each link's data to leave; the 'd' that waited for it goes out then.
-        letLinksDataLeave();
+    if (closeStage_ != CloseStage::None)
+        return; // already closing: its engineClosed follows
+    closing_ = true;
+    if (!connection_.isUp()) {
+        finishClose();
+        return;
+    }
+    // An engine drops what it has not sent yet when told to disconnect: the last line a client typed
+    // before the program closed (a logger's "bye") would never reach the cluster. Each link's data gets a
+    // bounded time to leave; the 'd' that waited for it goes out then.
+    closeStage_ = CloseStage::DataLeaving;
+    closeDeadline_ = now() + timing_.closeDataWait;
+    pacer_.holdDisconnectsUntil(closeDeadline_);
+    closePoll_.start();
+    closeStep();
+}
+
+void AgwEngine::closeStep() {
+    if (!connection_.isUp()) {
+        finishClose();
+        return;
+    }
+    if (closeStage_ == CloseStage::DataLeaving) {
+        if (!pacer_.dataLeft() && now() < closeDeadline_)
+            return;
         // When a client goes, the engine drops its links without telling the other station, which then
         // keeps a stale session (a cluster refuses the next login). End them first and give them a moment.
         pacer_.endLinks();
-        QTimer grace;
-        grace.setSingleShot(true);
-        grace.start(timing_.closeGrace);
-        while (connection_.isUp() && !pacer_.links().empty() && grace.isActive())
-            QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
-        if (connection_.isUp()) {
-            sendToEngine(request('x', {}, 0));
-            connection_.flush();
+        closeStage_ = CloseStage::LinksEnding;
+        closeDeadline_ = now() + timing_.closeGrace;
+        if (!connection_.isUp()) {
+            finishClose();
+            return;
         }
     }
+    if (!pacer_.links().empty() && now() < closeDeadline_)
+        return;
+    sendToEngine(request('x', {}, 0));
+    connection_.flush();
+    finishClose();
+}
+
+void AgwEngine::finishClose() {
+    closePoll_.stop();
+    closeStage_ = CloseStage::None;
     connection_.close();
     paceTimer_.stop();
     pacer_.clear();
-    closing_ = false;
-}
-
-void AgwEngine::letLinksDataLeave() {
-    if (!pacer_.holdDisconnectsUntil(now() + timing_.closeDataWait))
-        return;
-    QTimer limit;
-    limit.setSingleShot(true);
-    limit.start(timing_.closeDataWait);
-    while (connection_.isUp() && !pacer_.dataLeft() && limit.isActive())
-        QEventLoop().processEvents(QEventLoop::WaitForMoreEvents);
+    QTimer::singleShot(0, connection_.context(), [this] {
+        if (listener_ != nullptr)
+            listener_->engineClosed();
+    });
 }
 
 // ---- frames from the engine ----
@@ -225,18 +253,14 @@ void AgwEngine::handleFrame(agw::Frame frame) {
 }
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
-    // The frame's callsigns, normalised once for every comparison below.
-    const std::string from = normalCall(frame.callFrom);
-    const std::string to = normalCall(frame.callTo);
     // A link of another callsign registered with the same engine, to the same station, is not ours.
-    if (from != ownCall_ && to != ownCall_)
+    if (normalCall(frame.callFrom) != ownCall_ && normalCall(frame.callTo) != ownCall_)
         return;
-    const bool ownCallFirst = from == ownCall_; // engines name the two ends in either order
-    const std::string &remote = ownCallFirst ? to : from;
+    const std::string remote = normalCall(remoteOf(frame, ownCall_));
     if (frame.kind == 'd')
         pacer_.linkDown(remote);
     else
-        pacer_.linkUp(remote, ownCallFirst ? frame.callTo : frame.callFrom, frame.port);
+        pacer_.linkUp(remote, remoteOf(frame, ownCall_), frame.port);
 }
 
 bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {

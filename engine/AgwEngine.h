@@ -8,7 +8,7 @@
 // arrives. It hides what the bridge must never see twice (monitored copies of the user's own links), paces
 // data to the radio with the engine's count of frames outstanding, notices an engine that went away or
 // stopped answering, reports the links as down and reconnects on its own. Everything is asynchronous on the
-// calling thread's event loop, the registration included; only close at shutdown waits, a bounded time.
+// calling thread's event loop, registration and close included: each answers the listener once.
 #pragma once
 
 #include "AgwConnection.h"
@@ -84,7 +84,8 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     void onAttemptFailed(const std::string &why);
     void onLost();
     void answerLater(bool registered);
-    void letLinksDataLeave();
+    void closeStep();
+    void finishClose();
 
     void handleFrame(agw::Frame frame);
     void trackLinkNotice(const agw::Frame &frame);
@@ -116,6 +117,11 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     bool closing_ = false;           // close() was called: nothing more reaches the listener
     bool answerPending_ = false;     // registerCallsign() has not been answered yet
     std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
+    // The shutdown's steps: the links' data leaving, then the links going down; each with a deadline.
+    enum class CloseStage { None, DataLeaving, LinksEnding };
+    CloseStage closeStage_ = CloseStage::None;
+    TimePoint closeDeadline_{};
+    QTimer closePoll_; // looks at the shutdown's progress
 
     AgwConnection connection_;
     AgwLinkPacer pacer_; // the user's own links, keyed by the remote call, upper case, no "-0"

@@ -71,6 +71,8 @@ int main(int argc, char *argv[]) {
     // The start-up's message boxes now run inside the event loop, before the window is shown: closing one
     // must not end the program as the last window closed. Closing the main window ends it explicitly.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The engine's close outlasts the window: the program ends when it is over.
+    bridge.whenEngineClosed([] { QCoreApplication::quit(); });
     std::optional<TerminationSignals> terminationSignals;
     bridge.start([&](bool running) {
         // Not running: the start-up has ended the event loop with the exit code already.
@@ -81,5 +83,9 @@ int main(int argc, char *argv[]) {
         terminationSignals.emplace([&form] { form.close(); });
         form.show();
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The window has closed (or start-up ended the program); the engine may still be closing.
+    if (bridge.engineClosing())
+        QApplication::exec();
+    return status;
 }

@@ -4,8 +4,6 @@
 #include "FrameText.h"
 #include "KissEngineFrames.h"
 
-#include <QEventLoop>
-
 #include <cstdio>
 #include <utility>
 
@@ -25,12 +23,14 @@ KissEngine::KissEngine(std::unique_ptr<KissTransport> transport, KissEngineOptio
     linkTimer_.setSingleShot(true);
     retryTimer_.setSingleShot(true);
     openTimer_.setSingleShot(true);
+    closePoll_.setInterval(std::chrono::milliseconds(20));
     QObject::connect(&linkTimer_, &QTimer::timeout, &context_, [this] { onTimer(); });
     QObject::connect(&openTimer_, &QTimer::timeout, &context_, [this] {
         note("the KISS port " + transport_->name() + " did not open within " +
              std::to_string(options_.openWait.count()) + " ms");
         openAnswered(false);
     });
+    QObject::connect(&closePoll_, &QTimer::timeout, &context_, [this] { onCloseCheck(); });
     QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { transport_->open(); });
     installHandlers();
 }
@@ -40,7 +40,12 @@ KissEngine::~KissEngine() {
     listener_ = nullptr;
     warnings_ = nullptr;
     frameLog_ = nullptr;
-    close();
+    // No time is left to wait: the link's DISC goes out, and the port closes at once.
+    if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
+        link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
+        pump();
+    }
+    finishClose();
     transport_->setHandlers({});
 }
 
@@ -238,19 +243,35 @@ void KissEngine::close() {
     openTimer_.stop();
     reopens_ = false;
     retryTimer_.stop();
+    if (linkEnding_)
+        return; // already closing: its engineClosed follows
     if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
         link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
         pump();
-        QEventLoop wait;
-        QTimer::singleShot(options_.closeGrace, &wait, [&] { wait.quit(); });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
-            if (link_->state() == ax25::DataLink::State::Disconnected || !transport_->isOpen())
-                wait.quit();
-        });
-        poll.start(20);
-        wait.exec();
+        linkEnding_ = true;
+        closeDeadline_ = Clock::now() + options_.closeGrace;
+        closePoll_.start();
+        return;
     }
+    finishClose();
+    QTimer::singleShot(0, &context_, [this] {
+        if (listener_ != nullptr)
+            listener_->engineClosed();
+    });
+}
+
+void KissEngine::onCloseCheck() {
+    if (link_ && link_->state() != ax25::DataLink::State::Disconnected && transport_->isOpen() &&
+        Clock::now() < closeDeadline_)
+        return;
+    finishClose();
+    if (listener_ != nullptr)
+        listener_->engineClosed();
+}
+
+void KissEngine::finishClose() {
+    linkEnding_ = false;
+    closePoll_.stop();
     closing_ = true;
     linkTimer_.stop();
     if (link_)

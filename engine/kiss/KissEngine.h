@@ -83,6 +83,8 @@ class KissEngine final : public PacketEngine {
     void note(const std::string &line) const;
     void answerLater(bool registered);
     void openAnswered(bool opened);
+    void onCloseCheck();
+    void finishClose();
     void installHandlers();
     void onOpened();
     void onClosed(const std::string &why);
@@ -108,9 +110,12 @@ class KissEngine final : public PacketEngine {
     QObject context_; // owns the timers' connections and the later deliveries
     QTimer linkTimer_;
     QTimer retryTimer_;
-    QTimer openTimer_;               // registration: the wait for the port to open
+    QTimer openTimer_; // registration: the wait for the port to open
+    QTimer closePoll_; // shutdown: the wait for the link to go down
+    Clock::time_point closeDeadline_{};
     std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
     bool awaitingOpen_ = false;      // registerCallsign() waits for the port to open
+    bool linkEnding_ = false;        // close() waits for the link to go down
     std::deque<EngineFrame> pending_;
     bool delivering_ = false;
     bool wasFull_ = false;

@@ -46,16 +46,23 @@ class Station final : public EngineListener {
     void frameArrived(const EngineFrame &frame) override { kinds.push_back(frame.kind); }
     void readyForData() override {}
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
     bool saw(char kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
     // Registers and waits for the answer, as the bridge does.
     bool registered(const std::string &call, const std::string &program) {
         engine.registerCallsign(call, program);
         return QTest::qWaitFor([&] { return !answers.empty(); }, 10000) && answers.back();
     }
+    // Closes and waits until the engine has let go.
+    void close() {
+        engine.close();
+        QTest::qWaitFor([&] { return closes > 0; }, 10000);
+    }
 
     AgwEngine engine;
     std::vector<char> kinds;
     std::vector<bool> answers;
+    int closes = 0;
 };
 
 // Engine A killed outright and started again the way run-with-engines.sh starts it: same configuration,
@@ -302,7 +309,7 @@ TEST_F(ClusterSessionTest, MonitorModePassesOnWhatTheClusterSendsAnotherStation)
     EXPECT_FALSE(engineLog.readAll().contains("N0CALL>GB7DXC:(SABM")) << "the bridge asked for a link";
     third.engine.disconnect("GB7DXC", 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN G4XYZ"); }, 20000));
-    third.engine.close();
+    third.close();
 }
 
 // Anyone on the channel can connect to the user's callsign. Such a link is taken down and nothing of it
@@ -328,7 +335,7 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     EXPECT_FALSE(client.received().contains("FAKE1"));
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
     EXPECT_TRUE(bridge.bridge.state().linkUp);
-    stranger.engine.close();
+    stranger.close();
 }
 
 // Two programs share the link. The cluster ends it (one of them says "bye"); the bridge asks for it again by

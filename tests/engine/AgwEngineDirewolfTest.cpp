@@ -137,6 +137,7 @@ class RecordingListener final : public EngineListener {
     void readyForData() override {}
     void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override {}
 
     // Registers and waits for the answer, as the bridge does.
     bool registered(AgwEngine &engine, const std::string &call) {

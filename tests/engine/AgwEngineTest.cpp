@@ -131,6 +131,7 @@ class RecordingListener final : public EngineListener {
     }
     void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
     std::size_t count(char kind, const std::string &from) const {
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(),
@@ -143,6 +144,7 @@ class RecordingListener final : public EngineListener {
     bool roomWhenReady = true; // canTakeData() was true at every readyForData
     std::vector<std::vector<int>> portLists;
     std::vector<bool> answers; // to each registration, in order
+    int closes = 0;
 };
 
 // Registers and runs the event loop until the one answer came, as the bridge waits for it; false also when
@@ -162,6 +164,13 @@ bool registerAndWait(AgwEngine &engine, const std::string &call, RecordingListen
     if (listener == nullptr)
         engine.setListener(nullptr);
     return answered && answers.answers.back();
+}
+
+// Starts the close and runs the event loop until the engine says it is over.
+bool closeAndWait(AgwEngine &engine, RecordingListener &listener) {
+    const int before = listener.closes;
+    engine.close();
+    return waitUntil([&] { return listener.closes > before; }, 10s);
 }
 
 agw::Frame frame(char kind, const std::string &from, const std::string &to, const std::string &data,
@@ -322,6 +331,20 @@ TEST(AgwEngineRegistration, GivesUpOnAnEngineThatNeverAnswersWithTheEventLoopLiv
         EXPECT_FALSE(engine.isUp());
         EXPECT_GE(ticks, 2) << "the wait for the answer held up the event loop";
     }
+}
+
+// The program can close while the engine has not answered yet: the close is answered, the registration never.
+TEST(AgwEngineRegistration, ACloseBeforeTheAnswerAbandonsIt) {
+    FakeAgwServer ignores(Registration::Ignore);
+    AgwEngine engine(engineAt(ignores.port()), fastTiming());
+    RecordingListener listener;
+    engine.setListener(&listener);
+    engine.registerCallsign("N0CALL", kProgram);
+    ASSERT_TRUE(waitUntil([&] { return ignores.frameCount() >= 1; }));
+    EXPECT_TRUE(closeAndWait(engine, listener));
+    settle(2 * fastTiming().answerWait);
+    EXPECT_TRUE(listener.answers.empty());
+    EXPECT_EQ(listener.closes, 1);
 }
 
 TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
@@ -764,13 +787,14 @@ TEST_F(AgwEngineTest, ReportsAHeldLinkDownOnceWhenReRegistrationFails) {
 
 TEST_F(AgwEngineTest, CloseEndsHeldLinksThenUnregistersAndIsSafeTwice) {
     linkUp("GB7DXC");
-    engine->close();
+    ASSERT_TRUE(closeAndWait(*engine, listener));
     EXPECT_FALSE(engine->isUp());
     EXPECT_TRUE(waitUntil([&] { return server.waitForClientGone(0ms); }));
     const std::vector<agw::Frame> sent = requests(2);
     EXPECT_EQ(kinds(sent), "dx");
     EXPECT_EQ(sent.at(0).callTo, "GB7DXC");
-    engine->close();
+    EXPECT_TRUE(closeAndWait(*engine, listener));
+    EXPECT_EQ(listener.closes, 2);
     EXPECT_NE(engine->connect("GB7DXC", {}, 0), "");
     engine->sendData("GB7DXC", "x", 0);
     server.send(frame('D', "GB7DXC", "N0CALL", "after close\r"));
@@ -794,7 +818,7 @@ TEST_F(AgwEngineTest, CloseRightAfterTheEngineDroppedIsSafe) {
         if (noticed) {
             ASSERT_TRUE(waitUntil([&] { return !engine->isUp(); }));
         }
-        engine->close();
+        ASSERT_TRUE(closeAndWait(*engine, listener));
         settle(3 * fastTiming().retryInterval);
         EXPECT_EQ(server.connections(), connections); // closed stays closed
         EXPECT_TRUE(engine->canTakeData());
@@ -1151,7 +1175,7 @@ TEST_F(AgwEngineStallTest, CloseWithMoreQueuedThanAStalledEngineTakesIsSafe) {
     server.stallClient();
     engine->sendData("GB7DXC", numberedLines(4 * limits().unsentToEngineBytes), 0);
     const StderrNotes quiet;
-    engine->close();
+    ASSERT_TRUE(closeAndWait(*engine, listener));
     EXPECT_FALSE(engine->isUp());
     settle(3 * fastTiming().retryInterval);
     EXPECT_EQ(server.connections(), 1);

@@ -52,7 +52,10 @@ class BridgeOnKissPort {
         QTest::qWaitFor([&] { return answered; }, 15000);
         tick.start(500);
     }
-    ~BridgeOnKissPort() { bridge.shutDown(); }
+    ~BridgeOnKissPort() {
+        bridge.shutDown();
+        QTest::qWaitFor([this] { return !bridge.engineClosing(); }, 15000);
+    }
 
     Journal journal;
     FakeWindow window{journal};

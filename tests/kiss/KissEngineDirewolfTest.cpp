@@ -34,6 +34,7 @@ class Recorder final : public EngineListener {
     }
     void readyForData() override {}
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
     // Registers and waits for the answer, as the bridge does.
     bool registered(PacketEngine &engine, const std::string &call, const std::string &program) {
         const std::size_t before = answers.size();
@@ -50,6 +51,7 @@ class Recorder final : public EngineListener {
     std::vector<EngineFrame> frames;
     std::string data;
     std::vector<bool> answers;
+    int closes = 0;
 };
 
 std::vector<std::string> linesOf(const std::string &text) {
@@ -79,7 +81,10 @@ class AgwStation {
           }) {
         engine.setListener(&recorder);
     }
-    ~AgwStation() { engine.close(); }
+    ~AgwStation() {
+        engine.close();
+        QTest::qWaitFor([this] { return recorder.closes > 0; }, 10000);
+    }
 
     Recorder recorder;
     AgwEngine engine;

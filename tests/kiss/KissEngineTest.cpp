@@ -96,6 +96,7 @@ class Recorder final : public EngineListener {
     void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
     void readyForData() override { ++readyCalls; }
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
     // Registers and waits for the answer, as the bridge does; nothing when none came.
     std::optional<bool> answerTo(kiss::KissEngine &engine, const std::string &call) {
         const std::size_t before = answers.size();
@@ -121,6 +122,7 @@ class Recorder final : public EngineListener {
     std::vector<EngineFrame> frames;
     int readyCalls = 0;
     std::vector<bool> answers;
+    int closes = 0;
 };
 
 kiss::KissEngineOptions quickOptions() {
@@ -288,6 +290,7 @@ TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
             tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
     });
     engine.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
     EXPECT_FALSE(engine.isUp());
     bool sawDisc = false;
     for (const kiss::Frame &frame : tnc.received)

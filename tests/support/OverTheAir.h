@@ -58,7 +58,10 @@ class BridgeOnEngineA {
         tick.start(500);
     }
     // The engine's close waits for the link's last data and its disconnect before it lets go.
-    ~BridgeOnEngineA() { bridge.shutDown(); }
+    ~BridgeOnEngineA() {
+        bridge.shutDown();
+        QTest::qWaitFor([this] { return !bridge.engineClosing(); }, 15000);
+    }
 
     Journal journal;
     FakeWindow window{journal};

@@ -225,7 +225,12 @@ class FakeEngine final : public PacketEngine {
         requests.push_back({"disconnect", station, "", radioPort, {}});
         journal_.push_back("engine.disconnect " + station);
     }
-    void close() override { journal_.push_back("engine.close"); }
+    // Closed at once.
+    void close() override {
+        journal_.push_back("engine.close");
+        if (listener != nullptr)
+            listener->engineClosed();
+    }
 
     // The data requests' texts, in order.
     std::vector<std::string> dataSent() const {

@@ -104,6 +104,7 @@ int ClusterStation::run() {
         return 0; // the engine was closed already, while it registered
     // Links still up when the station gave up waiting are ended here; then the callsign is unregistered.
     engine_.close();
+    QCoreApplication::exec();
     return status;
 }
 
@@ -120,6 +121,10 @@ void ClusterStation::registrationAnswered(bool registered) {
     for (const EngineFrame &frame : std::exchange(early_, {}))
         handle(frame);
     checkTimer_.start();
+}
+
+void ClusterStation::engineClosed() {
+    QCoreApplication::quit();
 }
 
 void ClusterStation::frameArrived(const EngineFrame &frame) {
@@ -228,10 +233,9 @@ void ClusterStation::onSignal() {
     if (finished_)
         return; // the station is already closing the engine connection
     if (!ready_) {
-        // Still registering: the close abandons the registration and ends the run.
+        // Still registering: the close abandons the registration, and its end ends the run.
         interrupted_ = true;
         engine_.close();
-        QCoreApplication::quit();
     } else if (stopDeadline_) {
         finish(0); // a second signal: do not wait for the engine any longer
     } else {

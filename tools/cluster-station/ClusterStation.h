@@ -39,6 +39,8 @@ class ClusterStation final : public EngineListener {
     void readyForData() override {}
     // The station starts with the engine's answer; a refusal ends the run with 1.
     void registrationAnswered(bool registered) override;
+    // The engine has let go: the run ends.
+    void engineClosed() override;
 
   private:
     using Clock = std::chrono::steady_clock;

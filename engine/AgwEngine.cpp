@@ -253,14 +253,18 @@ void AgwEngine::handleFrame(agw::Frame frame) {
 }
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
+    // The frame's callsigns, normalised once for every comparison below.
+    const std::string from = normalCall(frame.callFrom);
+    const std::string to = normalCall(frame.callTo);
     // A link of another callsign registered with the same engine, to the same station, is not ours.
-    if (normalCall(frame.callFrom) != ownCall_ && normalCall(frame.callTo) != ownCall_)
+    if (from != ownCall_ && to != ownCall_)
         return;
-    const std::string remote = normalCall(remoteOf(frame, ownCall_));
+    const bool ownCallFirst = from == ownCall_; // engines name the two ends in either order
+    const std::string &remote = ownCallFirst ? to : from;
     if (frame.kind == 'd')
         pacer_.linkDown(remote);
     else
-        pacer_.linkUp(remote, remoteOf(frame, ownCall_), frame.port);
+        pacer_.linkUp(remote, ownCallFirst ? frame.callTo : frame.callFrom, frame.port);
 }
 
 bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {

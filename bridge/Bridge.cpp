@@ -36,8 +36,9 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 
 // ---- start-up ----
 
-bool Bridge::start() {
+void Bridge::start(std::function<void(bool running)> done) {
     const HandlerScope scope(*this);
+    startDone_ = std::move(done);
     const settings::StartupReader read(store_, kProgramName);
     const StartupSettings startup = readStartupSettings(read);
     state_ = startup.bridge;
@@ -66,11 +67,26 @@ bool Bridge::start() {
         window_.messageBox(box);
 
     log_.note("Registering " + ownCall_ + " with the packet engine");
-    if (!engine_.registerCallsign(state_.myCallsign, state_.programName)) {
+    phase_ = Phase::Registering;
+    engine_.registerCallsign(state_.myCallsign, state_.programName);
+}
+
+// The rest of the start-up, once the engine has answered.
+void Bridge::registrationAnswered(bool registered) {
+    if (phase_ != Phase::Registering)
+        return;
+    const HandlerScope scope(*this);
+    const auto done = [this](bool running) {
+        if (const auto startDone = std::exchange(startDone_, nullptr))
+            startDone(running);
+    };
+    if (!registered) {
+        phase_ = Phase::Loading;
         log_.note("Registration failed");
         window_.messageBox("Can't connect to AGW Packet Engine");
         window_.endProgram(1);
-        return false;
+        done(false);
+        return;
     }
     phase_ = Phase::Registered;
     log_.note("Registered " + ownCall_);
@@ -86,9 +102,10 @@ bool Bridge::start() {
             "Can't listen on local TCP port " + std::to_string(socket.localPort()) + ": " + error;
         log_.warn(reason);
         window_.messageBox(reason);
-        engine_.close();
+        closeEngine();
         window_.endProgram(2);
-        return false;
+        done(false);
+        return;
     }
 
     window_.setTimerEnabled(TimerId::Tick, true);
@@ -96,7 +113,7 @@ bool Bridge::start() {
     clients_.allowListening();
     log_.note("Listening for a telnet client on " + socket.listenAddress() + " port " +
               std::to_string(socket.localPort()));
-    return true;
+    done(true);
 }
 
 void Bridge::applySettings(const BridgeState &settings) {
@@ -395,7 +412,19 @@ void Bridge::shutDown() {
         keeper_.closeLink();
     }
     clients_.socket().stopListening();
+    closeEngine();
+}
+
+void Bridge::closeEngine() {
+    engineClosing_ = true;
     engine_.close();
+}
+
+void Bridge::engineClosed() {
+    if (!std::exchange(engineClosing_, false))
+        return;
+    if (engineClosedHandler_)
+        engineClosedHandler_();
 }
 
 void Bridge::radioPortsKnown(const std::vector<int> &ports) {

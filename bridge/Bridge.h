@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,12 @@ class Bridge final : public EngineListener {
     // new ones apply from the next link. Monitor Mode switched on takes down the link that is up.
     void applySettings(const BridgeState &settings);
 
-    // Start-up, before the window is shown. Returns false when it ended the program (no engine, or the
-    // local port cannot be listened on); the window must then not be shown.
-    bool start();
+    // Start-up, before the window is shown: reads the settings and asks the engine to register; the rest
+    // follows the engine's answer (registrationAnswered). `done` hears once whether the bridge runs; false
+    // when the start-up ended the program (no engine, or the local port cannot be listened on), and the
+    // window must then not be shown.
+    void start(std::function<void(bool running)> done = {});
+    bool isRunning() const { return phase_ == Phase::Running; }
 
     // Every 500 ms: counter, auto-minimize re-arm, listening, held text, relink and keep-link times.
     void onTick();
@@ -68,13 +72,20 @@ class Bridge final : public EngineListener {
 
     std::size_t clientCount() const { return clients_.liveCount(); }
 
-    // Shutdown when the main window closes: runs once per program, later calls do nothing.
+    // Shutdown when the main window closes: runs once per program, later calls do nothing. The engine's
+    // close goes on afterwards (the links' last data may leave): the program ends when it is over.
     void shutDown();
+    // `closed` runs when the engine's close, started by shutDown() or by a start-up that failed after the
+    // registration, is over. While engineClosing(), the program waits for it.
+    void whenEngineClosed(std::function<void()> closed) { engineClosedHandler_ = std::move(closed); }
+    bool engineClosing() const { return engineClosing_; }
 
     // From the packet engine.
+    void registrationAnswered(bool registered) override;
     void frameArrived(const EngineFrame &frame) override;
     void readyForData() override;
     void radioPortsKnown(const std::vector<int> &ports) override;
+    void engineClosed() override;
 
   private:
     // Every entry point holds one; when the outermost ends, the clients marked as ending are removed.
@@ -112,8 +123,12 @@ class Bridge final : public EngineListener {
     // A start-up message box runs the event loop, so frames can come before start-up has finished. Once
     // registered, they are handled all the same: an engine whose client stops reading stalls for all its
     // clients. Listening, and listening again, belong to the running phase only.
-    enum class Phase { Loading, Registered, Running, ShutDown };
+    enum class Phase { Loading, Registering, Registered, Running, ShutDown };
     Phase phase_ = Phase::Loading;
+    std::function<void(bool running)> startDone_;
+    void closeEngine();
+    std::function<void()> engineClosedHandler_;
+    bool engineClosing_ = false;
     bool handling() const { return phase_ == Phase::Registered || phase_ == Phase::Running; }
     int handlerDepth_ = 0;
 

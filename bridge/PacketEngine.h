@@ -2,8 +2,8 @@
 //
 // The bridge sees the engine only through this interface: the real implementation (AgwEngine) speaks the
 // AGW Packet Engine TCP API; tests pass a recording fake. Frames reach the bridge as they arrive, through
-// EngineListener. No call waits for the network, except the registration at start-up and the close at
-// shutdown, which wait a bounded time.
+// EngineListener. No call waits for the network: the registration at start-up and the close at shutdown
+// answer through the listener, each within a bounded time.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,12 @@ class EngineListener {
     // The engine's radio ports, as it listed them after each registration; an engine that gives no list
     // never calls this. A connect on a port not in the list is refused.
     virtual void radioPortsKnown(const std::vector<int> & /*ports*/) {}
+    // The answer to registerCallsign, once, from the event loop: false when the engine cannot be reached or
+    // refuses, or the callsign cannot be registered.
+    virtual void registrationAnswered(bool registered) = 0;
+    // The shutdown that close() started is over: the links are down and the registration released, or the
+    // bound on the wait passed. Once per close(), from the event loop.
+    virtual void engineClosed() = 0;
 };
 
 class PacketEngine {
@@ -46,9 +52,9 @@ class PacketEngine {
 
     virtual void setListener(EngineListener *listener) = 0;
 
-    // Registers `callsign` under `programName`. Waits a bounded time for the engine's answer; false when it
-    // cannot be reached or refuses.
-    virtual bool registerCallsign(const std::string &callsign, const std::string &programName) = 0;
+    // Registers `callsign` under `programName`; the answer comes through registrationAnswered, never from
+    // inside this call, within a bounded time. A close() before the answer abandons it.
+    virtual void registerCallsign(const std::string &callsign, const std::string &programName) = 0;
 
     // Asks for a link to `station`, through `digipeaters` when there are any. Returns an empty text when the
     // request went out, otherwise why it could not (the link is then down).
@@ -64,7 +70,8 @@ class PacketEngine {
 
     virtual void disconnect(const std::string &station, int radioPort) = 0;
 
-    // Takes the user's links down, unregisters and closes the connection to the engine.
+    // Starts the shutdown: the links' last data may leave (a bounded time), the links go down, the callsign
+    // is unregistered and the connection closed; engineClosed follows.
     virtual void close() = 0;
 };
 

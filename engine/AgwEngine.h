@@ -1,25 +1,25 @@
 // AgwEngine: the bridge's packet engine, spoken over the AGW Packet Engine TCP API with Qt Network.
 //
+// The facade over the connection (AgwConnection) and the links' data (AgwLinkPacer): it turns the bridge's
+// requests into frames, keeps track of the user's own links and hands the listener what the bridge may see.
+//
 // It talks to a software packet engine (Dire Wolf and others) on a TCP port, registers the user's callsign,
 // turns the bridge's requests into AGW frames and hands each frame the engine sends to the listener as it
 // arrives. It hides what the bridge must never see twice (monitored copies of the user's own links), paces
 // data to the radio with the engine's count of frames outstanding, notices an engine that went away or
 // stopped answering, reports the links as down and reconnects on its own. Everything is asynchronous on the
-// calling thread's event loop; only registration at start-up and close at shutdown wait, a bounded time.
+// calling thread's event loop, registration and close included: each answers the listener once.
 #pragma once
 
-#include "AgwFrame.h"
-#include "AgwFrameReader.h"
+#include "AgwConnection.h"
+#include "AgwLinkPacer.h"
 #include "PacketEngine.h"
 
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,7 +53,7 @@ struct AgwLimits {
     std::size_t readChunkBytes = 64 * 1024;    // read and handled per event, so the window stays live
 };
 
-class AgwEngine final : public PacketEngine {
+class AgwEngine final : public PacketEngine, private AgwPacerHost {
   public:
     explicit AgwEngine(SettingLookup lookup, AgwTiming timing = {}, AgwLimits limits = {});
     ~AgwEngine() override;
@@ -65,11 +65,8 @@ class AgwEngine final : public PacketEngine {
     // Where the library says what went wrong (default: standard error) and, when set, every AGW frame sent
     // and received, one line each.
     using LogLine = std::function<void(const std::string &line)>;
-    void setLog(LogLine warnings, LogLine frames) {
-        warnings_ = std::move(warnings);
-        frameLog_ = std::move(frames);
-    }
-    bool registerCallsign(const std::string &callsign, const std::string &programName) override;
+    void setLog(LogLine warnings, LogLine frames);
+    void registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
     bool sendData(const std::string &station, const std::string &data, int radioPort) override;
@@ -78,85 +75,57 @@ class AgwEngine final : public PacketEngine {
     void close() override;
 
     // True while registered with a reachable engine.
-    bool isUp() const { return state_ == State::Up; }
+    bool isUp() const { return connection_.isUp(); }
 
   private:
-    enum class State { Closed, Connecting, Registering, Up, Waiting };
-    enum class Pacing { Unknown, Answers, Silent };
-
-    // A link the engine holds (or is opening) for the registered callsign, with its data for the radio.
-    struct OwnLink {
-        std::string shownCall;
-        std::uint8_t port = 0;
-        bool disconnectRequested = false;
-        std::deque<std::string> queued; // 'D' payloads not yet given to the engine; the last may grow
-        std::size_t inFlight = 0;       // frames given to the engine and not yet sent and acknowledged
-        bool askedOutstanding = false;  // a 'Y' is on its way
-        std::size_t sentSinceAsked = 0; // data frames handed to the engine after that 'Y'
-        std::chrono::steady_clock::time_point askedAt{};
-        bool disconnectWhenSent = false; // a 'd' waits for the link's data to leave
-        std::chrono::steady_clock::time_point disconnectDeadline{};
-        Pacing pacing = Pacing::Unknown;
-    };
-
     void note(const std::string &line) const;
-    static OwnLink newLink(const std::string &call, std::uint8_t port);
     void readEngineAddress(const std::string &programName);
-    void startConnecting();
-    void onConnected();
-    void onRegistrationAnswer(bool accepted);
-    void onSocketTrouble(const std::string &why);
+    void onUp();
     void onAttemptFailed(const std::string &why);
-    void loseConnection(const std::string &why);
-    void abortSocket();
-    void letLinksDataLeave();
+    void onLost();
+    void answerLater(bool registered);
+    void closeStep();
+    void finishClose();
 
-    void onReadyRead();
     void handleFrame(agw::Frame frame);
     void trackLinkNotice(const agw::Frame &frame);
-    void onOutstandingAnswer(const agw::Frame &frame);
     bool isOwnLinkTraffic(const agw::Frame &frame) const;
     void deliver(EngineFrame frame);
     void deliverLater(EngineFrame frame);
     void announceRoomLater();
-
-    bool sendFrame(const agw::Frame &frame);
-    agw::Frame request(char kind, const std::string &remote, std::uint8_t port) const;
-    void pump(const std::string &key);
-    void pumpLater(const std::string &key);
-    void askOutstanding(const std::string &key);
-    void onPaceTick();
-    void flushQueue(const std::string &key);
-    void sendWaitingDisconnect(const std::string &key);
-    void forgetQueue(OwnLink &link);
-
-    void onQuiet();
     void onPortList(const agw::Frame &frame);
+
+    agw::Frame request(char kind, const std::string &remote, std::uint8_t port) const;
+    void pumpLater(const std::string &key);
+
+    // What the pacer asks of its surroundings.
+    bool sendToEngine(const agw::Frame &frame) override;
+    TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    void startTicks() override { paceTimer_.start(); }
+    void stopTicks() override { paceTimer_.stop(); }
+    bool ticking() const override { return paceTimer_.isActive(); }
+    void queueShrank() override { announceRoomLater(); }
 
     SettingLookup lookup_;
     AgwTiming timing_;
     AgwLimits limits_;
     EngineListener *listener_ = nullptr;
     LogLine warnings_;
-    LogLine frameLog_;
     std::string host_;
-    quint16 port_ = 8000;
-    std::string ownCall_; // as registered: upper case, no "-0"
-    State state_ = State::Closed;
-    bool reconnects_ = false; // after a loss; not at start-up and not once closed
-    bool closing_ = false;
-    bool registrationRefused_ = false;
+    std::uint16_t port_ = 8000;
+    std::string ownCall_;            // as registered: upper case, no "-0"
+    bool closing_ = false;           // close() was called: nothing more reaches the listener
+    bool answerPending_ = false;     // registerCallsign() has not been answered yet
+    std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
+    // The shutdown's steps: the links' data leaving, then the links going down; each with a deadline.
+    enum class CloseStage { None, DataLeaving, LinksEnding };
+    CloseStage closeStage_ = CloseStage::None;
+    TimePoint closeDeadline_{};
+    QTimer closePoll_; // looks at the shutdown's progress
 
-    QTcpSocket socket_;
-    QTimer attemptTimer_; // connect and registration answer
-    QTimer retryTimer_;   // next reconnect
-    QTimer quietTimer_;   // nothing heard from the engine for a while
-    QTimer probeTimer_;   // no answer to the version probe
-    QTimer paceTimer_;    // 'Y' answers and the next 'Y'
-    agw::FrameReader reader_;
-    std::uint64_t connection_ = 0; // counts connections, so a handler sees that its connection is gone
-    std::map<std::string, OwnLink> ownLinks_; // keyed by the remote call, upper case, no "-0"
-    std::size_t queuedBytes_ = 0;
+    AgwConnection connection_;
+    AgwLinkPacer pacer_; // the user's own links, keyed by the remote call, upper case, no "-0"
+    QTimer paceTimer_;   // 'Y' answers and the next 'Y'
     bool wasFull_ = false;
     // The engine's radio ports, once its answer to 'G' on this connection has named any.
     std::optional<std::vector<int>> radioPorts_;

@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <variant>
 
 namespace corvantle {
@@ -46,13 +47,20 @@ int runHeadless(int &argc, char **argv) {
     QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });
 
-    if (!bridge.start())
-        return window.exitCode().value_or(EXIT_FAILURE);
-    TerminationSignals terminationSignals([&bridge] {
-        bridge.shutDown();
-        QCoreApplication::quit();
+    // SIGTERM, SIGINT and SIGHUP shut the bridge down; the program ends once the engine has closed.
+    bridge.whenEngineClosed([] { QCoreApplication::quit(); });
+    std::optional<TerminationSignals> terminationSignals;
+    bridge.start([&](bool running) {
+        // Not running: the start-up has ended the event loop with the exit code already.
+        if (!running)
+            return;
+        terminationSignals.emplace([&bridge] { bridge.shutDown(); });
     });
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // Start-up ended the program after the registration: the engine may still be closing.
+    if (bridge.engineClosing())
+        QCoreApplication::exec();
+    return status;
 }
 
 } // namespace corvantle

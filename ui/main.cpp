@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <variant>
 
 int main(int argc, char *argv[]) {
@@ -67,11 +68,24 @@ int main(int argc, char *argv[]) {
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
     QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
 
-    if (!bridge.start())
-        return window.exitCode().value_or(EXIT_FAILURE);
-    // From here on, logout, `systemctl stop` and Ctrl-C close the window as the user would, so the radio
-    // link is dropped and the registration released. During start-up they end the program at once.
-    TerminationSignals terminationSignals([&form] { form.close(); });
-    form.show();
-    return QApplication::exec();
+    // The start-up's message boxes now run inside the event loop, before the window is shown: closing one
+    // must not end the program as the last window closed. Closing the main window ends it explicitly.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The engine's close outlasts the window: the program ends when it is over.
+    bridge.whenEngineClosed([] { QCoreApplication::quit(); });
+    std::optional<TerminationSignals> terminationSignals;
+    bridge.start([&](bool running) {
+        // Not running: the start-up has ended the event loop with the exit code already.
+        if (!running)
+            return;
+        // From here on, logout, `systemctl stop` and Ctrl-C close the window as the user would, so the radio
+        // link is dropped and the registration released. During start-up they end the program at once.
+        terminationSignals.emplace([&form] { form.close(); });
+        form.show();
+    });
+    const int status = QApplication::exec();
+    // The window has closed (or start-up ended the program); the engine may still be closing.
+    if (bridge.engineClosing())
+        QApplication::exec();
+    return status;
 }

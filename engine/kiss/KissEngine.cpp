@@ -4,9 +4,8 @@
 #include "FrameText.h"
 #include "KissEngineFrames.h"
 
-#include <QEventLoop>
-
 #include <cstdio>
+#include <utility>
 
 namespace corvantle::kiss {
 namespace {
@@ -23,7 +22,15 @@ KissEngine::KissEngine(std::unique_ptr<KissTransport> transport, KissEngineOptio
     : transport_(std::move(transport)), options_(std::move(options)) {
     linkTimer_.setSingleShot(true);
     retryTimer_.setSingleShot(true);
+    openTimer_.setSingleShot(true);
+    closePoll_.setInterval(std::chrono::milliseconds(20));
     QObject::connect(&linkTimer_, &QTimer::timeout, &context_, [this] { onTimer(); });
+    QObject::connect(&openTimer_, &QTimer::timeout, &context_, [this] {
+        note("the KISS port " + transport_->name() + " did not open within " +
+             std::to_string(options_.openWait.count()) + " ms");
+        openAnswered(false);
+    });
+    QObject::connect(&closePoll_, &QTimer::timeout, &context_, [this] { onCloseCheck(); });
     QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { transport_->open(); });
     installHandlers();
 }
@@ -33,7 +40,12 @@ KissEngine::~KissEngine() {
     listener_ = nullptr;
     warnings_ = nullptr;
     frameLog_ = nullptr;
-    close();
+    // No time is left to wait: the link's DISC goes out, and the port closes at once.
+    if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
+        link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
+        pump();
+    }
+    finishClose();
     transport_->setHandlers({});
 }
 
@@ -51,53 +63,49 @@ void KissEngine::logFrame(const char *direction, std::uint8_t port, const std::s
 
 // ---- the KISS port ----
 
-bool KissEngine::registerCallsign(const std::string &callsign, const std::string &) {
+void KissEngine::registerCallsign(const std::string &callsign, const std::string &) {
     closing_ = false;
     reopens_ = false;
+    ++registration_;
     const std::optional<ax25::Address> own = ax25::Address::parse(callsign);
     if (!own) {
         note("the callsign \"" + callsign +
              "\" is no AX.25 callsign (1 to 6 letters or digits, SSID 0 to 15)");
-        return false;
+        answerLater(false);
+        return;
     }
     link_.emplace(*own, options_.link);
-    if (!transport_->isOpen() && !openWithin(options_.openWait))
-        return false;
-    reopens_ = true;
-    return true;
+    if (transport_->isOpen()) {
+        reopens_ = true;
+        answerLater(true);
+        return;
+    }
+    // The port opens in the background; the answer waits for it, at most openWait.
+    awaitingOpen_ = true;
+    openTimer_.start(options_.openWait);
+    transport_->open();
 }
 
-// Opens the KISS port and waits for it on the event loop (the window is not shown yet).
-bool KissEngine::openWithin(std::chrono::milliseconds limit) {
-    bool answered = false;
-    QEventLoop wait;
-    QTimer::singleShot(limit, &wait, [&] { wait.quit(); });
-    transport_->setHandlers({
-        .opened =
-            [&] {
-                answered = true;
-                onOpened();
-                wait.quit();
-            },
-        .received = [this](std::string_view bytes) { onBytes(bytes); },
-        .closed =
-            [&](const std::string &why) {
-                answered = true;
-                onClosed(why);
-                wait.quit();
-            },
+// From the event loop, never from inside the call or a transport's handler.
+void KissEngine::answerLater(bool registered) {
+    const std::uint64_t registration = registration_;
+    QTimer::singleShot(0, &context_, [this, registration, registered] {
+        if (registration == registration_ && listener_ != nullptr)
+            listener_->registrationAnswered(registered);
     });
-    transport_->open();
-    if (!answered)
-        wait.exec();
-    installHandlers();
-    if (transport_->isOpen())
-        return true;
-    if (!answered)
-        note("the KISS port " + transport_->name() + " did not open within " + std::to_string(limit.count()) +
-             " ms");
-    transport_->close();
-    return false;
+}
+
+// The port opened or failed while the registration waited for it, or the wait ran out.
+void KissEngine::openAnswered(bool opened) {
+    if (!std::exchange(awaitingOpen_, false))
+        return;
+    openTimer_.stop();
+    if (opened) {
+        reopens_ = true;
+    } else {
+        transport_->close();
+    }
+    answerLater(opened);
 }
 
 void KissEngine::installHandlers() {
@@ -116,6 +124,7 @@ void KissEngine::onOpened() {
     portLost_ = false;
     for (const TncParameter &parameter : options_.tncParameters)
         transport_->write(parameterFrame(parameter.port, parameter.command, parameter.value));
+    openAnswered(true);
 }
 
 // The TNC is gone, and the link with it: the bridge hears that the link went down.
@@ -137,6 +146,7 @@ void KissEngine::onClosed(const std::string &why) {
     announceRoomLater();
     if (reopens_ && !closing_)
         retryTimer_.start(options_.retryInterval);
+    openAnswered(false);
 }
 
 void KissEngine::onBytes(std::string_view bytes) {
@@ -228,21 +238,40 @@ void KissEngine::disconnect(const std::string &station, int radioPort) {
 
 // The link goes down on the air before the port closes, so the station keeps no stale link.
 void KissEngine::close() {
+    ++registration_; // an answer not given yet is abandoned
+    awaitingOpen_ = false;
+    openTimer_.stop();
     reopens_ = false;
     retryTimer_.stop();
+    if (linkEnding_)
+        return; // already closing: its engineClosed follows
     if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
         link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
         pump();
-        QEventLoop wait;
-        QTimer::singleShot(options_.closeGrace, &wait, [&] { wait.quit(); });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
-            if (link_->state() == ax25::DataLink::State::Disconnected || !transport_->isOpen())
-                wait.quit();
-        });
-        poll.start(20);
-        wait.exec();
+        linkEnding_ = true;
+        closeDeadline_ = Clock::now() + options_.closeGrace;
+        closePoll_.start();
+        return;
     }
+    finishClose();
+    QTimer::singleShot(0, &context_, [this] {
+        if (listener_ != nullptr)
+            listener_->engineClosed();
+    });
+}
+
+void KissEngine::onCloseCheck() {
+    if (link_ && link_->state() != ax25::DataLink::State::Disconnected && transport_->isOpen() &&
+        Clock::now() < closeDeadline_)
+        return;
+    finishClose();
+    if (listener_ != nullptr)
+        listener_->engineClosed();
+}
+
+void KissEngine::finishClose() {
+    linkEnding_ = false;
+    closePoll_.stop();
     closing_ = true;
     linkTimer_.stop();
     if (link_)

@@ -61,7 +61,7 @@ class KissEngine final : public PacketEngine {
         frameLog_ = std::move(frames);
     }
 
-    bool registerCallsign(const std::string &callsign, const std::string &programName) override;
+    void registerCallsign(const std::string &callsign, const std::string &programName) override;
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override;
     bool sendData(const std::string &station, const std::string &data, int) override {
@@ -81,7 +81,10 @@ class KissEngine final : public PacketEngine {
     using Clock = ax25::DataLink::Clock;
 
     void note(const std::string &line) const;
-    bool openWithin(std::chrono::milliseconds limit);
+    void answerLater(bool registered);
+    void openAnswered(bool opened);
+    void onCloseCheck();
+    void finishClose();
     void installHandlers();
     void onOpened();
     void onClosed(const std::string &why);
@@ -107,6 +110,12 @@ class KissEngine final : public PacketEngine {
     QObject context_; // owns the timers' connections and the later deliveries
     QTimer linkTimer_;
     QTimer retryTimer_;
+    QTimer openTimer_; // registration: the wait for the port to open
+    QTimer closePoll_; // shutdown: the wait for the link to go down
+    Clock::time_point closeDeadline_{};
+    std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
+    bool awaitingOpen_ = false;      // registerCallsign() waits for the port to open
+    bool linkEnding_ = false;        // close() waits for the link to go down
     std::deque<EngineFrame> pending_;
     bool delivering_ = false;
     bool wasFull_ = false;

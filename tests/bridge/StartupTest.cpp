@@ -10,7 +10,8 @@ namespace {
 class StartupTest : public BridgeFixture {};
 
 TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
 
     EXPECT_EQ(state.programName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_EQ(state.myCallsign, "MYCALL");
@@ -53,7 +54,8 @@ TEST_F(StartupTest, StoredValuesReachTheStateTimerAndSocket) {
     store_setting(settings::kCompatibilityMode, "True");
     store_setting(settings::kConnectViaDigi, "True");
     store_setting(settings::kDigis, "relay1,RELAY2");
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
 
     EXPECT_EQ(state.myCallsign, "n0call"); // as stored, no upper-casing
     EXPECT_EQ(state.radioPort, 2);
@@ -74,7 +76,8 @@ TEST_F(StartupTest, StoredLinkSettingsReachTheState) {
     store_setting(settings::kKeepLinkSeconds, "3600");
     store_setting(settings::kClients, "8");
     store_setting(settings::kQuietKeepalives, "True");
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
     EXPECT_TRUE(state.relink);
     EXPECT_EQ(state.keepLinkSeconds, 3600);
     EXPECT_EQ(state.maxClients, 8);
@@ -97,7 +100,8 @@ TEST_F(StartupTest, UnusableLinkSettingsFallBackToTheirDefaultsWithOneLineEach) 
         BridgeRig rig;
         rig.store_setting(row.key, row.stored);
         ::testing::internal::CaptureStderr();
-        ASSERT_TRUE(rig.bridge.start());
+        rig.bridge.start();
+        ASSERT_TRUE(rig.bridge.isRunning());
         const std::string warnings = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(warnings.find(std::string("\"") + row.key.name + "\" holds \"" + row.stored + "\""),
                   std::string::npos)
@@ -133,7 +137,8 @@ TEST_F(StartupTest, UnusableStoredTextsFallBackToDefaults) {
         BridgeRig rig;
         rig.store_setting(row.key, row.stored);
         ::testing::internal::CaptureStderr();
-        ASSERT_TRUE(rig.bridge.start());
+        rig.bridge.start();
+        ASSERT_TRUE(rig.bridge.isRunning());
         const std::string warnings = ::testing::internal::GetCapturedStderr();
 
         SCOPED_TRACE(std::string(row.key.name) + "=" + row.stored);
@@ -159,7 +164,8 @@ TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
     store_setting(settings::kRadioPort, "abc");
     store_setting(settings::kClients, "9");
     store.values[{kProgramName, settings::kEngineSection, settings::kEnginePort.name}] = "80x";
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
 
     const std::string radioPort =
         R"(setting "RadioPort" holds "abc", which is not a number; using the default "0")";
@@ -188,7 +194,8 @@ TEST_F(StartupTest, UnusableStoredValuesAreOneLineEachOnStandardError) {
     store_setting(settings::kRadioPort, "256");
     store_setting(settings::kMonitorMode, "yes");
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
     EXPECT_EQ(
         ::testing::internal::GetCapturedStderr(),
         "corvantle: setting \"RadioPort\" holds \"256\", which is outside 0 to 255; using the default \"0\"\n"
@@ -240,7 +247,8 @@ TEST_F(StartupTest, ARadioPortTheEngineDoesNotHaveIsNamedInTheLogAndOneBox) {
 
 TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     engine.registrationResult = false;
-    EXPECT_FALSE(bridge.start());
+    bridge.start();
+    EXPECT_FALSE(bridge.isRunning());
 
     const Journal expected = {"AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
                               "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
@@ -258,7 +266,8 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     store_setting(settings::kCluster, "GB7DXC");
     store_setting(settings::kLocalPort, "4445");
     socket.listenError = "The bound address is already in use";
-    EXPECT_FALSE(bridge.start());
+    bridge.start();
+    EXPECT_FALSE(bridge.isRunning());
 
     const Journal expected = {
         "AutoMinimize.interval 10000",
@@ -282,7 +291,8 @@ TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
         EXPECT_FALSE(socket.listening);
         socket.listenError.clear();
     };
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
     // The link that came up with nobody to use it was taken down.
     ASSERT_EQ(engine.requests.size(), 1u);
     EXPECT_EQ(engine.requests[0], disconnectRequest("GB7DXC"));
@@ -294,7 +304,8 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     store_setting(settings::kCluster, "GB7DXC");
     store.problemMessage = "The settings file /fake/settings.ini could not be read in full.";
     ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(bridge.start());
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("could not be read in full"), std::string::npos);
     const Journal expected = {
@@ -317,7 +328,8 @@ TEST_F(StartupTest, ReminderAppearsWhileEitherCallsignHoldsItsDefault) {
         BridgeRig rig;
         rig.store_setting(settings::kMyCallsign, row.myCallsign);
         rig.store_setting(settings::kCluster, row.cluster);
-        ASSERT_TRUE(rig.bridge.start());
+        rig.bridge.start();
+        ASSERT_TRUE(rig.bridge.isRunning());
         EXPECT_EQ(rig.window.messages.size(), row.reminded ? 1u : 0u) << row.myCallsign << " " << row.cluster;
         EXPECT_TRUE(rig.socket.listening);
     }

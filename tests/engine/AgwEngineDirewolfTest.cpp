@@ -136,6 +136,15 @@ class RecordingListener final : public EngineListener {
     void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
     void readyForData() override {}
     void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
+    void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override {}
+
+    // Registers and waits for the answer, as the bridge does.
+    bool registered(AgwEngine &engine, const std::string &call) {
+        const std::size_t before = answers.size();
+        engine.registerCallsign(call, "Corvantle Test");
+        return QTest::qWaitFor([&] { return answers.size() > before; }, 10000) && answers.back();
+    }
 
     bool has(char kind, const std::string &from, const std::string &to = {}) const {
         return count(kind, from, to) > 0;
@@ -149,6 +158,7 @@ class RecordingListener final : public EngineListener {
 
     std::vector<EngineFrame> frames;
     std::vector<std::vector<int>> portLists;
+    std::vector<bool> answers;
 };
 
 class AgwEngineDirewolf : public testing::Test {
@@ -187,7 +197,7 @@ TEST_F(AgwEngineDirewolf, RegistersAndTurnsMonitoringOn) {
     AgwEngine engine(lookup(), timing());
     RecordingListener listener;
     engine.setListener(&listener);
-    ASSERT_TRUE(engine.registerCallsign("n0call", "Corvantle Test")) << direwolf.log();
+    ASSERT_TRUE(listener.registered(engine, "n0call")) << direwolf.log();
     expectConnectAttemptMonitored(engine, listener);
 }
 
@@ -210,7 +220,11 @@ TEST_F(AgwEngineDirewolf, GivesUpWhenAllClientSlotsAreTaken) {
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return attached() >= 3; }, 5000)) << direwolf.log();
     AgwEngine engine(lookup(), timing());
-    EXPECT_FALSE(engine.registerCallsign("N0CALL", "Corvantle Test"));
+    RecordingListener listener;
+    engine.setListener(&listener);
+    engine.registerCallsign("N0CALL", "Corvantle Test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listener.answers.empty(); }, 10000));
+    EXPECT_EQ(listener.answers, std::vector<bool>{false});
     for (int fd : holders)
         ::close(fd);
 }
@@ -219,7 +233,7 @@ TEST_F(AgwEngineDirewolf, ReportsTheLinkDownAndRejoinsAfterARestart) {
     AgwEngine engine(lookup(), timing());
     RecordingListener listener;
     engine.setListener(&listener);
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    ASSERT_TRUE(listener.registered(engine, "N0CALL")) << direwolf.log();
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
 
     direwolf.stop();
@@ -241,7 +255,7 @@ TEST_F(AgwEngineDirewolf, NoticesAHungEngineAndRejoinsWhenItRuns) {
     int probesAnswered = 0;
     engine.setLog([&](const std::string &line) { said += line + "\n"; },
                   [&](const std::string &line) { probesAnswered += line.rfind("AGW< R ", 0) == 0; });
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    ASSERT_TRUE(listener.registered(engine, "N0CALL")) << direwolf.log();
     // Quiet for several probe periods: the engine's answers to the probe keep the connection.
     ASSERT_TRUE(QTest::qWaitFor([&] { return probesAnswered >= 4; }, 10000)) << said;
     EXPECT_EQ(said.find("lost"), std::string::npos) << said;
@@ -262,7 +276,7 @@ TEST_F(AgwEngineDirewolf, ListsItsOneRadioChannelAndConnectsKeepToIt) {
     AgwEngine engine(lookup(), timing());
     RecordingListener listener;
     engine.setListener(&listener);
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "Corvantle Test")) << direwolf.log();
+    ASSERT_TRUE(listener.registered(engine, "N0CALL")) << direwolf.log();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !listener.portLists.empty(); }, 5000)) << direwolf.log();
     EXPECT_EQ(listener.portLists, std::vector<std::vector<int>>{{0}});
     EXPECT_EQ(engine.connect("GB7DXC", {}, 1),

@@ -130,6 +130,8 @@ class RecordingListener final : public EngineListener {
         roomWhenReady = roomWhenReady && engine != nullptr && engine->canTakeData();
     }
     void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
+    void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
     std::size_t count(char kind, const std::string &from) const {
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(),
@@ -141,7 +143,35 @@ class RecordingListener final : public EngineListener {
     int readyCalls = 0;
     bool roomWhenReady = true; // canTakeData() was true at every readyForData
     std::vector<std::vector<int>> portLists;
+    std::vector<bool> answers; // to each registration, in order
+    int closes = 0;
 };
+
+// Registers and runs the event loop until the one answer came, as the bridge waits for it; false also when
+// none came. Without a listener of the test's own, one listens for the answer alone.
+bool registerAndWait(AgwEngine &engine, const std::string &call, RecordingListener *listener = nullptr) {
+    RecordingListener own;
+    RecordingListener &answers = listener != nullptr ? *listener : own;
+    if (listener == nullptr)
+        engine.setListener(&own);
+    const std::size_t before = answers.answers.size();
+    engine.registerCallsign(call, kProgram);
+    EXPECT_EQ(answers.answers.size(), before) << "answered from inside registerCallsign";
+    const bool answered = waitUntil([&] { return answers.answers.size() > before; }, 10s);
+    EXPECT_TRUE(answered) << "no answer to the registration";
+    settle(1ms); // and no second answer
+    EXPECT_LE(answers.answers.size(), before + 1);
+    if (listener == nullptr)
+        engine.setListener(nullptr);
+    return answered && answers.answers.back();
+}
+
+// Starts the close and runs the event loop until the engine says it is over.
+bool closeAndWait(AgwEngine &engine, RecordingListener &listener) {
+    const int before = listener.closes;
+    engine.close();
+    return waitUntil([&] { return listener.closes > before; }, 10s);
+}
 
 agw::Frame frame(char kind, const std::string &from, const std::string &to, const std::string &data,
                  std::uint8_t port = 0) {
@@ -210,7 +240,7 @@ TEST(AgwEngineRegistration, FollowsTheEnginesAnswer) {
         SCOPED_TRACE(c.name);
         FakeAgwServer server(c.answer);
         AgwEngine engine(engineAt(server.port(), c.host), fastTiming());
-        EXPECT_EQ(engine.registerCallsign(" n0call-0", kProgram), c.registered);
+        EXPECT_EQ(registerAndWait(engine, " n0call-0"), c.registered);
         EXPECT_EQ(engine.isUp(), c.registered);
         const std::string expected = c.registered ? "Xm" : "X";
         ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= expected.size(); }));
@@ -237,7 +267,7 @@ TEST(AgwEngineRegistration, RegistersACallsignOnlyWhenItFitsWhole) {
         FakeAgwServer server;
         AgwEngine engine(engineAt(server.port()), fastTiming());
         StderrNotes notes;
-        const bool registered = engine.registerCallsign(c.call, kProgram);
+        const bool registered = registerAndWait(engine, c.call);
         const std::string said = notes.take();
         if (c.registeredAs == nullptr) {
             EXPECT_FALSE(registered);
@@ -256,7 +286,7 @@ TEST(AgwEngineRegistration, SendsMonitoringOnOncePerConnection) {
     AgwEngine engine(engineAt(server.port()), fastTiming());
     RecordingListener listener;
     engine.setListener(&listener);
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_TRUE(registerAndWait(engine, "N0CALL", &listener));
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
     for (int i = 0; i < 3; ++i)
         server.send(frame('U', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", "")));
@@ -273,7 +303,7 @@ TEST(AgwEngineRegistration, FailsAtOnceWhenNoEngineListens) {
     patient.answerWait = 60s;
     AgwEngine engine(engineAt(closedPort()), patient);
     StderrNotes notes;
-    EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+    EXPECT_FALSE(registerAndWait(engine, "N0CALL"));
     const std::string said = notes.take();
     EXPECT_NE(said.find("refused"), std::string::npos) << said;
 }
@@ -282,7 +312,7 @@ TEST(AgwEngineRegistration, GivesUpOnAHostNameThatDoesNotResolve) {
     AgwEngine engine(engineAt("8000", "nonexistent.invalid"), fastTiming());
     bool loopRan = false;
     QTimer::singleShot(0, [&] { loopRan = true; });
-    EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+    EXPECT_FALSE(registerAndWait(engine, "N0CALL"));
     EXPECT_FALSE(engine.isUp());
     EXPECT_TRUE(loopRan); // the lookup was waited for on the event loop
 }
@@ -297,10 +327,24 @@ TEST(AgwEngineRegistration, GivesUpOnAnEngineThatNeverAnswersWithTheEventLoopLiv
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
         ticker.start(5ms);
-        EXPECT_FALSE(engine.registerCallsign("N0CALL", kProgram));
+        EXPECT_FALSE(registerAndWait(engine, "N0CALL"));
         EXPECT_FALSE(engine.isUp());
         EXPECT_GE(ticks, 2) << "the wait for the answer held up the event loop";
     }
+}
+
+// The program can close while the engine has not answered yet: the close is answered, the registration never.
+TEST(AgwEngineRegistration, ACloseBeforeTheAnswerAbandonsIt) {
+    FakeAgwServer ignores(Registration::Ignore);
+    AgwEngine engine(engineAt(ignores.port()), fastTiming());
+    RecordingListener listener;
+    engine.setListener(&listener);
+    engine.registerCallsign("N0CALL", kProgram);
+    ASSERT_TRUE(waitUntil([&] { return ignores.frameCount() >= 1; }));
+    EXPECT_TRUE(closeAndWait(engine, listener));
+    settle(2 * fastTiming().answerWait);
+    EXPECT_TRUE(listener.answers.empty());
+    EXPECT_EQ(listener.closes, 1);
 }
 
 TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
@@ -313,7 +357,7 @@ TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
             return key == "Port" ? server.port() : def;
         },
         fastTiming());
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_TRUE(registerAndWait(engine, "N0CALL"));
     EXPECT_EQ(asked, (std::vector<std::string>{"Corvantle Test|Engine|Host|127.0.0.1",
                                                "Corvantle Test|Engine|Port|8000"}));
 }
@@ -323,7 +367,7 @@ TEST(AgwEngineRegistration, ReportsAPortSettingThatIsNoPort) {
         SCOPED_TRACE(bad);
         AgwEngine engine(engineAt(bad), fastTiming());
         StderrNotes notes;
-        engine.registerCallsign("N0CALL", kProgram);
+        registerAndWait(engine, "N0CALL");
         const std::string said = notes.take();
         EXPECT_NE(said.find(R"("Engine\Port" holds ")" + std::string(bad) + "\""), std::string::npos) << said;
         EXPECT_NE(said.find("8000"), std::string::npos) << said;
@@ -341,7 +385,7 @@ class AgwEngineTest : public testing::Test {
         engine = std::make_unique<AgwEngine>(engineAt(server.port()), timing(), limits());
         listener.engine = engine.get();
         engine->setListener(&listener);
-        ASSERT_TRUE(engine->registerCallsign("n0call-0", kProgram));
+        ASSERT_TRUE(registerAndWait(*engine, "n0call-0", &listener));
         ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 3; })); // 'X', 'm' and 'G'
     }
 
@@ -743,13 +787,14 @@ TEST_F(AgwEngineTest, ReportsAHeldLinkDownOnceWhenReRegistrationFails) {
 
 TEST_F(AgwEngineTest, CloseEndsHeldLinksThenUnregistersAndIsSafeTwice) {
     linkUp("GB7DXC");
-    engine->close();
+    ASSERT_TRUE(closeAndWait(*engine, listener));
     EXPECT_FALSE(engine->isUp());
     EXPECT_TRUE(waitUntil([&] { return server.waitForClientGone(0ms); }));
     const std::vector<agw::Frame> sent = requests(2);
     EXPECT_EQ(kinds(sent), "dx");
     EXPECT_EQ(sent.at(0).callTo, "GB7DXC");
-    engine->close();
+    EXPECT_TRUE(closeAndWait(*engine, listener));
+    EXPECT_EQ(listener.closes, 2);
     EXPECT_NE(engine->connect("GB7DXC", {}, 0), "");
     engine->sendData("GB7DXC", "x", 0);
     server.send(frame('D', "GB7DXC", "N0CALL", "after close\r"));
@@ -773,11 +818,11 @@ TEST_F(AgwEngineTest, CloseRightAfterTheEngineDroppedIsSafe) {
         if (noticed) {
             ASSERT_TRUE(waitUntil([&] { return !engine->isUp(); }));
         }
-        engine->close();
+        ASSERT_TRUE(closeAndWait(*engine, listener));
         settle(3 * fastTiming().retryInterval);
         EXPECT_EQ(server.connections(), connections); // closed stays closed
         EXPECT_TRUE(engine->canTakeData());
-        ASSERT_TRUE(engine->registerCallsign("N0CALL", kProgram)); // the same engine object again
+        ASSERT_TRUE(registerAndWait(*engine, "N0CALL", &listener)); // the same engine object again
     }
 }
 
@@ -1130,7 +1175,7 @@ TEST_F(AgwEngineStallTest, CloseWithMoreQueuedThanAStalledEngineTakesIsSafe) {
     server.stallClient();
     engine->sendData("GB7DXC", numberedLines(4 * limits().unsentToEngineBytes), 0);
     const StderrNotes quiet;
-    engine->close();
+    ASSERT_TRUE(closeAndWait(*engine, listener));
     EXPECT_FALSE(engine->isUp());
     settle(3 * fastTiming().retryInterval);
     EXPECT_EQ(server.connections(), 1);
@@ -1142,7 +1187,7 @@ TEST(AgwEngineFrameLog, OneLinePerFrameSentAndReceived) {
     AgwEngine engine(engineAt(server.port()), fastTiming());
     std::vector<std::string> lines;
     engine.setLog({}, [&](const std::string &line) { lines.push_back(line); });
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_TRUE(registerAndWait(engine, "N0CALL"));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     server.send(agw::Frame{0, 'D', 0xF0, "GB7DXC", "N0CALL", std::string("hi\r\0\xff", 5)});
     ASSERT_TRUE(waitUntil([&] { return lines.size() >= 6; }));
@@ -1191,7 +1236,7 @@ TEST(AgwEngineRadioPorts, ConnectsOnlyOnTheRadioChannelsTheEngineLists) {
         AgwEngine engine(engineAt(server.port()), fastTiming());
         RecordingListener listener;
         engine.setListener(&listener);
-        ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+        ASSERT_TRUE(registerAndWait(engine, "N0CALL", &listener));
         ASSERT_TRUE(waitUntil([&] { return server.frameCount() >= 3; }));
         const std::vector<agw::Frame> sent = server.frames();
         EXPECT_EQ(sent[2].kind, 'G'); // right after the registration and monitoring
@@ -1224,7 +1269,7 @@ TEST(AgwEngineRadioPorts, AsksAgainAfterTheEngineCameBack) {
     AgwEngine engine(engineAt(server.port()), fastTiming());
     RecordingListener listener;
     engine.setListener(&listener);
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", kProgram));
+    ASSERT_TRUE(registerAndWait(engine, "N0CALL", &listener));
     ASSERT_TRUE(waitUntil([&] { return listener.portLists.size() == 1; }));
     EXPECT_NE(engine.connect("GB7DXC", {}, 1), "");
 

@@ -44,10 +44,19 @@ class BridgeOnKissPort {
             .refused = {},
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
-        loaded = bridge.start();
+        bool answered = false;
+        bridge.start([&](bool running) {
+            loaded = running;
+            answered = true;
+        });
+        // Without an answer `loaded` stays false, which the tests check.
+        (void)QTest::qWaitFor([&] { return answered; }, 15000);
         tick.start(500);
     }
-    ~BridgeOnKissPort() { bridge.shutDown(); }
+    ~BridgeOnKissPort() {
+        bridge.shutDown();
+        (void)QTest::qWaitFor([this] { return !bridge.engineClosing(); }, 15000);
+    }
 
     Journal journal;
     FakeWindow window{journal};

@@ -33,6 +33,14 @@ class Recorder final : public EngineListener {
             data += frame.text;
     }
     void readyForData() override {}
+    void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
+    // Registers and waits for the answer, as the bridge does.
+    bool registered(PacketEngine &engine, const std::string &call, const std::string &program) {
+        const std::size_t before = answers.size();
+        engine.registerCallsign(call, program);
+        return QTest::qWaitFor([&] { return answers.size() > before; }, 10000) && answers.back();
+    }
     std::vector<EngineFrame> of(char kind) const {
         std::vector<EngineFrame> found;
         std::copy_if(frames.begin(), frames.end(), std::back_inserter(found),
@@ -42,6 +50,8 @@ class Recorder final : public EngineListener {
 
     std::vector<EngineFrame> frames;
     std::string data;
+    std::vector<bool> answers;
+    int closes = 0;
 };
 
 std::vector<std::string> linesOf(const std::string &text) {
@@ -71,7 +81,10 @@ class AgwStation {
           }) {
         engine.setListener(&recorder);
     }
-    ~AgwStation() { engine.close(); }
+    ~AgwStation() {
+        engine.close();
+        (void)QTest::qWaitFor([this] { return recorder.closes > 0; }, 10000);
+    }
 
     Recorder recorder;
     AgwEngine engine;
@@ -97,7 +110,7 @@ class KissEngineDirewolfTest : public ::testing::Test {
 
 // Link up, 200 numbered lines from the cluster and 200 to it, each once and in order, then our disconnect.
 TEST_F(KissEngineDirewolfTest, ASessionWithTheClusterOverTheProgramsOwnLink) {
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "corvantle test"));
+    ASSERT_TRUE(recorder.registered(engine, "N0CALL", "corvantle test"));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of('c').empty(); }, 60000));
     const EngineFrame up = recorder.of('c').front();
@@ -143,9 +156,9 @@ TEST_F(KissEngineDirewolfTest, ASessionWithTheClusterOverTheProgramsOwnLink) {
 // Monitoring: a third station on engine A works the cluster, and the frames the cluster sends it are heard
 // with their text. A stranger on engine B who asks for a link to the user's callsign is refused (DM).
 TEST_F(KissEngineDirewolfTest, OthersTrafficIsHeardAndAStrangerGetsNoLink) {
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "corvantle test"));
+    ASSERT_TRUE(recorder.registered(engine, "N0CALL", "corvantle test"));
     AgwStation third("CORVANTLE_ENGINE_A_PORT");
-    ASSERT_TRUE(third.engine.registerCallsign("G4XYZ", "third station"));
+    ASSERT_TRUE(third.recorder.registered(third.engine, "G4XYZ", "third station"));
     ASSERT_EQ(third.engine.connect("GB7DXC", {}, 0), "");
     const auto heardGreeting = [&] {
         for (const EngineFrame &frame : recorder.of('I'))
@@ -157,7 +170,7 @@ TEST_F(KissEngineDirewolfTest, OthersTrafficIsHeardAndAStrangerGetsNoLink) {
     third.engine.disconnect("GB7DXC", 0);
 
     AgwStation stranger("CORVANTLE_ENGINE_B_PORT");
-    ASSERT_TRUE(stranger.engine.registerCallsign("G4ABC", "stranger"));
+    ASSERT_TRUE(stranger.recorder.registered(stranger.engine, "G4ABC", "stranger"));
     ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !stranger.recorder.of('d').empty(); }, 60000))
         << "the stranger's connect was not refused";

@@ -95,6 +95,16 @@ class Recorder final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
     void readyForData() override { ++readyCalls; }
+    void registrationAnswered(bool registered) override { answers.push_back(registered); }
+    void engineClosed() override { ++closes; }
+    // Registers and waits for the answer, as the bridge does; nothing when none came.
+    std::optional<bool> answerTo(kiss::KissEngine &engine, const std::string &call) {
+        const std::size_t before = answers.size();
+        engine.registerCallsign(call, "test");
+        if (!QTest::qWaitFor([&] { return answers.size() > before; }, 5000))
+            return std::nullopt;
+        return answers.back();
+    }
     bool waitFor(char kind) {
         return QTest::qWaitFor([&] {
             for (const EngineFrame &frame : frames)
@@ -111,6 +121,8 @@ class Recorder final : public EngineListener {
     }
     std::vector<EngineFrame> frames;
     int readyCalls = 0;
+    std::vector<bool> answers;
+    int closes = 0;
 };
 
 kiss::KissEngineOptions quickOptions() {
@@ -133,7 +145,7 @@ class KissEngineTest : public ::testing::Test {
 
     // Registered, the link asked for and answered: the state most tests start from.
     void linkUp() {
-        ASSERT_TRUE(engine.registerCallsign("n0call", "test"));
+        ASSERT_EQ(recorder.answerTo(engine, "n0call"), true);
         ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
         ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
         tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
@@ -147,7 +159,7 @@ class KissEngineTest : public ::testing::Test {
 };
 
 TEST_F(KissEngineTest, RegistrationOpensTheKissPortAndSetsTheTnc) {
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
     EXPECT_TRUE(engine.isUp());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tnc.received.empty(); }));
     EXPECT_EQ(tnc.received.front(), (kiss::Frame{0, kiss::Command::TxDelay, std::string(1, '\x1E')}));
@@ -164,8 +176,10 @@ TEST(KissEngineRegistration, FailsInBoundedTimeWithoutATncOrWithABadCallsign) {
                             quickOptions());
     std::vector<std::string> notes;
     engine.setLog([&](const std::string &line) { notes.push_back(line); });
-    EXPECT_FALSE(engine.registerCallsign("N0CALL", "test"));
-    EXPECT_FALSE(engine.registerCallsign("TOOLONGCALL", "test"));
+    Recorder recorder;
+    engine.setListener(&recorder);
+    EXPECT_EQ(recorder.answerTo(engine, "N0CALL"), false);
+    EXPECT_EQ(recorder.answerTo(engine, "TOOLONGCALL"), false);
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_NE(notes[1].find("TOOLONGCALL"), std::string::npos);
     EXPECT_NE(engine.connect("GB7DXC", {}, 0), "");
@@ -212,7 +226,7 @@ TEST_F(KissEngineTest, LogsEveryFrameSentAndReceived) {
 }
 
 TEST_F(KissEngineTest, RefusedAndUnansweredConnectsEndInTheirNotices) {
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
     tnc.hear(fromCluster(ax25::FrameType::DM, false, true));
@@ -227,7 +241,7 @@ TEST_F(KissEngineTest, RefusedAndUnansweredConnectsEndInTheirNotices) {
 }
 
 TEST_F(KissEngineTest, FramesBetweenOtherStationsAreHeard) {
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
     ax25::Frame spot = fromCluster(ax25::FrameType::I, true, false, "DX de W1AW\r");
     spot.destination = {"K1ABC", 0};
     tnc.hear(spot, 1);
@@ -276,6 +290,7 @@ TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
             tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
     });
     engine.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
     EXPECT_FALSE(engine.isUp());
     bool sawDisc = false;
     for (const kiss::Frame &frame : tnc.received)
@@ -293,7 +308,7 @@ TEST(KissEngineSerial, RunsTheLinkOverAPseudoTerminalAndNoticesItsEnd) {
     kiss::KissEngine engine(std::make_unique<kiss::SerialKissTransport>(::ptsname(tncSide)), quickOptions());
     Recorder recorder;
     engine.setListener(&recorder);
-    ASSERT_TRUE(engine.registerCallsign("N0CALL", "test"));
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
 
     kiss::KissDecoder decoder;

@@ -49,11 +49,20 @@ class BridgeOnEngineA {
             .refused = {},
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
-        loaded = bridge.start();
+        bool answered = false;
+        bridge.start([&](bool running) {
+            loaded = running;
+            answered = true;
+        });
+        // Without an answer `loaded` stays false, which the tests check.
+        (void)QTest::qWaitFor([&] { return answered; }, 15000);
         tick.start(500);
     }
     // The engine's close waits for the link's last data and its disconnect before it lets go.
-    ~BridgeOnEngineA() { bridge.shutDown(); }
+    ~BridgeOnEngineA() {
+        bridge.shutDown();
+        (void)QTest::qWaitFor([this] { return !bridge.engineClosing(); }, 15000);
+    }
 
     Journal journal;
     FakeWindow window{journal};

@@ -198,11 +198,13 @@ class FakeEngine final : public PacketEngine {
     std::string registeredName;
 
     void setListener(EngineListener *newListener) override { listener = newListener; }
-    bool registerCallsign(const std::string &callsign, const std::string &programName) override {
+    // Answers at once, with registrationResult: the bridge's start-up then ends within start().
+    void registerCallsign(const std::string &callsign, const std::string &programName) override {
         registeredCall = callsign;
         registeredName = programName;
         journal_.push_back("engine.register");
-        return registrationResult;
+        if (listener != nullptr)
+            listener->registrationAnswered(registrationResult);
     }
     std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                         int radioPort) override {
@@ -223,7 +225,12 @@ class FakeEngine final : public PacketEngine {
         requests.push_back({"disconnect", station, "", radioPort, {}});
         journal_.push_back("engine.disconnect " + station);
     }
-    void close() override { journal_.push_back("engine.close"); }
+    // Closed at once.
+    void close() override {
+        journal_.push_back("engine.close");
+        if (listener != nullptr)
+            listener->engineClosed();
+    }
 
     // The data requests' texts, in order.
     std::vector<std::string> dataSent() const {

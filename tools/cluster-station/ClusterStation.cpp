@@ -98,22 +98,33 @@ int ClusterStation::run() {
         complain(termination.error());
         return 1;
     }
-    if (!engine_.registerCallsign(options_.call, kProgramName)) {
-        if (interrupted_)
-            return 0;
+    engine_.registerCallsign(options_.call, kProgramName);
+    const int status = QCoreApplication::exec();
+    if (interrupted_)
+        return 0; // the engine was closed already, while it registered
+    // Links still up when the station gave up waiting are ended here; then the callsign is unregistered.
+    engine_.close();
+    QCoreApplication::exec();
+    return status;
+}
+
+void ClusterStation::registrationAnswered(bool registered) {
+    if (!registered) {
         complain("cannot register " + options_.call + " with the engine at " + options_.host + ":" +
                  std::to_string(options_.port));
-        return 1;
+        finished_ = true;
+        QCoreApplication::exit(1);
+        return;
     }
     logLine("READY " + options_.call);
     ready_ = true;
     for (const EngineFrame &frame : std::exchange(early_, {}))
         handle(frame);
     checkTimer_.start();
-    const int status = QCoreApplication::exec();
-    // Links still up when the station gave up waiting are ended here; then the callsign is unregistered.
-    engine_.close();
-    return status;
+}
+
+void ClusterStation::engineClosed() {
+    QCoreApplication::quit();
 }
 
 void ClusterStation::frameArrived(const EngineFrame &frame) {
@@ -222,7 +233,7 @@ void ClusterStation::onSignal() {
     if (finished_)
         return; // the station is already closing the engine connection
     if (!ready_) {
-        // Still registering: closing ends the registration's wait at once.
+        // Still registering: the close abandons the registration, and its end ends the run.
         interrupted_ = true;
         engine_.close();
     } else if (stopDeadline_) {

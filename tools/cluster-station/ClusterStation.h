@@ -37,6 +37,10 @@ class ClusterStation final : public EngineListener {
     void frameArrived(const EngineFrame &frame) override;
     // The station's bursts stay far below what the engine library queues, so it never waits for room.
     void readyForData() override {}
+    // The station starts with the engine's answer; a refusal ends the run with 1.
+    void registrationAnswered(bool registered) override;
+    // The engine has let go: the run ends.
+    void engineClosed() override;
 
   private:
     using Clock = std::chrono::steady_clock;

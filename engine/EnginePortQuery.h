@@ -1,16 +1,15 @@
 // Asks a packet engine for its list of radio ports, on a connection of its own.
 //
 // The Preferences dialog uses it to offer the engine's radio ports by name. It connects to the engine's AGW
-// port, sends one port list request ('G'), reads the answer, and closes again; the program's own engine
-// connection is not involved. Everything runs on the event loop, and every step has one time limit: Dire
-// Wolf serves three clients and never answers a fourth, although it accepts the connection.
+// port (no registration), sends one port list request ('G'), reads the answer, and closes again; the
+// program's own engine connection is not involved. Everything runs on the event loop, and every step has one
+// time limit: Dire Wolf serves three clients and never answers a fourth, although it accepts the connection.
 #pragma once
 
-#include "AgwFrameReader.h"
+#include "AgwConnection.h"
 #include "AgwPortList.h"
 
 #include <QObject>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <chrono>
@@ -26,8 +25,8 @@ struct EnginePortList {
     std::string problem;                       // why there is no list, for the user; empty when there is one
 };
 
+// A QObject, so that a dialog's signals can reach cancel().
 class EnginePortQuery final : public QObject {
-    Q_OBJECT
   public:
     using Answer = std::function<void(const EnginePortList &)>;
     static constexpr std::chrono::milliseconds kDefaultWait{2000};
@@ -48,12 +47,11 @@ class EnginePortQuery final : public QObject {
 
   private:
     void onConnected();
-    void onReadyRead();
+    void onFrame(const agw::Frame &frame);
     void finish(EnginePortList list);
 
-    QTcpSocket socket_;
+    AgwConnection connection_;
     QTimer limit_;
-    agw::FrameReader reader_;
     Answer answer_;
     std::uint8_t radioPort_ = 0;
     std::chrono::milliseconds wait_{kDefaultWait};

@@ -5,13 +5,17 @@
 # writes its transmitted audio into a FIFO through an ALSA "file" PCM, and reads the other's audio from a
 # FIFO on its standard input. No sound card is needed. With --one only engine A runs, transmitting into
 # ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none).
+# With --lossy-channel N RELAY the channel loses every Nth transmission in each direction: each engine's audio
+# passes through the program RELAY (tools/channel-relay), which silences those, as a frame lost on the air.
 #
 # The command sees:
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
 #   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
 #   CORVANTLE_ENGINE_A_KISS_PORT  KISS TCP port of engine A (only with --kiss-a)
 #   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
-#                            process ids in a.pid and b.pid (a test that restarts an engine updates them)
+#                            process ids in a.pid and b.pid (a test that restarts an engine updates them);
+#                            with --lossy-channel, each transmission from A to B is a line in lossy-ab.log
+#                            ("transmission 7 dropped ..."), and from B to A in lossy-ba.log
 #
 # Whatever way the command ends (success, failure, Ctrl-C, SIGTERM to this script), the engines and the
 # command's remaining processes are stopped by process id, the temporary directory is removed, and the
@@ -38,19 +42,22 @@ readonly kKissReadyText="Ready to accept KISS TCP client application"
 readonly kReadyTimeoutSeconds=20
 
 usage() {
-    echo "usage: $0 [--one] [--kiss-a] [--short-timings] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    echo "usage: $0 [--one] [--kiss-a] [--short-timings] [--lossy-channel N RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
     exit 2
 }
 
 one_engine=0
 kiss_a=0
 short_timings=0
+lossy_every=0
+relay=""
 keep_dir=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --one) one_engine=1; shift ;;
     --kiss-a) kiss_a=1; shift ;;
     --short-timings) short_timings=1; shift ;;
+    --lossy-channel) [ $# -ge 3 ] || usage; lossy_every="$2"; relay="$3"; shift 3 ;;
     --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
     --) shift; break ;;
     -h | --help) usage ;;
@@ -65,6 +72,7 @@ if ! command -v direwolf >/dev/null 2>&1; then
 fi
 
 engine_pids=()
+relay_pids=()
 command_pid=""
 work_dir=""
 cleaned_up=0
@@ -129,6 +137,10 @@ cleanup() {
     if [ ${#engine_pids[@]} -gt 0 ]; then
         stop_pids "${engine_pids[@]}"
         wait "${engine_pids[@]}" 2>/dev/null
+    fi
+    if [ ${#relay_pids[@]} -gt 0 ]; then
+        stop_pids "${relay_pids[@]}"
+        wait "${relay_pids[@]}" 2>/dev/null
     fi
     if [ -n "$work_dir" ] && [ -d "$work_dir" ]; then
         if [ -n "$keep_dir" ]; then
@@ -266,6 +278,18 @@ kiss_a_ready() {
     export CORVANTLE_ENGINE_A_KISS_PORT="$1"
 }
 
+# The lossy channel: each engine transmits into a FIFO of its own, and a relay passes the audio on to the
+# other engine's receiver.
+start_relays() {
+    [ -x "$relay" ] || { echo "$0: no channel relay at \"$relay\"" >&2; return 1; }
+    rm -f "$work_dir"/lossy-*.log
+    mkfifo "$work_dir/a-tx.fifo" "$work_dir/b-tx.fifo" || return 1
+    "$relay" "$work_dir/a-tx.fifo" "$work_dir/ab.fifo" "$lossy_every" "$work_dir/lossy-ab.log" &
+    relay_pids+=($!)
+    "$relay" "$work_dir/b-tx.fifo" "$work_dir/ba.fifo" "$lossy_every" "$work_dir/lossy-ba.log" &
+    relay_pids+=($!)
+}
+
 # Starts the engine(s) on fresh ports; the status is that of wait_ready.
 start_engines() {
     local port_a port_b kiss_port_a=0
@@ -285,9 +309,12 @@ start_engines() {
     read -r port_a port_b kiss_port_a <<<"$(free_ports $((2 + kiss_a)))"
     kiss_port_a="${kiss_port_a:-0}"
     mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
+    local to_b="$work_dir/ab.fifo" to_a="$work_dir/ba.fifo"
+    [ "$lossy_every" -eq 0 ] || { start_relays && to_b="$work_dir/a-tx.fifo" && to_a="$work_dir/b-tx.fifo"; } ||
+        return 1
     # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
-    local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$work_dir/ab.fifo\" format \"raw\" }
-pcm.toA { type file slave.pcm \"null\" file \"$work_dir/ba.fifo\" format \"raw\" }"
+    local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$to_b\" format \"raw\" }
+pcm.toA { type file slave.pcm \"null\" file \"$to_a\" format \"raw\" }"
     echo "$asoundrc" >"$work_dir/home-a/.asoundrc"
     echo "$asoundrc" >"$work_dir/home-b/.asoundrc"
     write_config "$work_dir/a.conf" N0CALL toB "$port_a" "$kiss_port_a"
@@ -314,9 +341,10 @@ for attempt in 1 2 3; do
     start_engines
     result=$?
     [ "$result" -eq 0 ] && break
-    stop_pids "${engine_pids[@]}"
-    wait "${engine_pids[@]}" 2>/dev/null
+    stop_pids "${engine_pids[@]}" "${relay_pids[@]}"
+    wait "${engine_pids[@]}" "${relay_pids[@]}" 2>/dev/null
     engine_pids=()
+    relay_pids=()
     if [ "$result" -ne 2 ] || [ "$attempt" -eq 3 ]; then
         [ "$result" -ne 2 ] || echo "$0: the engines found no free port in $attempt tries" >&2
         exit 1

@@ -4,7 +4,10 @@
 # Engine A (MYCALL N0CALL) and engine B (MYCALL GB7DXC) are joined by a simulated radio channel: each one
 # writes its transmitted audio into a FIFO through an ALSA "file" PCM, and reads the other's audio from a
 # FIFO on its standard input. No sound card is needed. With --one only engine A runs, transmitting into
-# ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none).
+# ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none). With
+# --kiss-pty-a engine A also serves KISS on a pseudo-terminal of its own, as a TNC on a serial line would
+# (Dire Wolf's -p; it also points the symbolic link /tmp/kisstnc at it, which concurrent runs overwrite, so
+# the command is given the terminal's own name instead).
 # With --lossy-channel N RELAY the channel loses every Nth transmission in each direction: each engine's audio
 # passes through the program RELAY (tools/channel-relay), which silences those, as a frame lost on the air.
 #
@@ -12,6 +15,7 @@
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
 #   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
 #   CORVANTLE_ENGINE_A_KISS_PORT  KISS TCP port of engine A (only with --kiss-a)
+#   CORVANTLE_ENGINE_A_KISS_PTY   KISS pseudo-terminal of engine A, e.g. /dev/pts/3 (only with --kiss-pty-a)
 #   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
 #                            process ids in a.pid and b.pid (a test that restarts an engine updates them);
 #                            with --lossy-channel, each transmission from A to B is a line in lossy-ab.log
@@ -39,15 +43,17 @@ unset CORVANTLE_ENGINES_SIGINT_RESET
 
 readonly kReadyText="Ready to accept AGW client application"
 readonly kKissReadyText="Ready to accept KISS TCP client application"
+readonly kKissPtyText="Virtual KISS TNC is available on "
 readonly kReadyTimeoutSeconds=20
 
 usage() {
-    echo "usage: $0 [--one] [--kiss-a] [--short-timings] [--lossy-channel N RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    echo "usage: $0 [--one] [--kiss-a] [--kiss-pty-a] [--short-timings] [--lossy-channel N RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
     exit 2
 }
 
 one_engine=0
 kiss_a=0
+kiss_pty_a=0
 short_timings=0
 lossy_every=0
 relay=""
@@ -56,6 +62,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --one) one_engine=1; shift ;;
     --kiss-a) kiss_a=1; shift ;;
+    --kiss-pty-a) kiss_pty_a=1; shift ;;
     --short-timings) short_timings=1; shift ;;
     --lossy-channel) [ $# -ge 3 ] || usage; lossy_every="$2"; relay="$3"; shift 3 ;;
     --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
@@ -142,6 +149,11 @@ cleanup() {
         stop_pids "${relay_pids[@]}"
         wait "${relay_pids[@]}" 2>/dev/null
     fi
+    # Dire Wolf leaves its link to the pseudo-terminal behind; remove it unless another run has taken it.
+    if [ -n "${CORVANTLE_ENGINE_A_KISS_PTY:-}" ] &&
+        [ "$(readlink /tmp/kisstnc 2>/dev/null)" = "$CORVANTLE_ENGINE_A_KISS_PTY" ]; then
+        rm -f /tmp/kisstnc
+    fi
     if [ -n "$work_dir" ] && [ -d "$work_dir" ]; then
         if [ -n "$keep_dir" ]; then
             rm -f "$work_dir"/*.fifo
@@ -219,16 +231,18 @@ EOF
     fi
 }
 
-# start_engine NAME HOME_DIR STDIN_FIFO: starts direwolf in the work directory with NAME.conf, output to
-# NAME.log, process id in NAME.pid.
+# start_engine NAME HOME_DIR STDIN_FIFO [OPTION...]: starts direwolf in the work directory with NAME.conf and
+# the options, output to NAME.log, process id in NAME.pid.
 start_engine() {
+    local name="$1" home="$2" input="$3"
+    shift 3
     (
         cd "$work_dir" || exit 1
         # Full duplex keeps each engine from waiting for a carrier that, in a FIFO, never drops.
-        HOME="$2" exec direwolf -c "$1.conf" -t 0 - 0<>"$3" >"$1.log" 2>&1
+        HOME="$home" exec direwolf -c "$name.conf" -t 0 "$@" - 0<>"$input" >"$name.log" 2>&1
     ) &
     engine_pids+=($!)
-    echo "$!" >"$work_dir/$1.pid"
+    echo "$!" >"$work_dir/$name.pid"
 }
 
 # wait_ready NAME PID PORT: 0 once the engine listens on PORT; 2 if the port was taken meanwhile (worth
@@ -270,6 +284,25 @@ wait_kiss_ready() {
     done
 }
 
+# Engine A's KISS pseudo-terminal, when asked for: waits for its name in the engine's output and exports it.
+kiss_pty_a_ready() {
+    unset CORVANTLE_ENGINE_A_KISS_PTY
+    [ "$kiss_pty_a" -eq 1 ] || return 0
+    local log="$work_dir/a.log" pty=""
+    local deadline=$((SECONDS + kReadyTimeoutSeconds))
+    while [ -z "$pty" ]; do
+        pty="$(sed -n "s|^$kKissPtyText\(/dev/[^ ]*\).*|\1|p" "$log" 2>/dev/null | head -n 1)"
+        [ -z "$pty" ] || break
+        if ! kill -0 "${engine_pids[0]}" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+            echo "$0: engine a serves no KISS pseudo-terminal:" >&2
+            cat "$log" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+    export CORVANTLE_ENGINE_A_KISS_PTY="$pty"
+}
+
 # Engine A's KISS TCP port, when asked for: waits for it and exports it.
 kiss_a_ready() {
     unset CORVANTLE_ENGINE_A_KISS_PORT
@@ -292,16 +325,18 @@ start_relays() {
 
 # Starts the engine(s) on fresh ports; the status is that of wait_ready.
 start_engines() {
-    local port_a port_b kiss_port_a=0
+    local port_a port_b kiss_port_a=0 engine_a_options=()
+    [ "$kiss_pty_a" -eq 0 ] || engine_a_options+=(-p)
     rm -f "$work_dir"/*.fifo "$work_dir"/a.log "$work_dir"/b.log
     if [ "$one_engine" -eq 1 ]; then
         read -r port_a kiss_port_a <<<"$(free_ports $((1 + kiss_a)))"
         kiss_port_a="${kiss_port_a:-0}"
         mkfifo "$work_dir/a-in.fifo"
         write_config "$work_dir/a.conf" N0CALL null "$port_a" "$kiss_port_a"
-        start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo"
+        start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo" "${engine_a_options[@]}"
         wait_ready a "${engine_pids[0]}" "$port_a" || return
         kiss_a_ready "$kiss_port_a" || return
+        kiss_pty_a_ready || return
         export CORVANTLE_ENGINE_A_PORT="$port_a"
         unset CORVANTLE_ENGINE_B_PORT
         return 0
@@ -319,11 +354,12 @@ pcm.toA { type file slave.pcm \"null\" file \"$to_a\" format \"raw\" }"
     echo "$asoundrc" >"$work_dir/home-b/.asoundrc"
     write_config "$work_dir/a.conf" N0CALL toB "$port_a" "$kiss_port_a"
     write_config "$work_dir/b.conf" GB7DXC toA "$port_b"
-    start_engine a "$work_dir/home-a" "$work_dir/ba.fifo"
+    start_engine a "$work_dir/home-a" "$work_dir/ba.fifo" "${engine_a_options[@]}"
     start_engine b "$work_dir/home-b" "$work_dir/ab.fifo"
     wait_ready a "${engine_pids[0]}" "$port_a" || return
     wait_ready b "${engine_pids[1]}" "$port_b" || return
     kiss_a_ready "$kiss_port_a" || return
+    kiss_pty_a_ready || return
     export CORVANTLE_ENGINE_A_PORT="$port_a"
     export CORVANTLE_ENGINE_B_PORT="$port_b"
 }

@@ -72,6 +72,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -gt 0 ] || usage
+# The lossy channel lies between the two engines.
+[ "$one_engine" -eq 0 ] || [ "$lossy_every" -eq 0 ] || usage
 
 if ! command -v direwolf >/dev/null 2>&1; then
     echo "$0: direwolf is not installed; skipping" >&2

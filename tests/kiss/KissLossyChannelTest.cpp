@@ -25,8 +25,10 @@ using namespace corvantle::test::over_the_air;
 
 namespace {
 
-// Enough lines that both directions lose transmissions with I frames in them, few enough for a short run.
-constexpr int kLinesToCluster = 16;
+// Enough lines that both directions lose transmissions with I frames in them whatever way the frames fall
+// into transmissions (each of ours goes with the cluster's answer to it), few enough for a run of about a
+// minute.
+constexpr int kLinesToCluster = 30;
 constexpr int kLinesFromCluster = 60;
 
 class Recorder final : public EngineListener {

@@ -7,8 +7,8 @@
 // looks to the receiver. A transmission is a burst of audio that is not silence: it ends at 50 ms of zero
 // samples or when the transmitter has written nothing for 50 ms (an engine transmitting into a file writes
 // only while it keys up). Each transmission is one line in LOG: its number, whether it passed or was dropped,
-// its size, when it started (milliseconds since the relay started) and how long its audio took to arrive, so
-// that the log can be laid beside the engines' own.
+// its size, when it started (milliseconds since the relay started) and how long its audio took to arrive
+// (including the quiet time that ends it), so that the log can be laid beside the engines' own.
 #include <poll.h>
 
 #include <algorithm>

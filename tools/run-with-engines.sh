@@ -4,14 +4,22 @@
 # Engine A (MYCALL N0CALL) and engine B (MYCALL GB7DXC) are joined by a simulated radio channel: each one
 # writes its transmitted audio into a FIFO through an ALSA "file" PCM, and reads the other's audio from a
 # FIFO on its standard input. No sound card is needed. With --one only engine A runs, transmitting into
-# ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none).
+# ALSA "null". With --kiss-a engine A also serves KISS on a TCP port (otherwise it serves none). With
+# --kiss-pty-a engine A also serves KISS on a pseudo-terminal of its own, as a TNC on a serial line would
+# (Dire Wolf's -p; it also points the symbolic link /tmp/kisstnc at it, which concurrent runs overwrite, so
+# the command is given the terminal's own name instead).
+# With --lossy-channel N RELAY the channel loses every Nth transmission in each direction: each engine's audio
+# passes through the program RELAY (tools/channel-relay), which silences those, as a frame lost on the air.
 #
 # The command sees:
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
 #   CORVANTLE_ENGINE_B_PORT  AGW port of engine B (unset with --one)
 #   CORVANTLE_ENGINE_A_KISS_PORT  KISS TCP port of engine A (only with --kiss-a)
+#   CORVANTLE_ENGINE_A_KISS_PTY   KISS pseudo-terminal of engine A, e.g. /dev/pts/3 (only with --kiss-pty-a)
 #   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
-#                            process ids in a.pid and b.pid (a test that restarts an engine updates them)
+#                            process ids in a.pid and b.pid (a test that restarts an engine updates them);
+#                            with --lossy-channel, each transmission from A to B is a line in lossy-ab.log
+#                            ("transmission 7 dropped ..."), and from B to A in lossy-ba.log
 #
 # Whatever way the command ends (success, failure, Ctrl-C, SIGTERM to this script), the engines and the
 # command's remaining processes are stopped by process id, the temporary directory is removed, and the
@@ -35,22 +43,28 @@ unset CORVANTLE_ENGINES_SIGINT_RESET
 
 readonly kReadyText="Ready to accept AGW client application"
 readonly kKissReadyText="Ready to accept KISS TCP client application"
+readonly kKissPtyText="Virtual KISS TNC is available on "
 readonly kReadyTimeoutSeconds=20
 
 usage() {
-    echo "usage: $0 [--one] [--kiss-a] [--short-timings] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    echo "usage: $0 [--one] [--kiss-a] [--kiss-pty-a] [--short-timings] [--lossy-channel N RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
     exit 2
 }
 
 one_engine=0
 kiss_a=0
+kiss_pty_a=0
 short_timings=0
+lossy_every=0
+relay=""
 keep_dir=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --one) one_engine=1; shift ;;
     --kiss-a) kiss_a=1; shift ;;
+    --kiss-pty-a) kiss_pty_a=1; shift ;;
     --short-timings) short_timings=1; shift ;;
+    --lossy-channel) [ $# -ge 3 ] || usage; lossy_every="$2"; relay="$3"; shift 3 ;;
     --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
     --) shift; break ;;
     -h | --help) usage ;;
@@ -58,6 +72,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -gt 0 ] || usage
+# The lossy channel lies between the two engines.
+[ "$one_engine" -eq 0 ] || [ "$lossy_every" -eq 0 ] || usage
 
 if ! command -v direwolf >/dev/null 2>&1; then
     echo "$0: direwolf is not installed; skipping" >&2
@@ -65,6 +81,7 @@ if ! command -v direwolf >/dev/null 2>&1; then
 fi
 
 engine_pids=()
+relay_pids=()
 command_pid=""
 work_dir=""
 cleaned_up=0
@@ -129,6 +146,15 @@ cleanup() {
     if [ ${#engine_pids[@]} -gt 0 ]; then
         stop_pids "${engine_pids[@]}"
         wait "${engine_pids[@]}" 2>/dev/null
+    fi
+    if [ ${#relay_pids[@]} -gt 0 ]; then
+        stop_pids "${relay_pids[@]}"
+        wait "${relay_pids[@]}" 2>/dev/null
+    fi
+    # Dire Wolf leaves its link to the pseudo-terminal behind; remove it unless another run has taken it.
+    if [ -n "${CORVANTLE_ENGINE_A_KISS_PTY:-}" ] &&
+        [ "$(readlink /tmp/kisstnc 2>/dev/null)" = "$CORVANTLE_ENGINE_A_KISS_PTY" ]; then
+        rm -f /tmp/kisstnc
     fi
     if [ -n "$work_dir" ] && [ -d "$work_dir" ]; then
         if [ -n "$keep_dir" ]; then
@@ -207,16 +233,18 @@ EOF
     fi
 }
 
-# start_engine NAME HOME_DIR STDIN_FIFO: starts direwolf in the work directory with NAME.conf, output to
-# NAME.log, process id in NAME.pid.
+# start_engine NAME HOME_DIR STDIN_FIFO [OPTION...]: starts direwolf in the work directory with NAME.conf and
+# the options, output to NAME.log, process id in NAME.pid.
 start_engine() {
+    local name="$1" home="$2" input="$3"
+    shift 3
     (
         cd "$work_dir" || exit 1
         # Full duplex keeps each engine from waiting for a carrier that, in a FIFO, never drops.
-        HOME="$2" exec direwolf -c "$1.conf" -t 0 - 0<>"$3" >"$1.log" 2>&1
+        HOME="$home" exec direwolf -c "$name.conf" -t 0 "$@" - 0<>"$input" >"$name.log" 2>&1
     ) &
     engine_pids+=($!)
-    echo "$!" >"$work_dir/$1.pid"
+    echo "$!" >"$work_dir/$name.pid"
 }
 
 # wait_ready NAME PID PORT: 0 once the engine listens on PORT; 2 if the port was taken meanwhile (worth
@@ -258,6 +286,25 @@ wait_kiss_ready() {
     done
 }
 
+# Engine A's KISS pseudo-terminal, when asked for: waits for its name in the engine's output and exports it.
+kiss_pty_a_ready() {
+    unset CORVANTLE_ENGINE_A_KISS_PTY
+    [ "$kiss_pty_a" -eq 1 ] || return 0
+    local log="$work_dir/a.log" pty=""
+    local deadline=$((SECONDS + kReadyTimeoutSeconds))
+    while [ -z "$pty" ]; do
+        pty="$(sed -n "s|^$kKissPtyText\(/dev/[^ ]*\).*|\1|p" "$log" 2>/dev/null | head -n 1)"
+        [ -z "$pty" ] || break
+        if ! kill -0 "${engine_pids[0]}" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+            echo "$0: engine a serves no KISS pseudo-terminal:" >&2
+            cat "$log" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+    export CORVANTLE_ENGINE_A_KISS_PTY="$pty"
+}
+
 # Engine A's KISS TCP port, when asked for: waits for it and exports it.
 kiss_a_ready() {
     unset CORVANTLE_ENGINE_A_KISS_PORT
@@ -266,18 +313,32 @@ kiss_a_ready() {
     export CORVANTLE_ENGINE_A_KISS_PORT="$1"
 }
 
+# The lossy channel: each engine transmits into a FIFO of its own, and a relay passes the audio on to the
+# other engine's receiver.
+start_relays() {
+    [ -x "$relay" ] || { echo "$0: no channel relay at \"$relay\"" >&2; return 1; }
+    rm -f "$work_dir"/lossy-*.log
+    mkfifo "$work_dir/a-tx.fifo" "$work_dir/b-tx.fifo" || return 1
+    "$relay" "$work_dir/a-tx.fifo" "$work_dir/ab.fifo" "$lossy_every" "$work_dir/lossy-ab.log" &
+    relay_pids+=($!)
+    "$relay" "$work_dir/b-tx.fifo" "$work_dir/ba.fifo" "$lossy_every" "$work_dir/lossy-ba.log" &
+    relay_pids+=($!)
+}
+
 # Starts the engine(s) on fresh ports; the status is that of wait_ready.
 start_engines() {
-    local port_a port_b kiss_port_a=0
+    local port_a port_b kiss_port_a=0 engine_a_options=()
+    [ "$kiss_pty_a" -eq 0 ] || engine_a_options+=(-p)
     rm -f "$work_dir"/*.fifo "$work_dir"/a.log "$work_dir"/b.log
     if [ "$one_engine" -eq 1 ]; then
         read -r port_a kiss_port_a <<<"$(free_ports $((1 + kiss_a)))"
         kiss_port_a="${kiss_port_a:-0}"
         mkfifo "$work_dir/a-in.fifo"
         write_config "$work_dir/a.conf" N0CALL null "$port_a" "$kiss_port_a"
-        start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo"
+        start_engine a "$work_dir/home-a" "$work_dir/a-in.fifo" "${engine_a_options[@]}"
         wait_ready a "${engine_pids[0]}" "$port_a" || return
         kiss_a_ready "$kiss_port_a" || return
+        kiss_pty_a_ready || return
         export CORVANTLE_ENGINE_A_PORT="$port_a"
         unset CORVANTLE_ENGINE_B_PORT
         return 0
@@ -285,18 +346,22 @@ start_engines() {
     read -r port_a port_b kiss_port_a <<<"$(free_ports $((2 + kiss_a)))"
     kiss_port_a="${kiss_port_a:-0}"
     mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
+    local to_b="$work_dir/ab.fifo" to_a="$work_dir/ba.fifo"
+    [ "$lossy_every" -eq 0 ] || { start_relays && to_b="$work_dir/a-tx.fifo" && to_a="$work_dir/b-tx.fifo"; } ||
+        return 1
     # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
-    local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$work_dir/ab.fifo\" format \"raw\" }
-pcm.toA { type file slave.pcm \"null\" file \"$work_dir/ba.fifo\" format \"raw\" }"
+    local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$to_b\" format \"raw\" }
+pcm.toA { type file slave.pcm \"null\" file \"$to_a\" format \"raw\" }"
     echo "$asoundrc" >"$work_dir/home-a/.asoundrc"
     echo "$asoundrc" >"$work_dir/home-b/.asoundrc"
     write_config "$work_dir/a.conf" N0CALL toB "$port_a" "$kiss_port_a"
     write_config "$work_dir/b.conf" GB7DXC toA "$port_b"
-    start_engine a "$work_dir/home-a" "$work_dir/ba.fifo"
+    start_engine a "$work_dir/home-a" "$work_dir/ba.fifo" "${engine_a_options[@]}"
     start_engine b "$work_dir/home-b" "$work_dir/ab.fifo"
     wait_ready a "${engine_pids[0]}" "$port_a" || return
     wait_ready b "${engine_pids[1]}" "$port_b" || return
     kiss_a_ready "$kiss_port_a" || return
+    kiss_pty_a_ready || return
     export CORVANTLE_ENGINE_A_PORT="$port_a"
     export CORVANTLE_ENGINE_B_PORT="$port_b"
 }
@@ -314,9 +379,10 @@ for attempt in 1 2 3; do
     start_engines
     result=$?
     [ "$result" -eq 0 ] && break
-    stop_pids "${engine_pids[@]}"
-    wait "${engine_pids[@]}" 2>/dev/null
+    stop_pids "${engine_pids[@]}" "${relay_pids[@]}"
+    wait "${engine_pids[@]}" "${relay_pids[@]}" 2>/dev/null
     engine_pids=()
+    relay_pids=()
     if [ "$result" -ne 2 ] || [ "$attempt" -eq 3 ]; then
         [ "$result" -ne 2 ] || echo "$0: the engines found no free port in $attempt tries" >&2
         exit 1

@@ -9,6 +9,38 @@ namespace {
 
 class StartupTest : public BridgeFixture {};
 
+// A real engine answers the registration later, from the event loop: until then the bridge neither listens
+// nor acts on frames or ticks, and a shutdown meanwhile leaves the late answer unheard.
+TEST_F(StartupTest, TheStartGoesOnOnlyWithTheEnginesAnswer) {
+    struct Row {
+        const char *what;
+        bool shutDownFirst;
+    };
+    for (const Row &row : {Row{"answered", false}, Row{"shut down before the answer", true}}) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.store_setting(settings::kMyCallsign, "N0CALL");
+        rig.store_setting(settings::kCluster, "GB7DXC");
+        rig.engine.answerLater = true;
+        std::vector<bool> done;
+        rig.bridge.start([&](bool running) { done.push_back(running); });
+        EXPECT_TRUE(done.empty());
+        EXPECT_FALSE(rig.socket.listening);
+        rig.journal.clear();
+
+        rig.frame('c', "*** CONNECTED With Station GB7XYZ\r", "GB7XYZ"); // a stranger, not yet taken down
+        rig.bridge.onTick();
+        EXPECT_TRUE(rig.journal.empty());
+        if (row.shutDownFirst)
+            rig.bridge.shutDown();
+        rig.engine.answerRegistration();
+
+        EXPECT_EQ(rig.socket.listening, !row.shutDownFirst);
+        EXPECT_EQ(rig.bridge.isRunning(), !row.shutDownFirst);
+        EXPECT_EQ(done, row.shutDownFirst ? std::vector<bool>{} : std::vector<bool>{true});
+    }
+}
+
 TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     bridge.start();
     ASSERT_TRUE(bridge.isRunning());

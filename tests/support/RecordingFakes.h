@@ -198,11 +198,18 @@ class FakeEngine final : public PacketEngine {
     std::string registeredName;
 
     void setListener(EngineListener *newListener) override { listener = newListener; }
-    // Answers at once, with registrationResult: the bridge's start-up then ends within start().
+    // Answers at once, with registrationResult, so the bridge's start-up ends within start(); with
+    // answerLater, only when the test calls answerRegistration(), as a real engine answers from the event
+    // loop.
     void registerCallsign(const std::string &callsign, const std::string &programName) override {
         registeredCall = callsign;
         registeredName = programName;
         journal_.push_back("engine.register");
+        if (!answerLater)
+            answerRegistration();
+    }
+    bool answerLater = false;
+    void answerRegistration() {
         if (listener != nullptr)
             listener->registrationAnswered(registrationResult);
     }

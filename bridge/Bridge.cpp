@@ -39,8 +39,7 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 void Bridge::start(std::function<void(bool running)> done) {
     const HandlerScope scope(*this);
     startDone_ = std::move(done);
-    const settings::StartupReader read(store_, kProgramName);
-    const StartupSettings startup = readStartupSettings(read);
+    const StartupSettings startup = readStartupSettings(store_);
     state_ = startup.bridge;
     ownCall_ = agw::normalCall(state_.myCallsign);
     clusterCall_ = agw::normalCall(state_.cluster);
@@ -50,20 +49,9 @@ void Bridge::start(std::function<void(bool running)> done) {
     window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
 
-    // Otherwise the only sign of a damaged file would be settings that seem forgotten.
-    if (const std::string notice = store_.formatProblemMessage(); !notice.empty()) {
-        log_.warn(notice);
-        window_.messageBox(notice);
-    }
-    // Standard error (where the log's warnings go too) is not where a user who started the program from the
-    // desktop menu looks. The engine library reads and logs its own port as it registers; the box names it.
-    for (const std::string &line : read.problems())
+    for (const std::string &line : startup.warnings)
         log_.warn(line);
-    const settings::StartupReader engineRead(store_, state_.programName);
-    engineRead.wholeNumber(settings::kEnginePort);
-    if (const std::string box =
-            settings::unusableSettingsMessage(read.problems(), engineRead.problems(), store_.location());
-        !box.empty())
+    for (const std::string &box : startup.boxes)
         window_.messageBox(box);
 
     log_.note("Registering " + ownCall_ + " with the packet engine");
@@ -287,13 +275,10 @@ void Bridge::startSession(ClientId client) {
             window_.setStatusText("Status: Monitoring");
         return;
     }
-    if (linkKept) {
-        log_.note("Link to " + keeper_.link().station() + " kept for the returning client");
-        clients_.send(client, keeper_.link().notice());
-        return;
-    }
-    if (clients_.send(client, connectingLine()))
-        keeper_.requestLink();
+    if (linkKept)
+        keeper_.clientReturned(client);
+    else
+        keeper_.clientWantsLink(client);
 }
 
 // A further client shares what is there: the link that is up, the attempt under way, or the next one.
@@ -306,29 +291,7 @@ void Bridge::joinSession(ClientId client) {
         clients_.send(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n");
         return;
     }
-    const ClusterLink &link = keeper_.link();
-    const LinkSchedule &schedule = keeper_.schedule();
-    switch (link.state()) {
-    case ClusterLink::State::Up:
-        clients_.send(client, link.notice());
-        return;
-    case ClusterLink::State::Connecting:
-        return; // the link's notice reaches every client
-    case ClusterLink::State::Closing:
-        if (schedule.waitingForPreviousLink())
-            return; // the connect goes out once the previous link has ended
-        [[fallthrough]];
-    case ClusterLink::State::Down:
-        if (schedule.relinking())
-            clients_.send(client, keeper_.reconnectingLine(schedule.secondsUntilRelink()));
-        else if (clients_.send(client, connectingLine()))
-            keeper_.requestLink();
-        return;
-    }
-}
-
-std::string Bridge::connectingLine() const {
-    return "Connecting to " + state_.cluster + " DX Cluster Station...*Please Wait*\r\n";
+    keeper_.clientJoined(client);
 }
 
 // ---- the clients' text ----

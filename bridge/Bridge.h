@@ -107,7 +107,6 @@ class Bridge final : public EngineListener {
     bool isConfiguredCluster(const EngineFrame &frame) const;
     void startSession(ClientId client);
     void joinSession(ClientId client);
-    std::string connectingLine() const;
     void markEnding(ClientId client);
     void endMarkedClients();
     void leaveClient(ClientId client, bool mayKeepLink);

@@ -230,6 +230,36 @@ bool LinkKeeper::takeKeptLink() {
     return kept;
 }
 
+void LinkKeeper::clientReturned(ClientId client) {
+    log_.note("Link to " + link_.station() + " kept for the returning client");
+    clients_.send(client, link_.notice());
+}
+
+void LinkKeeper::clientWantsLink(ClientId client) {
+    if (clients_.send(client, connectingLine()))
+        requestLink();
+}
+
+void LinkKeeper::clientJoined(ClientId client) {
+    switch (link_.state()) {
+    case ClusterLink::State::Up:
+        clients_.send(client, link_.notice());
+        return;
+    case ClusterLink::State::Connecting:
+        return; // the link's notice reaches every client
+    case ClusterLink::State::Closing:
+        if (schedule_.waitingForPreviousLink())
+            return; // the connect goes out once the previous link has ended
+        [[fallthrough]];
+    case ClusterLink::State::Down:
+        if (schedule_.relinking())
+            clients_.send(client, reconnectingLine(schedule_.secondsUntilRelink()));
+        else
+            clientWantsLink(client);
+        return;
+    }
+}
+
 // An attempt still under way stays so: a client that comes soon takes it over, and if it comes up with
 // nobody there it is taken down.
 void LinkKeeper::sessionEnded(bool mayKeepLink) {
@@ -288,6 +318,10 @@ void LinkKeeper::keepLinkWhileDue() {
         log_.note("No client came back within " + std::to_string(settings_.keepLinkSeconds) + " s");
         closeLink();
     }
+}
+
+std::string LinkKeeper::connectingLine() const {
+    return "Connecting to " + settings_.cluster + " DX Cluster Station...*Please Wait*\r\n";
 }
 
 std::string LinkKeeper::reconnectingLine(int seconds) const {

@@ -51,6 +51,12 @@ class LinkKeeper final {
 
     // A first client: whether a link kept for a returning client is there for it.
     bool takeKeptLink();
+    // A first client back while the link was kept: it hears the link's notice.
+    void clientReturned(ClientId client);
+    // A first client: the link is asked for.
+    void clientWantsLink(ClientId client);
+    // A further client shares what is there: the link that is up, the attempt under way, or the next one.
+    void clientJoined(ClientId client);
     // The last client left: the link is kept for a while or taken down; attempts are for clients that are
     // there.
     void sessionEnded(bool mayKeepLink);
@@ -58,10 +64,9 @@ class LinkKeeper final {
     // Every tick: what is due of the link's care.
     void tick();
 
-    // The line a client hears while the link is asked for again.
-    std::string reconnectingLine(int seconds) const;
-
   private:
+    std::string connectingLine() const;
+    std::string reconnectingLine(int seconds) const;
     void previousLinkWentDown();
     void afterLinkEnded();
     void linkDidNotCome(const std::string &why);

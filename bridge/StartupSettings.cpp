@@ -1,12 +1,14 @@
 #include "StartupSettings.h"
 
+#include "SettingsStore.h"
 #include "SettingsTable.h"
 
 namespace corvantle {
+namespace {
 
-StartupSettings readStartupSettings(const settings::StartupReader &read) {
+// In the order of the settings table, which is the order the problems are named in.
+void readValues(const settings::StartupReader &read, StartupSettings &values) {
     using namespace settings;
-    StartupSettings values;
     BridgeState &state = values.bridge;
     state.programName = kProgramName;
     state.myCallsign = read.text(kMyCallsign);
@@ -27,6 +29,29 @@ StartupSettings readStartupSettings(const settings::StartupReader &read) {
     state.keepLinkSeconds = static_cast<int32_t>(read.wholeNumber(kKeepLinkSeconds));
     state.maxClients = static_cast<int32_t>(read.wholeNumber(kClients));
     state.quietKeepalives = read.boolean(kQuietKeepalives);
+}
+
+} // namespace
+
+StartupSettings readStartupSettings(const SettingsStore &store) {
+    StartupSettings values;
+    const settings::StartupReader read(store, kProgramName);
+    readValues(read, values);
+
+    // Otherwise the only sign of a damaged file would be settings that seem forgotten.
+    if (const std::string notice = store.formatProblemMessage(); !notice.empty()) {
+        values.warnings.push_back(notice);
+        values.boxes.push_back(notice);
+    }
+    // Standard error (where the log's warnings go too) is not where a user who started the program from the
+    // desktop menu looks. The engine library reads and logs its own port as it registers; the box names it.
+    values.warnings.insert(values.warnings.end(), read.problems().begin(), read.problems().end());
+    const settings::StartupReader engineRead(store, kProgramName);
+    engineRead.wholeNumber(settings::kEnginePort);
+    if (const std::string box =
+            settings::unusableSettingsMessage(read.problems(), engineRead.problems(), store.location());
+        !box.empty())
+        values.boxes.push_back(box);
     return values;
 }
 

@@ -1,23 +1,26 @@
-// The settings as start-up reads them, through the settings table: one typed value for the bridge, and
-// the local port for the telnet socket.
+// The settings as start-up reads them, through the settings table: one typed value for the bridge, the
+// local port for the telnet socket, and what the user must hear of stored values that could not be used.
 #pragma once
 
 #include "BridgeState.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace corvantle {
 
-namespace settings {
-class StartupReader;
-}
+class SettingsStore;
 
 struct StartupSettings {
     BridgeState bridge;
     int32_t localPort = 4444;
+    // A damaged file, and each value that fell back to its key's default: lines for the log's warnings, and
+    // the message boxes that say the same, in order.
+    std::vector<std::string> warnings;
+    std::vector<std::string> boxes;
 };
 
-// Every value the reader could not use falls back to its key's default; the reader keeps the problems.
-StartupSettings readStartupSettings(const settings::StartupReader &read);
+StartupSettings readStartupSettings(const SettingsStore &store);
 
 } // namespace corvantle

@@ -7,6 +7,8 @@
 #include "Benchmark.h"
 #include "Report.h"
 
+#include <QCoreApplication>
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +52,8 @@ bool parseOptions(int argc, char *argv[], Options &options) {
 
 int main(int argc, char *argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
+    // For QProcess and the readers' sockets; the driver itself waits without an event loop.
+    QCoreApplication application(argc, argv);
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::cerr << "usage: corvantle-benchmark --program PATH-TO-CORVANTLE [--engine PATH-TO-FAKE-ENGINE]\n"

@@ -82,11 +82,12 @@ void FakeEngine::pump() {
     for (auto &client : clients_)
         client->flush();
     pumping_ = false;
+    // Restarting the timer costs more than a frame: a look due anyway soon enough is left as it is.
     const int waitMs = nextPumpMs();
-    if (waitMs >= 0)
-        pumpTimer_.start(waitMs);
-    else
+    if (waitMs < 0)
         pumpTimer_.stop();
+    else if (!pumpTimer_.isActive() || pumpTimer_.remainingTime() > waitMs)
+        pumpTimer_.start(waitMs);
 }
 
 // -1 when only a client can start more work (a command, a socket taking more of its queue).

@@ -8,6 +8,18 @@
 #include <sstream>
 
 namespace corvantle::bench {
+namespace {
+
+QProcessEnvironment &givenEnvironment() {
+    static QProcessEnvironment given = QProcessEnvironment::systemEnvironment();
+    return given;
+}
+
+} // namespace
+
+void ProgramUnderTest::keepGivenEnvironment() {
+    givenEnvironment();
+}
 
 ProgramUnderTest::ProgramUnderTest(std::string binary, std::filesystem::path workDir, int enginePort)
     : binary_(std::move(binary)), workDir_(std::move(workDir)), enginePort_(enginePort) {}
@@ -21,6 +33,10 @@ bool ProgramUnderTest::start(std::string &error) {
         error = "cannot write the settings under " + configHome.toStdString();
         return false;
     }
+    QProcessEnvironment environment = givenEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
+        environment.insert(name, process_.processEnvironment().value(name));
+    process_.setProcessEnvironment(environment);
     process_.setStandardOutputFile(QProcess::nullDevice());
     process_.setStandardErrorFile(QString::fromStdString((workDir_ / "errors.log").string()));
     startedNs_ = monotonicNs();

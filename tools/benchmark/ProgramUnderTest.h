@@ -17,6 +17,10 @@ class ProgramUnderTest final {
     // `workDir` is this run's own directory.
     ProgramUnderTest(std::string binary, std::filesystem::path workDir, int enginePort);
 
+    // The environment every run starts from: the benchmark's own as it was given, before the benchmark
+    // changed its own for itself. Called once, first thing.
+    static void keepGivenEnvironment();
+
     bool start(std::string &error);
     std::int64_t startedNs() const { return startedNs_; }
     int localPort() const { return localPort_; }

@@ -1,5 +1,6 @@
 // WindowTimer: when it ticks and when a countdown starts over.
 #include "WindowTimer.h"
+#include "TimerMark.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -15,26 +16,7 @@
 
 using corvantle::WindowTimer;
 
-namespace {
-
-// A precise single-shot timer that marks a moment. The event loop fires expired timers in the order of
-// their deadlines, so whether a tick comes before or after the mark does not depend on how busy the
-// machine is, only on the deadlines (coarse timers move theirs by at most 5 % of the interval).
-class Mark final {
-  public:
-    explicit Mark(int inMs) {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setSingleShot(true);
-        timer_.start(inMs);
-    }
-    QSignalSpy &reached() { return reached_; }
-
-  private:
-    QTimer timer_;
-    QSignalSpy reached_{&timer_, &QTimer::timeout};
-};
-
-} // namespace
+using Mark = corvantle::test::TimerMark;
 
 class WindowTimerTest final : public QObject {
     Q_OBJECT
@@ -78,7 +60,7 @@ void WindowTimerTest::neverTicks() {
         timer.setEnabled(false);
     // Far past the 30 ms a running timer would have needed: its tick would come before the mark.
     Mark mark(250);
-    QVERIFY(mark.reached().wait(5000));
+    QVERIFY(mark.wait());
     QCOMPARE(ticks.count(), 0);
 }
 

@@ -19,7 +19,7 @@ DirectClient::DirectClient(Arrivals &arrivals)
     : arrivals_(arrivals),
       connection_([this](std::string_view bytes, std::int64_t readNs) { take(bytes, readNs); }) {}
 
-bool DirectClient::connect(int enginePort, std::string &error) {
+bool DirectClient::join(int enginePort, std::string &error) {
     const std::int64_t deadline = monotonicNs() + kRegistrationWaitNs;
     if (!connection_.open(enginePort, deadline)) {
         error = "the direct reader cannot connect to the fake engine";

@@ -21,7 +21,7 @@ class DirectClient final {
     DirectClient(const DirectClient &) = delete;
     DirectClient &operator=(const DirectClient &) = delete;
 
-    bool connect(int enginePort, std::string &error);
+    bool join(int enginePort, std::string &error);
     bool gone() const { return connection_.closed(); }
     // Sends each line as one 'D' frame to the cluster.
     bool sendLines(const std::vector<std::string> &lines, std::int64_t deadlineNs);

@@ -14,6 +14,7 @@ using corvantle::test::FakeAgwServer;
 using corvantle::test::freePort;
 using corvantle::test::listeningAddresses;
 using corvantle::test::prepareProgram;
+using corvantle::test::ProgramUnderTest;
 
 namespace {
 
@@ -31,12 +32,8 @@ class Headless {
             store.resize(0);
             store.write(text);
         }
-        QProcessEnvironment environment = process.processEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(name);
-        process.setProcessEnvironment(environment);
-        process.start(CORVANTLE_PROGRAM, arguments);
-        started = process.waitForStarted();
+        process.withoutDisplay();
+        started = process.launch(CORVANTLE_PROGRAM, arguments);
     }
     ~Headless() {
         process.terminate();
@@ -50,7 +47,7 @@ class Headless {
 
     QTemporaryDir config;
     quint16 localPort = freePort();
-    QProcess process;
+    ProgramUnderTest process;
     QString settings;
     bool prepared = false;
     bool started = false;

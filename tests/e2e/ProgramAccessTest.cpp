@@ -17,6 +17,7 @@ using corvantle::test::FakeAgwServer;
 using corvantle::test::freePort;
 using corvantle::test::listeningAddresses;
 using corvantle::test::prepareProgram;
+using corvantle::test::ProgramUnderTest;
 
 namespace {
 
@@ -25,7 +26,7 @@ class ProgramAccessTest : public ::testing::Test {
     QTemporaryDir config;
     FakeAgwServer engine;
     quint16 localPort = freePort();
-    QProcess program;
+    ProgramUnderTest program;
     QByteArray said; // standard error so far
 
     // Starts the program headless, with no display, and `extraSettings` added to its store.
@@ -35,12 +36,8 @@ class ProgramAccessTest : public ::testing::Test {
         ASSERT_TRUE(store.open(QIODevice::Append));
         store.write(extraSettings.toUtf8());
         store.close();
-        QProcessEnvironment environment = program.processEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(name);
-        program.setProcessEnvironment(environment);
-        program.start(CORVANTLE_PROGRAM, {"--headless"});
-        ASSERT_TRUE(program.waitForStarted());
+        program.withoutDisplay();
+        ASSERT_TRUE(program.launch(CORVANTLE_PROGRAM, {"--headless"}));
     }
 
     bool saidWithin(const QByteArray &text, int ms) {

@@ -115,20 +115,21 @@ class Client {
     QByteArray received_;
 };
 
+using corvantle::test::ProgramUnderTest;
+
 class ProgramFaultTest : public ::testing::Test {
   protected:
     QTemporaryDir config;
     FakeAgwServer engine;
     quint16 localPort = corvantle::test::freePort();
-    QProcess program;
+    ProgramUnderTest program;
     QByteArray log_;
     std::size_t sessions_ = 0; // opened so far, each with one connect request
 
     void SetUp() override {
         ASSERT_TRUE(corvantle::test::prepareProgram(program, config, "N0CALL", localPort, engine.port()));
         program.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        program.start(CORVANTLE_PROGRAM, {"--verbose"});
-        ASSERT_TRUE(program.waitForStarted());
+        ASSERT_TRUE(program.launch(CORVANTLE_PROGRAM, {"--verbose"}));
         ASSERT_TRUE(QTest::qWaitFor([&] { return log().contains("Listening for a telnet client"); }, 10000))
             << log().toStdString();
     }

@@ -20,6 +20,7 @@ using corvantle::test::FakeAgwServer;
 using corvantle::test::freePort;
 using corvantle::test::listeningAddresses;
 using corvantle::test::prepareProgram;
+using corvantle::test::ProgramUnderTest;
 
 namespace {
 
@@ -28,14 +29,13 @@ class ProgramStartTest : public ::testing::Test {
     QTemporaryDir config;
     FakeAgwServer engine;
     quint16 localPort = freePort();
-    QProcess program;
+    ProgramUnderTest program;
 
     void SetUp() override {
         // The callsign stored in lower case: the engine must still see it in upper case.
         ASSERT_TRUE(prepareProgram(program, config, "n0call", localPort, engine.port()));
         program.setProcessChannelMode(QProcess::ForwardedChannels);
-        program.start(CORVANTLE_PROGRAM, {});
-        ASSERT_TRUE(program.waitForStarted());
+        ASSERT_TRUE(program.launch(CORVANTLE_PROGRAM, {}));
     }
 
     // A client of the program whose link to the cluster is up.
@@ -158,8 +158,7 @@ TEST_F(ProgramStartTest, TerminationSignalsDropTheLinkUnregisterAndExitCleanly) 
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         if (program.state() == QProcess::NotRunning) {
-            program.start(CORVANTLE_PROGRAM, {});
-            ASSERT_TRUE(program.waitForStarted());
+            ASSERT_TRUE(program.launch(CORVANTLE_PROGRAM, {}));
         }
         QTcpSocket client;
         ASSERT_NO_FATAL_FAILURE(connectWithLink(client));

@@ -2,6 +2,7 @@
 // answers that never come.
 #include "EnginePortQuery.h"
 #include "FakeAgwServer.h"
+#include "TimerMark.h"
 
 #include <QTcpServer>
 #include <QTest>
@@ -12,6 +13,7 @@
 using namespace corvantle;
 using corvantle::agw::RadioPortChoice;
 using corvantle::test::FakeAgwServer;
+using corvantle::test::TimerMark;
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
@@ -144,7 +146,7 @@ void EnginePortQueryTest::noList() {
     QVERIFY(answers.received.front().choices.empty());
     QCOMPARE(answers.received.front().problem, problem);
     QVERIFY(!query.asking());
-    QTest::qWait(400); // past the time limit: still one answer
+    QVERIFY(TimerMark(400).wait()); // past the time limit, whose timer fires first: still one answer
     QCOMPARE(answers.received.size(), std::size_t(1));
 }
 
@@ -162,7 +164,7 @@ void EnginePortQueryTest::aNewQuestionAbandonsTheOneBefore() {
     QTRY_COMPARE(second.received.size(), std::size_t(1));
     QCOMPARE(second.received.front().choices.size(), std::size_t(2));
     QVERIFY(silent.waitForClientGone(2000ms));
-    QTest::qWait(400);
+    QVERIFY(TimerMark(400).wait()); // past the first question's time limit
     QVERIFY(first.received.empty());
 }
 
@@ -175,7 +177,7 @@ void EnginePortQueryTest::cancelledQuestionIsNeverAnswered() {
     query.cancel();
     QVERIFY(!query.asking());
     QVERIFY(engine.waitForClientGone(2000ms));
-    QTest::qWait(400);
+    QVERIFY(TimerMark(400).wait()); // past the question's time limit
     QVERIFY(answers.received.empty());
 }
 

@@ -1,11 +1,13 @@
 // WindowTimer: when it ticks and when a countdown starts over.
 #include "WindowTimer.h"
+#include "TimerMark.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -13,6 +15,8 @@
 #include <limits>
 
 using corvantle::WindowTimer;
+
+using Mark = corvantle::test::TimerMark;
 
 class WindowTimerTest final : public QObject {
     Q_OBJECT
@@ -54,12 +58,16 @@ void WindowTimerTest::neverTicks() {
         timer.setInterval(0);
     if (step == Step::Disable)
         timer.setEnabled(false);
-    QTest::qWait(250);
+    // Far past the 30 ms a running timer would have needed: its tick would come before the mark.
+    Mark mark(250);
+    QVERIFY(mark.wait());
     QCOMPARE(ticks.count(), 0);
 }
 
-// Each row changes a running 400 ms timer 250 ms into its countdown; the first tick shows whether the
-// change started a new countdown.
+// Each row changes a running 400 ms timer at least 250 ms into its countdown; whether its first tick
+// comes before or after a mark halfway between the old countdown's end and a new one's shows whether
+// the change started a new countdown. The event loop does not run until the change, so the old
+// countdown cannot end before it however slow the machine is.
 void WindowTimerTest::countdownAfterChange_data() {
     QTest::addColumn<Change>("change");
     QTest::addColumn<bool>("restarts");
@@ -74,17 +82,12 @@ void WindowTimerTest::countdownAfterChange() {
     constexpr int kIntervalMs = 400;
 
     QElapsedTimer clock;
-    WindowTimer timer(kIntervalMs, true);
     clock.start();
+    WindowTimer timer(kIntervalMs, true);
+    const qint64 startedBeforeMs = clock.elapsed();
     QSignalSpy ticks(&timer, &WindowTimer::tick);
-    qint64 tickAtMs = -1;
-    connect(&timer, &WindowTimer::tick, this, [&] {
-        if (tickAtMs < 0)
-            tickAtMs = clock.elapsed();
-    });
-
-    QTest::qWait(250);
-    QVERIFY2(ticks.isEmpty(), "the machine is too slow for this timing test");
+    // Time passes with the event loop held, as in a long handler: nothing can tick meanwhile.
+    QThread::msleep(250);
     const qint64 changedAtMs = clock.elapsed();
     switch (change) {
     case Change::EnableAgain:
@@ -98,13 +101,19 @@ void WindowTimerTest::countdownAfterChange() {
         timer.setInterval(kIntervalMs);
         break;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(tickAtMs >= 0, 2000);
-    // Coarse timers may fire up to 5 % early.
-    const qint64 freshCountdownEndMs = changedAtMs + kIntervalMs * 9 / 10;
-    if (restarts)
-        QVERIFY2(tickAtMs >= freshCountdownEndMs, qPrintable(QString::number(tickAtMs)));
-    else
-        QVERIFY2(tickAtMs < freshCountdownEndMs, qPrintable(QString::number(tickAtMs)));
+    // The old countdown ends by startedBeforeMs + 400, a new one at changedAtMs + 400 or later; the
+    // two are at least 250 ms apart, far more than a coarse timer's slack.
+    const qint64 oldEndMs = startedBeforeMs + kIntervalMs;
+    const qint64 newEndMs = changedAtMs + kIntervalMs;
+    Mark halfway(static_cast<int>(std::max<qint64>((oldEndMs + newEndMs) / 2 - clock.elapsed(), 1)));
+    bool tickedBeforeMark = false;
+    connect(&timer, &WindowTimer::tick, this, [&] {
+        if (ticks.count() == 1 && halfway.reached().isEmpty()) // the spy has counted this tick
+            tickedBeforeMark = true;
+    });
+
+    QTRY_VERIFY_WITH_TIMEOUT(!ticks.isEmpty() && !halfway.reached().isEmpty(), 5000);
+    QCOMPARE(tickedBeforeMark, !restarts);
 }
 
 void WindowTimerTest::ticksRepeatedly() {

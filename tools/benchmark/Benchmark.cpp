@@ -143,7 +143,7 @@ bool Benchmark::prepare(std::string &error) {
     if (!engine_.start(engineBinary_, error))
         return false;
     direct_ = std::make_unique<DirectClient>(directArrivals_);
-    return direct_->connect(engine_.agwPort(), error);
+    return direct_->join(engine_.agwPort(), error);
 }
 
 Results Benchmark::run() {

@@ -2,47 +2,35 @@
 #include "DirectClient.h"
 
 #include "AgwFrame.h"
-#include "Loopback.h"
 #include "MonotonicClock.h"
 #include "Stations.h"
 
 #include <chrono>
-
-#include <sys/socket.h>
-#include <unistd.h>
+#include <thread>
 
 namespace corvantle::bench {
 namespace {
 
 constexpr std::int64_t kRegistrationWaitNs = 3 * kNsPerSecond;
-// Frames are gathered into writes of about this size, as a client writing as fast as it can would.
-constexpr std::size_t kWriteChunkBytes = 64 * 1024;
 
 } // namespace
 
-DirectClient::~DirectClient() {
-    if (fd_ >= 0)
-        shutdown(fd_, SHUT_RDWR);
-    if (reader_.joinable())
-        reader_.join();
-    if (fd_ >= 0)
-        close(fd_);
-}
+DirectClient::DirectClient(Arrivals &arrivals)
+    : arrivals_(arrivals),
+      connection_([this](std::string_view bytes, std::int64_t readNs) { take(bytes, readNs); }) {}
 
-bool DirectClient::connect(int enginePort, std::string &error) {
-    fd_ = connectToLoopback(enginePort);
-    if (fd_ < 0) {
+bool DirectClient::join(int enginePort, std::string &error) {
+    const std::int64_t deadline = monotonicNs() + kRegistrationWaitNs;
+    if (!connection_.open(enginePort, deadline)) {
         error = "the direct reader cannot connect to the fake engine";
         return false;
     }
-    reader_ = std::thread([this] { readLoop(); });
-    const std::int64_t deadline = monotonicNs() + kRegistrationWaitNs;
-    if (!sendAllBefore(fd_, agw::encode({0, 'X', 0, kDirectCall, "", ""}), deadline))
+    if (!connection_.write(agw::encode({0, 'X', 0, kDirectCall, "", ""}), deadline))
         return false;
-    while (!registered_ && !closed_ && monotonicNs() < deadline)
+    while (!registered_ && !connection_.closed() && monotonicNs() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     // Monitoring on, so the direct reader gets the same frames as the program.
-    if (!registered_ || !sendAllBefore(fd_, agw::encode({0, 'm', 0, kDirectCall, "", ""}), deadline)) {
+    if (!registered_ || !connection_.write(agw::encode({0, 'm', 0, kDirectCall, "", ""}), deadline)) {
         error = "the fake engine did not answer the direct reader's registration";
         return false;
     }
@@ -50,39 +38,20 @@ bool DirectClient::connect(int enginePort, std::string &error) {
 }
 
 bool DirectClient::sendLines(const std::vector<std::string> &lines, std::int64_t deadlineNs) {
-    std::string chunk;
-    for (const std::string &line : lines) {
-        chunk += agw::encode({0, 'D', kPidText, kDirectCall, kClusterCall, line});
-        if (chunk.size() >= kWriteChunkBytes) {
-            if (!sendAllBefore(fd_, chunk, deadlineNs))
-                return false;
-            chunk.clear();
-        }
-    }
-    return sendAllBefore(fd_, chunk, deadlineNs);
+    // All in one hand-over: the socket writes as much at a time as the kernel takes, as a client writing
+    // as fast as it can would.
+    std::string frames;
+    for (const std::string &line : lines)
+        frames += agw::encode({0, 'D', kPidText, kDirectCall, kClusterCall, line});
+    return connection_.write(frames, deadlineNs);
 }
 
-void DirectClient::readLoop() {
-    std::vector<char> chunk(256 * 1024);
-    std::string bytes;
-    std::vector<Marker> marks;
-    for (;;) {
-        const ssize_t got = recv(fd_, chunk.data(), chunk.size(), 0);
-        if (got <= 0)
-            break;
-        const std::int64_t readNs = monotonicNs();
-        bytes.append(chunk.data(), static_cast<std::size_t>(got));
-        marks.clear();
-        takeFrames(bytes, marks);
-        arrivals_.record(marks, readNs);
-    }
-    closed_ = true;
-}
-
-void DirectClient::takeFrames(std::string &bytes, std::vector<Marker> &marks) {
+void DirectClient::take(std::string_view bytes, std::int64_t readNs) {
+    bytes_.append(bytes);
+    marks_.clear();
     std::size_t used = 0;
     for (;;) {
-        agw::DecodeResult result = agw::decode(std::string_view(bytes).substr(used));
+        agw::DecodeResult result = agw::decode(std::string_view(bytes_).substr(used));
         if (result.status != agw::DecodeStatus::Complete)
             break;
         used += result.consumedBytes;
@@ -94,10 +63,11 @@ void DirectClient::takeFrames(std::string &bytes, std::vector<Marker> &marks) {
         LineScanner lines;
         lines.feed(result.frame.data, [&](std::string_view line) {
             if (const auto mark = findMarker(line))
-                marks.push_back(*mark);
+                marks_.push_back(*mark);
         });
     }
-    bytes.erase(0, used);
+    bytes_.erase(0, used);
+    arrivals_.record(marks_, readNs);
 }
 
 } // namespace corvantle::bench

@@ -4,36 +4,36 @@
 #pragma once
 
 #include "Arrivals.h"
+#include "Connection.h"
+#include "Marker.h"
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 namespace corvantle::bench {
 
 class DirectClient final {
   public:
-    explicit DirectClient(Arrivals &arrivals) : arrivals_(arrivals) {}
-    ~DirectClient();
+    explicit DirectClient(Arrivals &arrivals);
     DirectClient(const DirectClient &) = delete;
     DirectClient &operator=(const DirectClient &) = delete;
 
-    bool connect(int enginePort, std::string &error);
-    bool gone() const { return closed_; }
+    bool join(int enginePort, std::string &error);
+    bool gone() const { return connection_.closed(); }
     // Sends each line as one 'D' frame to the cluster.
     bool sendLines(const std::vector<std::string> &lines, std::int64_t deadlineNs);
 
   private:
-    void readLoop();
-    void takeFrames(std::string &bytes, std::vector<Marker> &marks);
+    void take(std::string_view bytes, std::int64_t readNs);
 
     Arrivals &arrivals_;
-    int fd_ = -1;
-    std::thread reader_;
+    std::string bytes_; // read and not yet whole frames
+    std::vector<Marker> marks_;
     std::atomic<bool> registered_{false};
-    std::atomic<bool> closed_{false};
+    Connection connection_; // last, so that its thread ends before what it writes to goes
 };
 
 } // namespace corvantle::bench

@@ -1,17 +1,20 @@
 // One client connection of the fake engine: the bytes it sent that are not yet whole frames, the bytes
 // queued for it, and what it asked for (its registered role, monitoring, its link to the cluster).
 //
-// Each client has a queue of its own and is written without blocking, so a client that reads slowly only
-// falls behind itself; the direct reader's figures stay a ceiling however slow the program is.
+// Each client has a queue of its own (its socket's) and is written without blocking, so a client that reads
+// slowly only falls behind itself; the direct reader's figures stay a ceiling however slow the program is.
 #pragma once
 
 #include "AgwFrame.h"
 #include "Marker.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+class QTcpSocket;
 
 namespace corvantle::bench {
 
@@ -19,15 +22,15 @@ enum class Role { None, Program, Direct, Other };
 
 class EngineClient final {
   public:
-    explicit EngineClient(int fd);
+    explicit EngineClient(QTcpSocket *socket); // takes the socket
     ~EngineClient();
     EngineClient(const EngineClient &) = delete;
     EngineClient &operator=(const EngineClient &) = delete;
 
-    int fd() const { return fd_; }
-    bool open() const { return fd_ >= 0; }
+    QTcpSocket *socket() const { return socket_; }
+    bool open() const;
 
-    // Reads what is waiting; closes the connection on end of stream or error.
+    // Reads what is waiting.
     void readAvailable();
     // The next whole frame received, if any; closes the connection on a frame that cannot be trusted.
     std::optional<agw::Frame> nextFrame();
@@ -36,7 +39,7 @@ class EngineClient final {
     bool queue(std::string_view bytes);
     // Writes as much of the queue as the socket takes now.
     void flush();
-    std::size_t pendingBytes() const { return out_.size() - outStart_; }
+    std::size_t pendingBytes() const;
 
     Role role = Role::None;
     bool monitoring = false;
@@ -44,13 +47,9 @@ class EngineClient final {
     LineScanner uplinkLines; // the client's connected data, as lines
 
   private:
-    void closeConnection();
-
-    int fd_ = -1;
+    QTcpSocket *socket_;
     std::string in_;
     std::size_t inStart_ = 0; // frames before this offset are taken
-    std::string out_;
-    std::size_t outStart_ = 0;
 };
 
 } // namespace corvantle::bench

@@ -1,17 +1,10 @@
 // EngineProcess: the fake engine as a child process, spoken to over its standard input and output.
 #include "EngineProcess.h"
 
-#include "Loopback.h"
 #include "MonotonicClock.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace corvantle::bench {
 
@@ -30,32 +23,25 @@ std::int64_t EngineStatus::operator[](const std::string &name) const {
 }
 
 EngineProcess::~EngineProcess() {
-    if (toEngine_ >= 0 && process_.running())
+    if (process_.state() == QProcess::Running) {
         ask("quit", std::chrono::milliseconds(500));
-    process_.stop();
-    if (toEngine_ >= 0)
-        close(toEngine_);
-    if (fromEngine_ >= 0)
-        close(fromEngine_);
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(2000))
+            process_.kill();
+        process_.waitForFinished(2000);
+    }
 }
 
 bool EngineProcess::start(const std::string &path, std::string &error) {
-    int commands[2];
-    int answers[2];
-    if (pipe2(commands, O_CLOEXEC) != 0 || pipe2(answers, O_CLOEXEC) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QString::fromStdString(path), {});
+    if (!process_.waitForStarted(5000)) {
+        error = "cannot start " + path + ": " + process_.errorString().toStdString();
         return false;
     }
-    const bool started = process_.start({path}, {}, {commands[0], answers[1], STDERR_FILENO}, error);
-    close(commands[0]);
-    close(answers[1]);
-    toEngine_ = commands[1];
-    fromEngine_ = answers[0];
-    if (!started)
-        return false;
     const auto first = readLine(monotonicNs() + 5 * kNsPerSecond);
     if (!first || std::sscanf(first->c_str(), "port %d", &port_) != 1) {
-        error = path + " did not report its port (" + process_.howItEnded() + ")";
+        error = path + " did not report its port (" + howItEnded() + ")";
         return false;
     }
     return true;
@@ -63,9 +49,9 @@ bool EngineProcess::start(const std::string &path, std::string &error) {
 
 std::optional<std::string> EngineProcess::ask(const std::string &command, std::chrono::milliseconds limit) {
     const std::int64_t deadline = monotonicNs() + limit.count() * kNsPerMs;
-    const std::string line = command + "\n";
     discardLateAnswers();
-    if (write(toEngine_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    process_.write(QByteArray::fromStdString(command + "\n"));
+    if (!process_.waitForBytesWritten(static_cast<int>(limit.count())) && process_.bytesToWrite() > 0)
         return std::nullopt;
     return readLine(deadline);
 }
@@ -74,7 +60,7 @@ bool EngineProcess::order(const std::string &command, std::string &error) {
     const auto reply = ask(command);
     if (reply && *reply == "ok")
         return true;
-    error = "the fake engine did not take \"" + command + "\": " + (reply ? *reply : process_.howItEnded());
+    error = "the fake engine did not take \"" + command + "\": " + (reply ? *reply : howItEnded());
     return false;
 }
 
@@ -87,28 +73,25 @@ std::optional<EngineStatus> EngineProcess::status() {
 
 // An answer that came after its wait ended must not be taken for the answer to the next command.
 void EngineProcess::discardLateAnswers() {
-    char chunk[4096];
-    while (waitForFd(fromEngine_, POLLIN, monotonicNs() + 1) && read(fromEngine_, chunk, sizeof chunk) > 0) {
-    }
-    received_.clear();
+    process_.waitForReadyRead(0);
+    process_.readAllStandardOutput();
 }
 
 std::optional<std::string> EngineProcess::readLine(std::int64_t deadlineNs) {
-    for (;;) {
-        const std::size_t end = received_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = received_.substr(0, end);
-            received_.erase(0, end + 1);
-            return line;
-        }
-        if (!waitForFd(fromEngine_, POLLIN, deadlineNs))
+    while (!process_.canReadLine()) {
+        const std::int64_t leftMs = (deadlineNs - monotonicNs()) / kNsPerMs;
+        if (leftMs <= 0 || !process_.waitForReadyRead(static_cast<int>(leftMs)))
             return std::nullopt;
-        char chunk[4096];
-        const ssize_t got = read(fromEngine_, chunk, sizeof chunk);
-        if (got <= 0)
-            return std::nullopt;
-        received_.append(chunk, static_cast<std::size_t>(got));
     }
+    return process_.readLine().trimmed().toStdString();
+}
+
+std::string EngineProcess::howItEnded() const {
+    if (process_.state() != QProcess::NotRunning)
+        return "still running";
+    return process_.exitStatus() == QProcess::CrashExit
+               ? "crashed"
+               : "exited with status " + std::to_string(process_.exitCode());
 }
 
 } // namespace corvantle::bench

@@ -2,7 +2,7 @@
 // one-line commands (see FakeEngine.h), each answer awaited for a bounded time.
 #pragma once
 
-#include "ChildProcess.h"
+#include <QProcess>
 
 #include <chrono>
 #include <cstdint>
@@ -41,11 +41,9 @@ class EngineProcess final {
   private:
     std::optional<std::string> readLine(std::int64_t deadlineNs);
     void discardLateAnswers();
+    std::string howItEnded() const;
 
-    ChildProcess process_;
-    int toEngine_ = -1;
-    int fromEngine_ = -1;
-    std::string received_;
+    QProcess process_;
     int port_ = 0;
 };
 

@@ -1,26 +1,21 @@
-// FakeEngine: the poll loop over the listening socket, the clients and the driver's commands, the answers
-// to client requests, and the counts of marked lines received.
+// FakeEngine: the event loop's handlers for the listening socket, the clients and the traffic, the answers
+// to client requests and commands, and the counts of marked lines received.
 #include "FakeEngine.h"
 
-#include "Loopback.h"
 #include "MonotonicClock.h"
 #include "StationFrames.h"
 #include "Stations.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <sstream>
+#include <QCoreApplication>
+#include <QTcpSocket>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
+#include <sstream>
 
 namespace corvantle::bench {
 namespace {
 
-// Longest wait between two looks at the traffic; frames due sooner than this go out together.
+// Longest wait between two looks at the traffic.
 constexpr int kLongestPollMs = 100;
 
 bool isReader(Role role) {
@@ -45,54 +40,58 @@ std::string zeroCount() {
 
 } // namespace
 
-FakeEngine::~FakeEngine() {
-    if (listenFd_ >= 0)
-        close(listenFd_);
+FakeEngine::FakeEngine() {
+    pumpTimer_.setSingleShot(true);
+    pumpTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pumpTimer_, &QTimer::timeout, &server_, [this] { pump(); });
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { acceptClients(); });
 }
+
+FakeEngine::~FakeEngine() = default;
 
 bool FakeEngine::listen(std::string &error) {
-    listenFd_ = listenOnLoopback(port_, error);
-    return listenFd_ >= 0 && setNonBlocking(listenFd_) && setNonBlocking(STDIN_FILENO);
+    if (server_.listen(QHostAddress::LocalHost, 0))
+        return true;
+    error = "cannot listen on 127.0.0.1: " + server_.errorString().toStdString();
+    return false;
 }
 
-void FakeEngine::run() {
-    while (!quit_) {
-        if (traffic_)
-            traffic_->produce(*this);
-        for (auto &client : clients_)
-            client->flush();
-        waitForEvents();
+void FakeEngine::acceptClients() {
+    while (QTcpSocket *socket = server_.nextPendingConnection()) {
+        auto client = std::make_unique<EngineClient>(socket);
+        EngineClient *raw = client.get();
+        QObject::connect(socket, &QTcpSocket::readyRead, &server_, [this, raw] {
+            serveClient(*raw);
+            pump();
+        });
+        // A reader's socket took more: burst traffic may go on.
+        QObject::connect(socket, &QTcpSocket::bytesWritten, &server_, [this] { pump(); });
+        QObject::connect(socket, &QTcpSocket::disconnected, &server_, [this] { pump(); });
+        clients_.push_back(std::move(client));
     }
 }
 
-void FakeEngine::waitForEvents() {
-    std::vector<pollfd> fds{{STDIN_FILENO, POLLIN, 0}, {listenFd_, POLLIN, 0}};
-    for (const auto &client : clients_)
-        fds.push_back({client->fd(), static_cast<short>(POLLIN | (client->pendingBytes() ? POLLOUT : 0)), 0});
-    if (poll(fds.data(), fds.size(), pollTimeoutMs()) <= 0)
+void FakeEngine::pump() {
+    // A socket may report progress from inside a write below; the loop that is running sees to it.
+    if (pumping_)
         return;
-    if (fds[0].revents)
-        readCommands();
-    for (std::size_t i = 0; i < clients_.size(); ++i) {
-        if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR))
-            serveClient(*clients_[i]);
-        if (fds[i + 2].revents & POLLOUT)
-            clients_[i]->flush();
-    }
+    pumping_ = true;
     std::erase_if(clients_, [](const auto &client) { return !client->open(); });
-    if (fds[1].revents) {
-        for (int fd; (fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
-            // Without this a frame that follows another within the peer's delayed-acknowledgement time
-            // (the first data after the link notice) waits up to 40 ms: the engine's delay, not the
-            // program's.
-            const int yes = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-            clients_.push_back(std::make_unique<EngineClient>(fd));
-        }
-    }
+    if (traffic_)
+        traffic_->produce(*this);
+    for (auto &client : clients_)
+        client->flush();
+    pumping_ = false;
+    // Restarting the timer costs more than a frame: a look due anyway soon enough is left as it is.
+    const int waitMs = nextPumpMs();
+    if (waitMs < 0)
+        pumpTimer_.stop();
+    else if (!pumpTimer_.isActive() || pumpTimer_.remainingTime() > waitMs)
+        pumpTimer_.start(waitMs);
 }
 
-int FakeEngine::pollTimeoutMs() const {
+// -1 when only a client can start more work (a command, a socket taking more of its queue).
+int FakeEngine::nextPumpMs() const {
     if (!traffic_ || traffic_->done(*this))
         return -1;
     const std::int64_t dueNs = traffic_->nextDueNs(*this);
@@ -171,23 +170,6 @@ void FakeEngine::countUplink(EngineClient &client, const std::string &data) {
     });
 }
 
-void FakeEngine::readCommands() {
-    char chunk[4096];
-    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-        quit_ = true; // the driver is gone
-        return;
-    }
-    if (got > 0)
-        commandBytes_.append(chunk, static_cast<std::size_t>(got));
-    for (std::size_t end; (end = commandBytes_.find('\n')) != std::string::npos;) {
-        const std::string reply = answer(std::string_view(commandBytes_).substr(0, end)) + "\n";
-        commandBytes_.erase(0, end + 1);
-        if (write(STDOUT_FILENO, reply.data(), reply.size()) < 0)
-            quit_ = true;
-    }
-}
-
 std::string FakeEngine::answer(std::string_view command) {
     std::istringstream words{std::string(command)};
     std::string verb;
@@ -198,6 +180,7 @@ std::string FakeEngine::answer(std::string_view command) {
         return status();
     if (verb == "quit") {
         quit_ = true;
+        QCoreApplication::quit();
         return "ok";
     }
     if (!(words >> phase >> a))
@@ -217,6 +200,7 @@ std::string FakeEngine::answer(std::string_view command) {
         traffic_ = std::make_unique<MixTraffic>(phase, a, static_cast<std::size_t>(b), c);
     else
         return "error: " + std::string(command);
+    pump();
     return "ok";
 }
 

@@ -1,16 +1,16 @@
-// One clock for every process of the benchmark: CLOCK_MONOTONIC is shared system-wide, so a send time
-// written into a payload by the fake engine compares directly with a read time taken by the driver.
+// One clock for every thread and process of the benchmark: Qt's monotonic clock is the system-wide
+// CLOCK_MONOTONIC, so a send time written into a payload by the fake engine compares directly with a read
+// time taken by a reader.
 #pragma once
 
+#include <QDeadlineTimer>
+
 #include <cstdint>
-#include <ctime>
 
 namespace corvantle::bench {
 
 inline std::int64_t monotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
 }
 
 inline constexpr std::int64_t kNsPerMs = 1'000'000;

@@ -1,93 +1,61 @@
-// ProgramUnderTest: the settings file, the start with its own environment, and the /proc readings.
+// ProgramUnderTest: the run's directory and error log around the tests' launcher.
 #include "ProgramUnderTest.h"
 
-#include "Loopback.h"
 #include "MonotonicClock.h"
 #include "Stations.h"
 
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace corvantle::bench {
 namespace {
 
-// The settings group is the program's name as its INI store escapes it.
-constexpr const char *kSettingsGroup = "[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]";
-
-std::string fileText(const std::string &path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+QProcessEnvironment &givenEnvironment() {
+    static QProcessEnvironment given = QProcessEnvironment::systemEnvironment();
+    return given;
 }
 
 } // namespace
+
+void ProgramUnderTest::keepGivenEnvironment() {
+    givenEnvironment();
+}
 
 ProgramUnderTest::ProgramUnderTest(std::string binary, std::filesystem::path workDir, int enginePort)
     : binary_(std::move(binary)), workDir_(std::move(workDir)), enginePort_(enginePort) {}
 
 bool ProgramUnderTest::start(std::string &error) {
-    std::filesystem::create_directories(workDir_ / "config" / "corvantle");
-    localPort_ = freeLoopbackPort();
-    writeSettings();
-    const std::string log = (workDir_ / "errors.log").string();
-    const int errors = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::filesystem::create_directories(workDir_);
+    localPort_ = test::freePort();
+    const QString configHome = QString::fromStdString((workDir_ / "config").string());
+    if (!test::prepareProgram(process_, configHome, kProgramCall, static_cast<quint16>(localPort_),
+                              std::to_string(enginePort_))) {
+        error = "cannot write the settings under " + configHome.toStdString();
+        return false;
+    }
+    QProcessEnvironment environment = givenEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "QT_QPA_PLATFORM"})
+        environment.insert(name, process_.processEnvironment().value(name));
+    process_.setProcessEnvironment(environment);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QString::fromStdString((workDir_ / "errors.log").string()));
     startedNs_ = monotonicNs();
-    const bool started = process_.start(
-        {binary_}, {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + (workDir_ / "config").string()},
-        {-1, errors, errors}, error);
-    if (errors >= 0)
-        close(errors);
-    return started;
+    if (!process_.launch(QString::fromStdString(binary_), {})) {
+        error = "cannot start " + binary_ + ": " + process_.errorString().toStdString();
+        return false;
+    }
+    return true;
 }
 
 std::string ProgramUnderTest::whyGone() {
     if (running())
         return "still running";
     const std::string last = lastLogLine();
-    return "corvantle " + process_.howItEnded() + (last.empty() ? "" : ": \"" + last + "\"");
-}
-
-std::optional<double> ProgramUnderTest::cpuSeconds() const {
-    // Fields after the command name, which may hold blanks: state is the first, utime the 12th, stime the
-    // 13th.
-    const std::string stat = fileText("/proc/" + std::to_string(process_.pid()) + "/stat");
-    const std::size_t nameEnd = stat.rfind(')');
-    if (nameEnd == std::string::npos)
-        return std::nullopt;
-    std::istringstream fields(stat.substr(nameEnd + 1));
-    std::string field;
-    double ticks = 0;
-    for (int index = 1; index <= 13 && fields >> field; ++index) {
-        if (index >= 12)
-            ticks += std::stod(field);
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-std::optional<double> ProgramUnderTest::peakResidentMb() const {
-    std::istringstream status(fileText("/proc/" + std::to_string(process_.pid()) + "/status"));
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    }
-    return std::nullopt;
-}
-
-void ProgramUnderTest::writeSettings() const {
-    std::ofstream settings(workDir_ / "config" / "corvantle" / "settings.ini");
-    settings << kSettingsGroup << "\n"
-             << "Config\\MyCallsign=" << kProgramCall << "\n"
-             << "Config\\Cluster=" << kClusterCall << "\n"
-             << "Config\\LocalPort=" << localPort_ << "\n"
-             << "Engine\\Host=127.0.0.1\n"
-             << "Engine\\Port=" << enginePort_ << "\n";
+    return "corvantle " + process_.howItEnded().toStdString() + (last.empty() ? "" : ": \"" + last + "\"");
 }
 
 std::string ProgramUnderTest::lastLogLine() const {
-    std::istringstream log(fileText((workDir_ / "errors.log").string()));
+    std::ifstream log(workDir_ / "errors.log");
     std::string last;
     for (std::string line; std::getline(log, line);) {
         if (!line.empty())

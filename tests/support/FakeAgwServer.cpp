@@ -19,7 +19,7 @@
 
 namespace corvantle::test {
 
-FakeAgwServer::FakeAgwServer(Registration answer) : answer_(answer) {
+FakeAgwServer::FakeAgwServer(Registration answer) : answers_(answer) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -53,7 +53,7 @@ std::size_t FakeAgwServer::frameCount() {
 
 std::size_t FakeAgwServer::dataBytesReceived() {
     std::lock_guard lock(mutex_);
-    return dataBytes_;
+    return answers_.dataBytes();
 }
 
 int FakeAgwServer::connections() {
@@ -89,51 +89,49 @@ void FakeAgwServer::dropClient() {
 
 void FakeAgwServer::setRegistration(Registration answer) {
     std::lock_guard lock(mutex_);
-    answer_ = answer;
+    answers_.setRegistration(answer);
 }
 
 void FakeAgwServer::answerOutstanding() {
     std::lock_guard lock(mutex_);
-    answersOutstanding_ = true;
+    answers_.answerOutstanding();
 }
 
 void FakeAgwServer::releaseFrames() {
     std::lock_guard lock(mutex_);
-    for (auto &[call, count] : outstanding_)
-        count = 0;
+    answers_.releaseFrames();
 }
 
 void FakeAgwServer::releaseFramesWhenAsked() {
     std::lock_guard lock(mutex_);
-    releasesWhenAsked_ = true;
+    answers_.releaseFramesWhenAsked();
 }
 
 void FakeAgwServer::holdOutstandingAnswers() {
     std::lock_guard lock(mutex_);
-    holdsAnswers_ = true;
+    answers_.holdOutstandingAnswers();
 }
 
 void FakeAgwServer::answerHeldQuestions() {
     std::lock_guard lock(mutex_);
-    holdsAnswers_ = false;
-    for (const agw::Frame &question : std::exchange(heldQuestions_, {}))
+    for (const agw::Frame &answer : answers_.answerHeldQuestions())
         if (clientFd_ >= 0 && !stalled_)
-            reply(outstandingAnswer(question));
+            reply(answer);
 }
 
 std::size_t FakeAgwServer::maxOutstanding() {
     std::lock_guard lock(mutex_);
-    return maxOutstanding_;
+    return answers_.maxOutstanding();
 }
 
 std::size_t FakeAgwServer::framesDroppedByDisconnect() {
     std::lock_guard lock(mutex_);
-    return droppedByDisconnect_;
+    return answers_.framesDroppedByDisconnect();
 }
 
 void FakeAgwServer::answerPortList(std::string data) {
     std::lock_guard lock(mutex_);
-    portList_ = std::move(data);
+    answers_.answerPortList(std::move(data));
 }
 
 void FakeAgwServer::stallClient() {
@@ -194,70 +192,16 @@ void FakeAgwServer::readClient() {
     for (agw::DecodeResult r = agw::decode(inBytes_); r.status == agw::DecodeStatus::Complete;
          r = agw::decode(std::string_view(inBytes_).substr(used))) {
         used += r.consumedBytes;
-        countData(r.frame);
-        answer(r.frame);
+        for (const agw::Frame &answer : answers_.answer(r.frame))
+            reply(answer);
         frames_.push_back(std::move(r.frame));
     }
     inBytes_.erase(0, used);
     changed_.notify_all();
 }
 
-// Called with the mutex held, as are the functions below.
-void FakeAgwServer::countData(const agw::Frame &data) {
-    if (data.kind == 'd')
-        droppedByDisconnect_ += std::exchange(outstanding_[data.callTo], 0);
-    if (data.kind != 'D')
-        return;
-    dataBytes_ += data.data.size();
-    maxOutstanding_ = std::max(maxOutstanding_, ++outstanding_[data.callTo]);
-}
-
-void FakeAgwServer::answer(const agw::Frame &request) {
-    agw::Frame out = request;
-    out.pid = 0;
-    switch (request.kind) {
-    case 'X':
-        if (answer_ == Registration::Ignore)
-            return;
-        out.kind = answer_ == Registration::AcceptLowercase ? 'x' : 'X';
-        out.data = std::string(1, answer_ == Registration::Refuse ? '\0' : '\1');
-        break;
-    case 'R': // Dire Wolf's version, 1.6: two little-endian 32-bit numbers
-        out.data = std::string("\1\0\0\0\6\0\0\0", 8);
-        break;
-    case 'G':
-        if (!portList_)
-            return;
-        out.data = *portList_;
-        break;
-    case 'Y':
-        if (!answersOutstanding_)
-            return;
-        if (holdsAnswers_) {
-            heldQuestions_.push_back(request);
-            return;
-        }
-        out = outstandingAnswer(request);
-        break;
-    default:
-        return;
-    }
-    reply(out);
-}
-
-agw::Frame FakeAgwServer::outstandingAnswer(const agw::Frame &question) {
-    agw::Frame out = question;
-    out.pid = 0;
-    if (releasesWhenAsked_)
-        outstanding_[question.callTo] = 0;
-    const std::size_t count = outstanding_[question.callTo];
-    out.data.clear();
-    for (int i = 0; i < 4; ++i)
-        out.data += static_cast<char>((count >> (8 * i)) & 0xFF);
-    return out;
-}
-
-void FakeAgwServer::reply(agw::Frame frame) {
+// Called with the mutex held.
+void FakeAgwServer::reply(const agw::Frame &frame) {
     const std::string bytes = agw::encode(frame);
     ::send(clientFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }

@@ -1,14 +1,14 @@
 // A fake AGW packet engine for the engine library's tests.
 //
-// It listens on 127.0.0.1 on a port the system picks, answers registrations as told and version requests
-// ('R') as every engine does, records every frame a client sends and lets the test push raw bytes back,
-// split or joined however the test needs. On request it also answers 'Y' with the data frames it holds
-// for a link until the test lets its "radio" send them, or stalls: stops reading and writing without
-// closing, as a hung engine or a half-open connection does. It answers the port list request ('G') only
-// once the test gives it a list.
+// It listens on 127.0.0.1 on a port the system picks, answers as FakeAgwAnswers decides (registrations as
+// told, version requests as every engine does, 'Y' and the port list only once the test asks for them),
+// records every frame a client sends and lets the test push raw bytes back, split or joined however the
+// test needs. On request it stalls: stops reading and writing without closing, as a hung engine or a
+// half-open connection does.
 #pragma once
 
 #include "AgwFrame.h"
+#include "FakeAgwAnswers.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,8 +21,6 @@
 #include <vector>
 
 namespace corvantle::test {
-
-enum class Registration { Accept, AcceptLowercase, Refuse, Ignore };
 
 class FakeAgwServer final {
   public:
@@ -79,12 +77,9 @@ class FakeAgwServer final {
     void run();
     void acceptClient();
     void readClient();
-    void answer(const agw::Frame &request);
-    void reply(agw::Frame frame);
-    void countData(const agw::Frame &data);
-    agw::Frame outstandingAnswer(const agw::Frame &question);
+    void reply(const agw::Frame &frame);
 
-    Registration answer_;
+    FakeAgwAnswers answers_;
     int listenFd_ = -1;
     int clientFd_ = -1;
     unsigned short port_ = 0;
@@ -96,15 +91,6 @@ class FakeAgwServer final {
     int connections_ = 0;
     bool clientGone_ = false;
     bool stalled_ = false;
-    bool answersOutstanding_ = false;
-    bool releasesWhenAsked_ = false;
-    bool holdsAnswers_ = false;
-    std::vector<agw::Frame> heldQuestions_;
-    std::optional<std::string> portList_;
-    std::map<std::string, std::size_t> outstanding_; // data frames per remote call, not yet sent by radio
-    std::size_t maxOutstanding_ = 0;
-    std::size_t droppedByDisconnect_ = 0;
-    std::size_t dataBytes_ = 0;
     std::thread thread_;
 };
 

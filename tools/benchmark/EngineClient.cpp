@@ -15,6 +15,12 @@ EngineClient::EngineClient(QTcpSocket *socket) : socket_(socket) {
     // Without this a frame that follows another within the peer's delayed-acknowledgement time (the first
     // data after the link notice) waits up to 40 ms: the engine's delay, not the program's.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // An engine with one radio port, whose links come up at once and whose radio never falls behind.
+    answers.setVersion(std::string("\xD5\x07\0\0\x7F\0\0\0", 8));
+    answers.answerPortList(std::string("1;Port1 benchmark loopback;") + '\0');
+    answers.announceLinks();
+    answers.answerOutstanding();
+    answers.releaseFramesWhenAsked();
 }
 
 EngineClient::~EngineClient() {

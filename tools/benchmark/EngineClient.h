@@ -6,6 +6,7 @@
 #pragma once
 
 #include "AgwFrame.h"
+#include "FakeAgwAnswers.h"
 #include "Marker.h"
 
 #include <cstddef>
@@ -45,6 +46,8 @@ class EngineClient final {
     bool monitoring = false;
     bool linkUp = false;
     LineScanner uplinkLines; // the client's connected data, as lines
+    // What the engine answers this client: as the tests' fake engine does, with a radio that keeps up.
+    test::FakeAgwAnswers answers;
 
   private:
     QTcpSocket *socket_;

@@ -30,14 +30,6 @@ Role roleOfCall(const std::string &call) {
     return Role::Other;
 }
 
-agw::Frame answerTo(const agw::Frame &request, std::string data) {
-    return {request.port, request.kind, 0, request.callFrom, request.callTo, std::move(data)};
-}
-
-std::string zeroCount() {
-    return std::string(4, '\0');
-}
-
 } // namespace
 
 FakeEngine::FakeEngine() {
@@ -107,6 +99,8 @@ void FakeEngine::serveClient(EngineClient &client) {
         handleFrame(client, *frame);
 }
 
+// The replies come from the tests' fake engine; what is the benchmark's own is who the client is, whether it
+// monitors, and the marked lines it sends.
 void FakeEngine::handleFrame(EngineClient &client, const agw::Frame &frame) {
     switch (frame.kind) {
     case 'X':
@@ -121,29 +115,18 @@ void FakeEngine::handleFrame(EngineClient &client, const agw::Frame &frame) {
     case 'C':
     case 'v':
         client.linkUp = true;
-        deliver(client, agw::encode(linkNotice('C', frame.callFrom)));
         break;
     case 'd':
         client.linkUp = false;
-        deliver(client, agw::encode(linkNotice('d', frame.callFrom)));
         break;
     case 'D':
         countUplink(client, frame.data);
         break;
-    case 'Y':
-    case 'y':
-        // Nothing is ever outstanding: this engine has no radio to wait for.
-        deliver(client, agw::encode(answerTo(frame, zeroCount())));
-        break;
-    case 'R':
-        deliver(client, agw::encode(answerTo(frame, std::string("\xD5\x07\0\0\x7F\0\0\0", 8))));
-        break;
-    case 'G':
-        deliver(client, agw::encode(answerTo(frame, std::string("1;Port1 benchmark loopback;") + '\0')));
-        break;
     default:
         break;
     }
+    for (const agw::Frame &reply : client.answers.answer(frame))
+        deliver(client, agw::encode(reply));
 }
 
 // The newest registration of a reader's callsign takes its role: a restarted program replaces the old one.
@@ -152,7 +135,6 @@ void FakeEngine::registerClient(EngineClient &client, const agw::Frame &frame) {
     if (EngineClient *holder = isReader(role) ? clientIn(role) : nullptr)
         holder->role = Role::None;
     client.role = role;
-    deliver(client, agw::encode(answerTo(frame, std::string(1, '\1'))));
 }
 
 void FakeEngine::countUplink(EngineClient &client, const std::string &data) {

@@ -42,10 +42,4 @@ agw::Frame transmittedAck(std::int64_t frameNumber) {
     return {0, 'T', 0, kProgramCall, kClusterCall, text + std::string(1, '\0')};
 }
 
-agw::Frame linkNotice(char kind, const std::string &ownCall) {
-    const std::string text = kind == 'C' ? std::string("*** CONNECTED With Station ") + kClusterCall
-                                         : std::string("*** DISCONNECTED From Station ") + kClusterCall;
-    return {0, kind, 0, kClusterCall, ownCall, text + "\r" + std::string(1, '\0')};
-}
-
 } // namespace corvantle::bench

@@ -1,5 +1,5 @@
 // The frames a packet engine sends about the link to the cluster, as Dire Wolf 1.6 sends them: connected
-// data, its monitored copy, the engine's own acknowledgement, and the link notices.
+// data, its monitored copy, and the engine's own acknowledgement.
 #pragma once
 
 #include "AgwFrame.h"
@@ -17,8 +17,5 @@ agw::Frame monitoredCopy(const std::string &payload, std::int64_t frameNumber);
 
 // 'T': the engine's RR acknowledging that I-frame.
 agw::Frame transmittedAck(std::int64_t frameNumber);
-
-// 'C' / 'd': the link to the cluster came up or went down, addressed to `ownCall`.
-agw::Frame linkNotice(char kind, const std::string &ownCall);
 
 } // namespace corvantle::bench

@@ -7,23 +7,17 @@
 #include "AgwCalls.h"
 #include "AgwPortList.h"
 #include "SettingsStore.h"
-#include "SettingsTable.h"
 #include "StartupSettings.h"
 #include "TelnetSocket.h"
 #include "Ticks.h"
 #include "WindowOps.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace corvantle {
 namespace {
 
 constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by ZR8QOD\r\n";
-
-int clientsInRange(int32_t maxClients) {
-    return std::clamp(maxClients, 1, static_cast<int>(settings::kClients.max));
-}
 
 } // namespace
 
@@ -44,7 +38,7 @@ void Bridge::start(std::function<void(bool running)> done) {
     ownCall_ = agw::normalCall(state_.myCallsign);
     clusterCall_ = agw::normalCall(state_.cluster);
     clients_.socket().setLocalPort(startup.localPort);
-    clients_.setMaxClients(clientsInRange(state_.maxClients));
+    clients_.setMaxClients(state_.maxClients);
 
     window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
@@ -111,7 +105,7 @@ void Bridge::applySettings(const BridgeState &settings) {
     next.myCallsign = state_.myCallsign;
     state_ = next;
     clusterCall_ = agw::normalCall(state_.cluster);
-    clients_.setMaxClients(clientsInRange(state_.maxClients));
+    clients_.setMaxClients(state_.maxClients);
     // Monitor Mode opens no link: the clients hear the link's end from its notice, and then monitor.
     if (state_.monitorMode && keeper_.link().is(ClusterLink::State::Up))
         keeper_.sendDisconnectRequest();

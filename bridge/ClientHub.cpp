@@ -1,13 +1,14 @@
 #include "ClientHub.h"
 
 #include "LineEnds.h"
+#include "SettingsTable.h"
 
 #include <algorithm>
 
 namespace corvantle {
 
 void ClientHub::setMaxClients(int maxClients) {
-    maxClients_ = std::max(maxClients, 1);
+    maxClients_ = std::clamp(maxClients, 1, static_cast<int>(settings::kClients.max));
 }
 
 void ClientHub::accept(ClientId client) {
@@ -74,10 +75,6 @@ void ClientHub::endBecause(ClientId client, const std::string &reason) {
         return;
     log_.warn("ending the telnet session: " + reason);
     markEnding(client);
-}
-
-bool ClientHub::anyEnding() const {
-    return nextEnding().has_value();
 }
 
 std::optional<ClientId> ClientHub::nextEnding() const {

@@ -34,7 +34,7 @@ class ClientHub final {
 
     TelnetSocket &socket() { return socket_; }
 
-    // The most clients the session takes (the Clients setting, within its range).
+    // The most clients the session takes: the Clients setting, kept within its range.
     void setMaxClients(int maxClients);
     bool full() const { return static_cast<int>(liveCount()) >= maxClients_; }
     void accept(ClientId client);
@@ -57,14 +57,12 @@ class ClientHub final {
     void markEnding(ClientId client);
     // Marks the client as ending, saying why on the log as a warning.
     void endBecause(ClientId client, const std::string &reason);
-    bool anyEnding() const;
     std::optional<ClientId> nextEnding() const;
     // Closes the client's connection and forgets it.
     void remove(ClientId client);
 
     // At shutdown: nothing is ended or reopened any more.
     void stop() { stopped_ = true; }
-    bool stopped() const { return stopped_; }
 
     // Listens while there is room for one more client, once listening is allowed (from start-up on).
     void allowListening() { listeningAllowed_ = true; }

@@ -49,9 +49,18 @@ std::variant<ClientAllowList, std::string> ClientAllowList::parse(std::string_vi
                 return quoted(entry) + ": the prefix length after \"/\" must be a number from 0 to " +
                        std::to_string(widest) + (ipv6 ? " for IPv6" : " for IPv4");
         }
-        if (!ipv6)
-            prefixBits += kMappedPrefixBits;
-        list.ranges_.push_back({address->masked(prefixBits), prefixBits});
+        if (prefixBits == 0)
+            return quoted(entry) +
+                   ": a prefix length of 0 lets every address in, and every client transmits " +
+                   "under your callsign; name your logging computers' addresses or network instead";
+        const int mappedBits = ipv6 ? prefixBits : prefixBits + kMappedPrefixBits;
+        const IpAddress network = address->masked(mappedBits);
+        // A typo such as 192.168.1.5/24 would otherwise quietly open the whole network.
+        if (network != *address)
+            return quoted(entry) + " has bits set after the first " + std::to_string(prefixBits) +
+                   ": it would mean the whole network " + network.text() + "/" + std::to_string(prefixBits) +
+                   "; write that, or the address alone";
+        list.ranges_.push_back({network, mappedBits});
     }
     return list;
 }

@@ -18,6 +18,8 @@ namespace corvantle {
 class ClientAllowList final {
   public:
     // The list, or why not: the first entry that is neither an address nor a range, with the rule it breaks.
+    // A range of every address (a prefix length of 0) and a range written with host bits set (which looks
+    // like one machine and means a whole network) are refused too.
     static std::variant<ClientAllowList, std::string> parse(std::string_view text);
 
     // Whether a client from `address` (as parse() reads it) may connect; an unreadable address may not.

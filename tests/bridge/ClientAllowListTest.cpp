@@ -37,14 +37,13 @@ TEST(ClientAllowList, LetsInTheNamedAddressesAndRangesAndThisMachine) {
         {"127.0.0.0/30", "127.0.0.4", false},
         {"192.168.1.0/24", "192.168.1.77", true},
         {"192.168.1.0/24", "192.168.2.77", false},
-        {"192.168.1.5/24", "192.168.1.200", true}, // host bits in the range are ignored
-        {"0.0.0.0/0", "203.0.113.9", true},
-        {"0.0.0.0/0", "2001:db8::1", false}, // an IPv4 range holds no IPv6 address
         {"fd00::/8", "fd12:3456::1", true},
         {"fd00::/8", "fe80::1", false},
         {"2001:db8::1", "2001:DB8:0::1", true},
-        {"::/0", "192.0.2.1", true}, // every address, IPv4 ones included as mapped
         {"192.168.1.0/24", "not an address", false},
+        {"192.168.0.0/16", "192.168.200.1", true},
+        {"10.0.0.0/8", "2001:db8::1", false}, // an IPv4 range holds no IPv6 address
+        {"::ffff:0:0/96", "192.0.2.1", true}, // every IPv4 address, written as an IPv6 range
     };
     for (const Row &row : rows)
         EXPECT_EQ(listOf(row.list).allows(std::string(row.client)), row.allowed)
@@ -69,6 +68,23 @@ TEST(ClientAllowList, NamesTheEntryThatIsNotAnAddressAndTheRule) {
         {"fd00::/x8", "\"fd00::/x8\": the prefix length after \"/\" must be a number from 0 to 128 for IPv6"},
         {"fe80::1%eth0", "\"fe80::1%eth0\" is not an IPv4 or IPv6 address or a range such as 192.168.1.0/24 "
                          "or fd00::/8"},
+        // Every address, on purpose or by a typo: each client transmits under the user's callsign.
+        {"0.0.0.0/0", "\"0.0.0.0/0\": a prefix length of 0 lets every address in, and every client transmits "
+                      "under your callsign; name your logging computers' addresses or network instead"},
+        {"192.168.1.0/24, ::/0", "\"::/0\": a prefix length of 0 lets every address in, and every client "
+                                 "transmits under your callsign; name your logging computers' addresses or "
+                                 "network instead"},
+        {"127.0.0.1/0", "\"127.0.0.1/0\": a prefix length of 0 lets every address in, and every client "
+                        "transmits under your callsign; name your logging computers' addresses or network "
+                        "instead"},
+        {"::1/0", "\"::1/0\": a prefix length of 0 lets every address in, and every client transmits under "
+                  "your callsign; name your logging computers' addresses or network instead"},
+        // Host bits: one machine meant, a whole network given.
+        {"192.168.1.5/24", "\"192.168.1.5/24\" has bits set after the first 24: it would mean the whole "
+                           "network 192.168.1.0/24; write that, or the address alone"},
+        {"fd00::5/8",
+         "\"fd00::5/8\" has bits set after the first 8: it would mean the whole network fd00::/8; "
+         "write that, or the address alone"},
     };
     for (const Row &row : rows) {
         const auto parsed = ClientAllowList::parse(row.list);
@@ -86,9 +102,8 @@ TEST(ClientAllowList, OnlyLoopbackWhenNoEntryReachesAnotherMachine) {
         {"", true},
         {"127.0.0.0/8,::1", true},
         {"127.0.0.2, 127.5.0.0/16", true},
-        {"127.0.0.0/7", false}, // reaches 126.x
+        {"126.0.0.0/7", false}, // reaches 127.x and 126.x
         {"127.0.0.2, 192.168.1.0/24", false},
-        {"::/0", false},
         {"::ffff:0:0/96", false},
         {"fd00::1", false},
     };

@@ -2,12 +2,16 @@
 
 #include "Ticks.h"
 
+#include <utility>
+
 namespace corvantle {
 
 bool Downlink::relay(const std::string &text) {
-    for (const std::string &line : lines_.feed(text))
+    for (const std::string &line : lines_.feed(text)) {
+        midLine_ = false;
         if (!clients_.sendToAll(line))
             return false;
+    }
     heldTicks_ = 0;
     return !clients_.empty();
 }
@@ -15,8 +19,16 @@ bool Downlink::relay(const std::string &text) {
 void Downlink::flush() {
     heldTicks_ = 0;
     const std::string held = lines_.takeHeld();
-    if (!held.empty())
-        clients_.sendToAll(held);
+    if (held.empty())
+        return;
+    midLine_ = held.back() != '\r' && held.back() != '\n';
+    clients_.sendToAll(held);
+}
+
+void Downlink::endLine() {
+    flush();
+    if (std::exchange(midLine_, false))
+        clients_.sendToAll("\r");
 }
 
 void Downlink::tick() {
@@ -27,6 +39,7 @@ void Downlink::tick() {
 void Downlink::reset() {
     lines_.reset();
     heldTicks_ = 0;
+    midLine_ = false;
 }
 
 } // namespace corvantle

@@ -137,6 +137,7 @@ void Bridge::onTick() {
 
     traffic_.tick();
     window_.setCounterText(traffic_.counterText());
+    refusedClients_.tick();
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
     clients_.updateListening();
@@ -238,21 +239,28 @@ bool Bridge::isConfiguredCluster(const EngineFrame &frame) const {
 
 void Bridge::onClientArrival(int32_t requestId) {
     const HandlerScope scope(*this);
-    // Only a request that was already waiting when the last place was taken can find the session full.
     if (clients_.full()) {
-        clients_.socket().refuse(requestId);
-        log_.note("Telnet client refused: " + std::to_string(clients_.liveCount()) + " connected already");
+        log_.note("Telnet client" + fromAddress(requestId) +
+                  " refused: " + std::to_string(clients_.liveCount()) + " connected already");
+        clients_.turnAway(requestId);
         return;
     }
     const bool first = clients_.empty();
     clients_.accept(requestId);
+    // Named by address, so that the log says which machine made the program transmit.
     if (first) {
-        log_.note("Telnet client connected");
+        log_.note("Telnet client connected" + fromAddress(requestId));
         startSession(requestId);
     } else {
-        log_.note("Telnet client joined the session (" + std::to_string(clients_.liveCount()) + " clients)");
+        log_.note("Telnet client" + fromAddress(requestId) + " joined the session (" +
+                  std::to_string(clients_.liveCount()) + " clients)");
         joinSession(requestId);
     }
+}
+
+std::string Bridge::fromAddress(ClientId requestId) const {
+    const std::string address = clients_.socket().peerAddress(requestId);
+    return address.empty() ? std::string() : " from " + address;
 }
 
 void Bridge::startSession(ClientId client) {
@@ -293,6 +301,9 @@ void Bridge::joinSession(ClientId client) {
 void Bridge::onClientData(ClientId client) {
     const HandlerScope scope(*this);
     uplink_.onClientData(client);
+    // A line typed: this client means to stay, and its link need not wait any longer.
+    if (uplink_.holdsLines())
+        keeper_.linkWantedNow();
 }
 
 void Bridge::readyForData() {
@@ -315,6 +326,10 @@ void Bridge::onClientGone(ClientId client) {
 void Bridge::onClientError(ClientId client, int32_t number, const std::string &description) {
     const HandlerScope scope(*this);
     clients_.endBecause(client, "telnet socket error " + std::to_string(number) + ": " + description);
+}
+
+void Bridge::onClientRefused(const std::string &address) {
+    refusedClients_.refused(address);
 }
 
 // Marked here, removed when the outermost handler is done (at once outside a handler).
@@ -382,6 +397,14 @@ void Bridge::engineClosed() {
         return;
     if (engineClosedHandler_)
         engineClosedHandler_();
+}
+
+void Bridge::engineBack() {
+    if (!handling())
+        return;
+    const HandlerScope scope(*this);
+    log_.note("The packet engine is reachable again");
+    keeper_.engineBack();
 }
 
 void Bridge::radioPortsKnown(const std::vector<int> &ports) {

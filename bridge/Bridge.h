@@ -18,6 +18,7 @@
 #include "LinkKeeper.h"
 #include "PacketEngine.h"
 #include "RadioPortCheck.h"
+#include "RefusedClients.h"
 #include "SessionLog.h"
 #include "Traffic.h"
 #include "Uplink.h"
@@ -69,6 +70,8 @@ class Bridge final : public EngineListener {
     void onClientData(ClientId client);
     void onClientGone(ClientId client);
     void onClientError(ClientId client, int32_t number, const std::string &description);
+    // The socket told a client from an address the allow-list does not name so, and closed it.
+    void onClientRefused(const std::string &address);
 
     std::size_t clientCount() const { return clients_.liveCount(); }
 
@@ -86,6 +89,7 @@ class Bridge final : public EngineListener {
     void readyForData() override;
     void radioPortsKnown(const std::vector<int> &ports) override;
     void engineClosed() override;
+    void engineBack() override;
 
   private:
     // Every entry point holds one; when the outermost ends, the clients marked as ending are removed.
@@ -105,6 +109,7 @@ class Bridge final : public EngineListener {
     bool isOwnCall(const std::string &call) const;
     bool isLinkFrame(const EngineFrame &frame) const;
     bool isConfiguredCluster(const EngineFrame &frame) const;
+    std::string fromAddress(ClientId requestId) const;
     void startSession(ClientId client);
     void joinSession(ClientId client);
     void markEnding(ClientId client);
@@ -138,6 +143,7 @@ class Bridge final : public EngineListener {
     LinkKeeper keeper_;
     Uplink uplink_;
     RadioPortCheck radioPorts_;
+    RefusedClients refusedClients_{log_};
 };
 
 } // namespace corvantle

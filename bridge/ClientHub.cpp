@@ -90,14 +90,21 @@ void ClientHub::remove(ClientId client) {
     clients_.erase(client);
 }
 
+// The port stays the program's for its whole run, also while every place is taken: closed, it could be
+// taken by another local program, which would then receive the logging program's next connection.
 void ClientHub::updateListening() {
     if (!listeningAllowed_ || stopped_)
         return;
-    const bool room = static_cast<int>(clients_.size()) < maxClients_;
-    if (room && !socket_.isListening())
+    if (!socket_.isListening())
         listenAgain();
-    else if (!room && socket_.isListening())
-        socket_.stopListening();
+}
+
+void ClientHub::turnAway(ClientId requestId) {
+    socket_.accept(requestId);
+    socket_.send(requestId, withTelnetLineEnds("*** All " + std::to_string(maxClients_) +
+                                               (maxClients_ == 1 ? " place is" : " places are") +
+                                               " taken here; try again later\r"));
+    socket_.close(requestId);
 }
 
 // Listening again after a session can fail (the port taken meanwhile): said once per reason, and tried

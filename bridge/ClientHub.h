@@ -1,5 +1,5 @@
 // The session's telnet clients: who is there, sending to them with a bound on what waits unread, the
-// clients whose end is decided, and listening while there is room for one more.
+// clients whose end is decided, and listening for the program's whole run.
 //
 // Any send can end a client in the middle of a handler that goes on using it (the socket may even report the
 // client's close from inside the send), so a client is never removed here on its own: it is marked as
@@ -33,11 +33,14 @@ class ClientHub final {
     ClientHub(TelnetSocket &socket, SessionLog &log) : socket_(socket), log_(log) {}
 
     TelnetSocket &socket() { return socket_; }
+    const TelnetSocket &socket() const { return socket_; }
 
     // The most clients the session takes: the Clients setting, kept within its range.
     void setMaxClients(int maxClients);
     bool full() const { return static_cast<int>(liveCount()) >= maxClients_; }
     void accept(ClientId client);
+    // A connection beyond the places there are: told so in one line and closed, never a client.
+    void turnAway(ClientId requestId);
 
     // The clients still in the session: not those whose end is decided.
     std::vector<ClientId> ids() const;
@@ -64,7 +67,7 @@ class ClientHub final {
     // At shutdown: nothing is ended or reopened any more.
     void stop() { stopped_ = true; }
 
-    // Listens while there is room for one more client, once listening is allowed (from start-up on).
+    // Listens from start-up on, and again should listening have failed.
     void allowListening() { listeningAllowed_ = true; }
     void updateListening();
 

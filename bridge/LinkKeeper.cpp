@@ -51,6 +51,17 @@ void LinkKeeper::requestLink() {
         waitForPreviousLink();
         return;
     }
+    // Nothing goes on the air under a placeholder callsign or to a placeholder station.
+    if (const std::string problem = unconfiguredProblem(); !problem.empty()) {
+        log_.warn("no connect request sent: " + problem);
+        linkDidNotCome(problem);
+        return;
+    }
+    if (!engine_.reachable()) {
+        waitForEngine();
+        return;
+    }
+    schedule_.stopDelayingConnect();
     const std::string &cluster = settings_.cluster;
     std::vector<std::string> digipeaters = routeInSettings();
     std::string route;
@@ -132,7 +143,7 @@ void LinkKeeper::linkWentDown(const EngineFrame &frame) {
         previousLinkWentDown();
         return;
     }
-    downlink_.flush();
+    downlink_.endLine();
     setLinkState(ClusterLink::State::Down);
     schedule_.stopKeeping();
     if (clients_.empty())
@@ -141,8 +152,39 @@ void LinkKeeper::linkWentDown(const EngineFrame &frame) {
         window_.setStatusText("Status: Monitoring");
     if (!clients_.sendToAll(noticeText(frame.text)))
         return;
+    if (!engine_.reachable() && !settings_.monitorMode) {
+        engineLostLink();
+        return;
+    }
     uplink_.dropHeldLines();
     afterLinkEnded();
+}
+
+// The engine went away (restarted, or its machine is gone): the cluster did not end the link, so LinkEnd does
+// not apply. The clients stay, their lines are held, and the link is asked for again once the engine is back.
+void LinkKeeper::engineLostLink() {
+    stopRelinking();
+    waitForEngine();
+}
+
+void LinkKeeper::waitForEngine() {
+    setLinkState(ClusterLink::State::Down);
+    if (!schedule_.waitForEngine())
+        return;
+    log_.note("The packet engine is not reachable: the link to " + settings_.cluster +
+              " is asked for when it is back");
+    clients_.sendToAll(engineAwayLine());
+}
+
+void LinkKeeper::engineBack() {
+    if (!schedule_.stopWaitingForEngine())
+        return;
+    if (clients_.empty() || settings_.monitorMode) {
+        uplink_.dropHeldLines();
+        return;
+    }
+    log_.note("The packet engine is back: asking for the link to " + settings_.cluster + " again");
+    requestLink();
 }
 
 // The end of a link no client of now has known: its notice is not theirs. Clients that arrived meanwhile
@@ -236,8 +278,53 @@ void LinkKeeper::clientReturned(ClientId client) {
 }
 
 void LinkKeeper::clientWantsLink(ClientId client) {
-    if (clients_.send(client, connectingLine()))
+    if (refusedUnconfigured(client) || !clients_.send(client, connectingLine()))
+        return;
+    if (schedule_.waitingForEngine()) {
+        clients_.send(client, engineAwayLine());
+        return;
+    }
+    if (schedule_.connectDelayed())
+        return; // another client's link is about to be asked for
+    if (!link_.is(ClusterLink::State::Down)) {
         requestLink();
+        return;
+    }
+    // A connection that only looks in is gone before this runs out, and nothing went on the air for it.
+    schedule_.delayConnect();
+}
+
+void LinkKeeper::linkWantedNow() {
+    if (schedule_.connectDelayed())
+        requestLink();
+}
+
+// A client is told at once why no link will come, and where to change that; it may still stay connected.
+bool LinkKeeper::refusedUnconfigured(ClientId client) {
+    const std::string problem = unconfiguredProblem();
+    if (problem.empty())
+        return false;
+    log_.warn("no connect request for the telnet client: " + problem);
+    clients_.send(client, "*** Not connecting: " + problem + "; set " + window_.whereToConfigure() + "\r\n");
+    return true;
+}
+
+// Empty, or still the placeholder the settings start with. The engine accepts MYCALL as an address, so a
+// link under it would go on the air with no station identified.
+std::string LinkKeeper::unconfiguredProblem() const {
+    const auto unset = [](const std::string &call, const char *placeholder) {
+        const std::string normal = agw::normalCall(call);
+        return normal.empty() || normal == placeholder;
+    };
+    const bool noCallsign = unset(settings_.myCallsign, "MYCALL");
+    const bool noCluster = unset(settings_.cluster, "CLUSTER");
+    if (noCallsign && noCluster)
+        return "your callsign and the DX cluster station are not set";
+    if (noCallsign)
+        return "your callsign is not set";
+    if (noCluster)
+        return "the DX cluster station is not set";
+    return {};
 }
 
 void LinkKeeper::clientJoined(ClientId client) {
@@ -260,10 +347,16 @@ void LinkKeeper::clientJoined(ClientId client) {
     }
 }
 
-// An attempt still under way stays so: a client that comes soon takes it over, and if it comes up with
-// nobody there it is taken down.
+// An attempt still under way is withdrawn; if it comes up all the same (an engine that cannot withdraw a
+// connect), it is taken down then.
 void LinkKeeper::sessionEnded(bool mayKeepLink) {
-    if (link_.is(ClusterLink::State::Up)) {
+    schedule_.stopDelayingConnect();
+    schedule_.stopWaitingForEngine();
+    if (link_.is(ClusterLink::State::Connecting)) {
+        // Nobody is left to want it: the engine stops trying, rather than calling the cluster for minutes.
+        log_.note("Connect request to " + link_.station() + " withdrawn: no client is left");
+        closeLink();
+    } else if (link_.is(ClusterLink::State::Up)) {
         if (mayKeepLink && settings_.keepLinkSeconds > 0 && !settings_.monitorMode) {
             schedule_.keepLink(settings_.keepLinkSeconds);
             log_.note("Keeping the link to " + link_.station() + " for " +
@@ -279,6 +372,8 @@ void LinkKeeper::sessionEnded(bool mayKeepLink) {
 // ---- over time ----
 
 void LinkKeeper::tick() {
+    if (schedule_.connectDue() && !clients_.empty() && !settings_.monitorMode)
+        requestLink();
     relinkWhenDue();
     keepLinkWhileDue();
     previousLinkWaitWhenDue();
@@ -322,6 +417,11 @@ void LinkKeeper::keepLinkWhileDue() {
 
 std::string LinkKeeper::connectingLine() const {
     return "Connecting to " + settings_.cluster + " DX Cluster Station...*Please Wait*\r\n";
+}
+
+std::string LinkKeeper::engineAwayLine() const {
+    return "*** The packet engine is not reachable yet: connecting to " + settings_.cluster +
+           " once it is back\r\n";
 }
 
 std::string LinkKeeper::reconnectingLine(int seconds) const {

@@ -53,8 +53,12 @@ class LinkKeeper final {
     bool takeKeptLink();
     // A first client back while the link was kept: it hears the link's notice.
     void clientReturned(ClientId client);
-    // A first client: the link is asked for.
+    // A first client: the link is asked for, a moment after its arrival (see kConnectDelayTicks).
     void clientWantsLink(ClientId client);
+    // A client's line waits for a link that is not asked for yet: asked for now.
+    void linkWantedNow();
+    // The packet engine is back after it was lost: a link the clients still want is asked for again.
+    void engineBack();
     // A further client shares what is there: the link that is up, the attempt under way, or the next one.
     void clientJoined(ClientId client);
     // The last client left: the link is kept for a while or taken down; attempts are for clients that are
@@ -66,6 +70,11 @@ class LinkKeeper final {
 
   private:
     std::string connectingLine() const;
+    std::string engineAwayLine() const;
+    std::string unconfiguredProblem() const;
+    bool refusedUnconfigured(ClientId client);
+    void waitForEngine();
+    void engineLostLink();
     std::string reconnectingLine(int seconds) const;
     void previousLinkWentDown();
     void afterLinkEnded();

@@ -57,6 +57,10 @@ bool LinkSchedule::keepOver() {
     return countDown(keepTicksLeft_);
 }
 
+bool LinkSchedule::connectDue() {
+    return countDown(connectTicksLeft_);
+}
+
 bool LinkSchedule::waitForPreviousLink() {
     if (connectAfterPreviousLink_)
         return false;

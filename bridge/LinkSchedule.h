@@ -5,6 +5,8 @@
 // Pure bookkeeping: the bridge asks each tick whether something is due, and does it.
 #pragma once
 
+#include <utility>
+
 namespace corvantle {
 
 // The pauses before asking again for a dropped link: the first, doubled after each attempt up to the
@@ -16,6 +18,9 @@ inline constexpr int kStableLinkSeconds = 180;
 // that no new link can be asked for. An engine first sends what the link still holds, then exchanges the
 // disconnect with the other station, with retries.
 inline constexpr int kPreviousLinkCloseWaitSeconds = 90;
+// A new client's link is asked for this long after it arrived, or at its first line, whichever is first: a
+// connection that only looks in (a port scan, a monitoring check) leaves before anything goes on the air.
+inline constexpr int kConnectDelayTicks = 3;
 
 class LinkSchedule final {
   public:
@@ -55,6 +60,21 @@ class LinkSchedule final {
     // The clients that waited are gone.
     void stopWaitingForPreviousLink() { previousLinkEnded(); }
 
+    // ---- a new client's link, a moment after it arrived ----
+    void delayConnect() { connectTicksLeft_ = kConnectDelayTicks; }
+    bool connectDelayed() const { return connectTicksLeft_ > 0; }
+    // Once a tick: true when the delay has just run out.
+    bool connectDue();
+    // Asked for now, or nobody wants it any more.
+    void stopDelayingConnect() { connectTicksLeft_ = 0; }
+
+    // ---- a link wanted while the packet engine is away ----
+    // Returns false when the clients already wait for it.
+    bool waitForEngine() { return !std::exchange(waitingForEngine_, true); }
+    bool waitingForEngine() const { return waitingForEngine_; }
+    // The engine is back, or nobody waits any more: returns whether a link was waiting for it.
+    bool stopWaitingForEngine() { return std::exchange(waitingForEngine_, false); }
+
   private:
     bool relinking_ = false;
     int relinkTicksLeft_ = 0; // while waiting: ticks until the next attempt
@@ -63,6 +83,8 @@ class LinkSchedule final {
     int keepTicksLeft_ = 0;
     bool connectAfterPreviousLink_ = false;
     int previousLinkTicksLeft_ = 0;
+    int connectTicksLeft_ = 0;
+    bool waitingForEngine_ = false;
 };
 
 } // namespace corvantle

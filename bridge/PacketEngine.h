@@ -44,6 +44,9 @@ class EngineListener {
     // The shutdown that close() started is over: the links are down and the registration released, or the
     // bound on the wait passed. Once per close(), from the event loop.
     virtual void engineClosed() = 0;
+    // The engine was lost after the registration (its links reported down) and is reachable and registered
+    // again: links can be asked for once more. From the event loop.
+    virtual void engineBack() {}
 };
 
 class PacketEngine {
@@ -69,6 +72,10 @@ class PacketEngine {
     virtual bool canTakeData() const = 0;
 
     virtual void disconnect(const std::string &station, int radioPort) = 0;
+
+    // False while the engine, once registered, is away (lost, and not back yet): a connect now would be
+    // refused, and the links' down notices that come are the engine's loss, not the stations ending them.
+    virtual bool reachable() const { return true; }
 
     // Starts the shutdown: the links' last data may leave (a bounded time), the links go down, the callsign
     // is unregistered and the connection closed; engineClosed follows.

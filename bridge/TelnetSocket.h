@@ -28,9 +28,13 @@ class TelnetSocket {
     virtual bool listen(std::string &error) = 0;
     // Where it listens, as the session log names it: "127.0.0.1", "any" or another address.
     virtual std::string listenAddress() const { return "127.0.0.1"; }
-    // Stops listening, so that further clients are refused; requests not yet accepted are refused too.
-    // The clients already accepted stay.
+    // Stops listening (at shutdown), so that further clients are refused; requests not yet accepted are
+    // refused too. The clients already accepted stay.
     virtual void stopListening() = 0;
+
+    // The address a pending connection or a client comes from, as the session log names it; empty when
+    // unknown.
+    virtual std::string peerAddress(ClientId /*id*/) const { return {}; }
 
     // Takes the pending connection `requestId` as a client; from then on `requestId` names it.
     virtual void accept(ClientId requestId) = 0;

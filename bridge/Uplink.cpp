@@ -73,9 +73,11 @@ void Uplink::readClientText(ClientId client) {
     }
 }
 
-// Lines typed now are kept until the link is up: it is being asked for, or will be once the last one ended.
+// Lines typed now are kept until the link is up: it is being asked for, or will be in a moment, once the
+// engine is back or once the last one ended.
 bool Uplink::linesWaitForLink() const {
-    return link_.is(ClusterLink::State::Connecting) ||
+    return link_.is(ClusterLink::State::Connecting) || schedule_.connectDelayed() ||
+           schedule_.waitingForEngine() ||
            (link_.is(ClusterLink::State::Closing) && schedule_.waitingForPreviousLink());
 }
 

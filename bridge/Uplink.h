@@ -41,6 +41,8 @@ class Uplink final {
     void sendHeldLines();
     // The link did not come: each client hears how many of its own lines did not go out.
     void dropHeldLines();
+    // Lines are waiting for the link.
+    bool holdsLines() const { return !linesWaitingForLink_.empty(); }
 
     // The client leaves: what it sent that waited unread, and its unfinished line, still go out.
     void clientLeaving(ClientId client);

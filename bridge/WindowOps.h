@@ -36,6 +36,12 @@ class WindowOps {
     // A modal box with the prompt, the application title as caption and a single OK button.
     virtual void messageBox(const std::string &prompt) = 0;
 
+    // Where the user sets the callsign and the cluster station, as the end of a sentence that begins "set":
+    // the dialog with a window, the settings file's keys without one.
+    virtual std::string whereToConfigure() const {
+        return "them in Options > Preferences (a new callsign applies after a restart)";
+    }
+
     // Ends the program at once with `exitCode`; the shutdown routine does not run.
     virtual void endProgram(int exitCode) = 0;
 };

@@ -146,7 +146,14 @@ void AgwEngine::onUp() {
     if (std::exchange(answerPending_, false)) {
         connection_.setReconnects(true);
         answerLater(true);
+        return;
     }
+    // Back after a loss: the bridge may ask for the links its clients still want.
+    const std::uint64_t registration = registration_;
+    QTimer::singleShot(0, connection_.context(), [this, registration] {
+        if (registration == registration_ && listener_ != nullptr && !closing_ && connection_.isUp())
+            listener_->engineBack();
+    });
 }
 
 // Only the first attempt fails this way; later ones are retried by the connection.

@@ -73,6 +73,7 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     bool canTakeData() const override;
     void disconnect(const std::string &station, int radioPort) override;
     void close() override;
+    bool reachable() const override { return connection_.isUp(); }
 
     // True while registered with a reachable engine.
     bool isUp() const { return connection_.isUp(); }

@@ -42,7 +42,7 @@ int runHeadless(int &argc, char **argv) {
     Bridge bridge(window, socket, engine, store);
     bridge.setLog(sessionLog);
 
-    wireSocketToBridge(socket, bridge, sessionLog);
+    wireSocketToBridge(socket, bridge);
     QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });

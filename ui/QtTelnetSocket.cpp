@@ -112,6 +112,14 @@ bool QtTelnetSocket::refusedByPolicy(QTcpSocket *socket) {
     return true;
 }
 
+std::string QtTelnetSocket::peerAddress(ClientId id) const {
+    const auto pending = pending_.find(id);
+    if (pending != pending_.end())
+        return addressText(pending->second->peerAddress());
+    const QTcpSocket *client = clientSocket(id);
+    return client == nullptr ? std::string() : addressText(client->peerAddress());
+}
+
 void QtTelnetSocket::accept(ClientId requestId) {
     const auto found = pending_.find(requestId);
     if (found == pending_.end())

@@ -49,6 +49,7 @@ class QtTelnetSocket final : public QObject, public TelnetSocket {
     bool listen(std::string &error) override;
     std::string listenAddress() const override { return policy_.addressText(); }
     void stopListening() override;
+    std::string peerAddress(ClientId id) const override;
     void accept(ClientId requestId) override;
     void refuse(ClientId requestId) override;
     bool send(ClientId client, const std::string &bytes) override;

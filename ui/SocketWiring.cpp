@@ -2,11 +2,10 @@
 
 #include "Bridge.h"
 #include "QtTelnetSocket.h"
-#include "SessionLog.h"
 
 namespace corvantle {
 
-void wireSocketToBridge(QtTelnetSocket &socket, Bridge &bridge, SessionLog &log) {
+void wireSocketToBridge(QtTelnetSocket &socket, Bridge &bridge) {
     socket.setHandlers({
         .connectionRequest = [&bridge](ClientId requestId) { bridge.onClientArrival(requestId); },
         .dataArrival = [&bridge](ClientId client) { bridge.onClientData(client); },
@@ -15,10 +14,7 @@ void wireSocketToBridge(QtTelnetSocket &socket, Bridge &bridge, SessionLog &log)
             [&bridge](ClientId client, int32_t number, const std::string &description) {
                 bridge.onClientError(client, number, description);
             },
-        .refused =
-            [&log](const std::string &address) {
-                log.warn("Telnet client from " + address + " refused: not in AllowedClients");
-            },
+        .refused = [&bridge](const std::string &address) { bridge.onClientRefused(address); },
     });
 }
 

@@ -5,9 +5,8 @@ namespace corvantle {
 
 class Bridge;
 class QtTelnetSocket;
-class SessionLog;
 
-// Arrivals, data, closes and errors go to the bridge; a client the allow-list refused is named in `log`.
-void wireSocketToBridge(QtTelnetSocket &socket, Bridge &bridge, SessionLog &log);
+// Arrivals, data, closes, errors and the clients the allow-list refused go to the bridge.
+void wireSocketToBridge(QtTelnetSocket &socket, Bridge &bridge);
 
 } // namespace corvantle

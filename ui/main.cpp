@@ -61,7 +61,7 @@ int main(int argc, char *argv[]) {
     OptionsLogic options(bridge, window, socket, store);
     DialogLauncher dialogs(form, options);
 
-    wireSocketToBridge(socket, bridge, sessionLog);
+    wireSocketToBridge(socket, bridge);
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
     QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });

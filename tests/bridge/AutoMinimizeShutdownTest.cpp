@@ -75,7 +75,7 @@ TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
          true,
          false,
          false,
-         {"socket.close 1", "socket.stopListening", "engine.close"}},
+         {"socket.close 1", "engine.disconnect GB7DXC", "socket.stopListening", "engine.close"}},
         {"no client", false, false, false, {"socket.stopListening", "engine.close"}},
         {"monitor session", true, false, true, {"socket.close 1", "socket.stopListening", "engine.close"}},
     };

@@ -156,7 +156,7 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
 
     fields.monitorMode = false;
     options.applyAndSave(fields);
-    bridge.onClientArrival(1);
+    clientStays(1);
     frame('c', "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
     ASSERT_TRUE(bridge.linkUp());
     clearRecords();

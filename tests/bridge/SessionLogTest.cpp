@@ -59,7 +59,7 @@ TEST(SessionLogTest, AConnectWithACallThatIsNoAirAddressIsAWarning) {
     };
     const Row rows[] = {
         {"N0CALL", "GB7DXC", "RELAY1", ""},
-        {"N0CALL", "CLUSTER", "", "the cluster \"CLUSTER\""},
+        {"N0CALL", "GB7DXCX", "", "the cluster \"GB7DXCX\""},
         {"G4ABC-16", "GB7DXC", "", "your callsign \"G4ABC-16\""},
         {"N0CALL", "GB7DXC", "RELAY1,RELAY2-16", "the digipeater \"RELAY2-16\""},
     };
@@ -75,7 +75,7 @@ TEST(SessionLogTest, AConnectWithACallThatIsNoAirAddressIsAWarning) {
         rig.bridge.start();
         ASSERT_TRUE(rig.bridge.isRunning());
         log.lines.clear();
-        rig.bridge.onClientArrival(1);
+        rig.clientStays(1);
         ASSERT_EQ(rig.engine.requests.size(), 1u); // asked for as before
         std::vector<std::string> warnings;
         for (const std::string &line : log.lines)

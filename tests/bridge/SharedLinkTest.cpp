@@ -179,8 +179,8 @@ TEST(DefaultSessionTest, DroppedLinkIsOnlyPassedOnAndTheClientLeavingDropsTheLin
     EXPECT_EQ(connectRequests(rig.engine), 0u);
     EXPECT_EQ(rig.window.statusText, "Status: Disconnected");
 
-    rig.connectClientWithLink(2); // a second client while the first is there is refused
-    EXPECT_EQ(rig.socket.refused, std::vector<ClientId>{2});
+    rig.connectClientWithLink(2); // a second client while the first is there is turned away
+    EXPECT_FALSE(rig.socket.connected(2));
     EXPECT_EQ(rig.bridge.clientCount(), 1u);
 
     rig.clientSends("\r\n\r\n");
@@ -211,7 +211,7 @@ TEST_F(KeepLinkTest, ReturningClientIsGreetedToldTheLinkIsUpAndGetsTheClustersTe
     EXPECT_EQ(bridge.transferredBytes(), 0);
     ticks(29 * kTicksPerSecond);
 
-    bridge.onClientArrival(2);
+    clientStays(2);
     const std::vector<std::string> greeting = {kWelcome, "*** CONNECTED With Station GB7DXC\r\n"};
     EXPECT_EQ(client(2).writes, greeting);
     EXPECT_EQ(connectRequests(engine), 0u);
@@ -235,7 +235,7 @@ TEST_F(KeepLinkTest, LinkDropsWithOneDisconnectWhenTheTimeRunsOut) {
     EXPECT_EQ(engine.requests.size(), 1u);
 
     frame('d', kDisconnected);
-    bridge.onClientArrival(2); // after the time: a session of its own, with its own link
+    clientStays(2); // after the time: a session of its own, with its own link
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC"));
 }
 
@@ -244,7 +244,7 @@ TEST_F(KeepLinkTest, ALinkTheClusterEndsMeanwhileIsNotKeptFurther) {
     frame('d', kDisconnected);
     ticks(60 * kTicksPerSecond);
     EXPECT_TRUE(engine.requests.empty());
-    bridge.onClientArrival(2);
+    clientStays(2);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC"));
 }
 
@@ -261,7 +261,7 @@ class SharedSessionTest : public BridgeFixture {
 
 TEST_F(SharedSessionTest, FurtherClientIsGreetedToldItJoinsAndThatTheLinkIsUp) {
     EXPECT_TRUE(socket.listening);
-    bridge.onClientArrival(2);
+    clientStays(2);
     const std::vector<std::string> expected = {
         kWelcome, "Joining the session with GB7DXC DX Cluster Station (2 clients)\r\n",
         "*** CONNECTED With Station GB7DXC\r\n"};
@@ -270,9 +270,9 @@ TEST_F(SharedSessionTest, FurtherClientIsGreetedToldItJoinsAndThatTheLinkIsUp) {
     EXPECT_EQ(connectRequests(engine), 0u);
     EXPECT_TRUE(socket.listening);
 
-    bridge.onClientArrival(3); // the last place: no more listening
-    EXPECT_FALSE(socket.listening);
-    bridge.onClientGone(2); // a place again
+    clientStays(3); // the last place: the port stays the program's all the same
+    EXPECT_TRUE(socket.listening);
+    bridge.onClientGone(2);
     EXPECT_TRUE(socket.listening);
     EXPECT_EQ(disconnectRequests(engine), 0u);
 }
@@ -281,8 +281,8 @@ TEST(SharedSessionComingUpTest, AClientThatJoinsWhileTheLinkComesUpHearsItsNotic
     BridgeRig rig;
     rig.startConfigured();
     rig.change([&](BridgeState &s) { s.maxClients = 2; });
-    rig.bridge.onClientArrival(1);
-    rig.bridge.onClientArrival(2);
+    rig.clientStays(1);
+    rig.clientStays(2);
     EXPECT_EQ(connectRequests(rig.engine), 1u); // the first client's
     EXPECT_EQ(rig.client(2).writes.size(), 2u);
     rig.frame('c', kConnected);
@@ -409,10 +409,10 @@ TEST_F(SharedSessionTest, TheLinkDropsWhenTheLastClientLeaves) {
 TEST_F(SharedSessionTest, AClientTooManyIsRefusedAndTheSessionGoesOn) {
     change([&](BridgeState &s) { s.maxClients = 2; });
     connectClient(2);
-    bridge.onClientArrival(3);
-    EXPECT_EQ(socket.refused, std::vector<ClientId>{3});
+    clientStays(3);
     EXPECT_FALSE(socket.connected(3));
-    EXPECT_EQ(journal, (Journal{"socket.refuse 3"}));
+    EXPECT_EQ(client(3).sent, "*** All 2 places are taken here; try again later\r\n");
+    EXPECT_EQ(journal, (Journal{"socket.accept 3", "socket.send 3", "socket.close 3"}));
 }
 
 TEST_F(SharedSessionTest, EveryClientHearsTheDropAndTheRelinkAndShutdownEndsThemAll) {
@@ -422,7 +422,7 @@ TEST_F(SharedSessionTest, EveryClientHearsTheDropAndTheRelinkAndShutdownEndsThem
     for (const ClientId id : {1, 2})
         EXPECT_EQ(client(id).writes.back(), "Reconnecting to GB7DXC in 10 s...\r\n");
 
-    bridge.onClientArrival(3); // joins while waiting, and hears when the next attempt comes
+    clientStays(3); // joins while waiting, and hears when the next attempt comes
     EXPECT_EQ(client(3).writes.back(), "Reconnecting to GB7DXC in 10 s...\r\n");
 
     bridge.shutDown();

@@ -432,22 +432,26 @@ TEST_F(ClusterSessionTest, ConnectThroughDigipeatersGoesOutWithTheirPath) {
 }
 
 // The engine under the bridge dies in the middle of a session and comes back. The client hears that the link
-// went down, the bridge registers again by itself, and the next session works both ways.
-TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
+// went down and that it comes back with the engine; the bridge registers again by itself and asks for the
+// link for the client that stayed, and the session works both ways again without the client doing anything.
+TEST_F(ClusterSessionTest, AnEngineKilledInASessionGivesTheClientThatStayedItsLinkBack) {
     std::vector<std::string> libraryNotes;
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
     bridge.engine.setLog([&](const std::string &line) { libraryNotes.push_back(line); }, {});
     const QByteArray connected = "*** CONNECTED With Station GB7DXC\r\n";
-    auto client = std::make_unique<Client>(bridge.localPort);
-    ASSERT_TRUE(client->waitFor(connected, kLinkUpWait)) << client->received().data();
+    Client client(bridge.localPort);
+    ASSERT_TRUE(client.waitFor(connected, kLinkUpWait)) << client.received().data();
 
     EngineARestart engineA;
     ASSERT_TRUE(engineA.kill());
-    EXPECT_TRUE(client->waitFor("*** DISCONNECTED From Station GB7DXC\r\n", 10s))
-        << client->received().data();
+    const QByteArray lost =
+        "*** DISCONNECTED From Station GB7DXC\r\n"
+        "*** The packet engine is not reachable yet: connecting to GB7DXC once it is back\r\n";
+    EXPECT_TRUE(client.waitFor(lost, 10s)) << client.received().data();
     EXPECT_EQ(bridge.window.statusText, "Status: Disconnected");
     EXPECT_FALSE(bridge.bridge.linkUp());
+    client.type("sh/dx\r\n"); // held until the link is back
 
     ASSERT_TRUE(engineA.start());
     const auto registeredAgain = [&] {
@@ -456,19 +460,12 @@ TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
         });
     };
     ASSERT_TRUE(QTest::qWaitFor(registeredAgain, 30000));
-    client->close();
-
-    // The listener opens again once the bridge has seen the first client leave.
-    std::unique_ptr<Client> next;
-    const auto nextGreeted = [&] {
-        next = std::make_unique<Client>(bridge.localPort);
-        return next->connected && next->waitFor(kGreeting, 1s);
-    };
-    ASSERT_TRUE(QTest::qWaitFor(nextGreeted, 10000));
-    ASSERT_TRUE(next->waitFor(connected, kLinkUpWait)) << next->received().data();
+    const auto connectedAgain = [&] { return client.received().count(connected) == 2; };
+    ASSERT_TRUE(QTest::qWaitFor(connectedAgain, std::chrono::milliseconds(kLinkUpWait).count()))
+        << client.received().data();
     EXPECT_EQ(bridge.window.statusText, "Status: Connected");
+    EXPECT_EQ(client.received().count("Not sent"), 0) << client.received().data();
 
-    next->type("sh/dx\r\n");
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 20000))
         << cluster.log().join('\n').toStdString();
     // A spot the cluster sent on the new link reaches the client once.
@@ -483,8 +480,31 @@ TEST_F(ClusterSessionTest, AnEngineKilledInASessionIsJoinedAgainOnceItIsBack) {
     };
     ASSERT_TRUE(QTest::qWaitFor(spotOnNewLink, 20000)) << cluster.log().join('\n').toStdString();
     const QByteArray line = QByteArray::fromStdString(spot).replace("\r", "\r\n");
-    EXPECT_TRUE(next->waitFor(line, 30s)) << next->received().data();
-    EXPECT_EQ(next->received().count(line), 1);
+    EXPECT_TRUE(client.waitFor(line, 30s)) << client.received().data();
+    EXPECT_EQ(client.received().count(line), 1);
+}
+
+// The connect requests engine B heard from N0CALL (SABM, or SABME from a 2.2 engine), retries included.
+int connectFramesFromN0call() {
+    QFile log(environment("CORVANTLE_ENGINE_DIR") + "/b.log");
+    return log.open(QIODevice::ReadOnly) ? static_cast<int>(log.readAll().count("N0CALL>GB7DXC:(SABM")) : 0;
+}
+
+// A connection that only looks in (a port scan, a monitoring check) and leaves at once puts nothing on the
+// air: the next client that stays is the first whose connect engine B hears.
+TEST_F(ClusterSessionTest, AConnectionThatOnlyLooksInPutsNothingOnTheAir) {
+    BridgeOnEngineA bridge(Config{});
+    ASSERT_TRUE(bridge.loaded);
+    const int before = connectFramesFromN0call();
+    {
+        Client lookIn(bridge.localPort);
+        ASSERT_TRUE(lookIn.waitFor(kGreeting, 5s)) << lookIn.received().data();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bridge.bridge.clientCount() == 0; }, 5000));
+    Client stays(bridge.localPort);
+    ASSERT_TRUE(stays.waitFor("*** CONNECTED With Station GB7DXC\r\n", kLinkUpWait))
+        << stays.received().data();
+    EXPECT_EQ(connectFramesFromN0call() - before, 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Bridge.h"
+#include "LinkSchedule.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
 
@@ -39,15 +40,21 @@ struct BridgeRig {
         journal.clear();
     }
 
-    // A client on the socket, greeted, with the journal and the sent bytes cleared.
-    void connectClient(ClientId id = 1) {
+    // A client arrives and stays long enough for its link to be asked for.
+    void clientStays(ClientId id = 1) {
         bridge.onClientArrival(id);
+        ticks(kConnectDelayTicks);
+    }
+
+    // A client on the socket, greeted, its link asked for, with the journal and the sent bytes cleared.
+    void connectClient(ClientId id = 1) {
+        clientStays(id);
         clearRecords();
     }
 
     // A client whose link to the cluster is up.
     void connectClientWithLink(ClientId id = 1) {
-        bridge.onClientArrival(id);
+        clientStays(id);
         frame('c', "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0'));
         clearRecords();
     }

@@ -94,6 +94,7 @@ class FakeSocket final : public TelnetSocket {
     // Every client ever accepted, by id; a closed one stays with `open` false.
     std::map<ClientId, FakeClient> clients;
     std::vector<ClientId> refused;
+    std::map<ClientId, std::string> addresses; // where each connection comes from; unknown when absent
 
     // The client `id` (created empty when it has never been accepted, for a test to prepare).
     FakeClient &client(ClientId id = 1) { return clients[id]; }
@@ -117,6 +118,10 @@ class FakeSocket final : public TelnetSocket {
     void stopListening() override {
         listening = false;
         journal_.push_back("socket.stopListening");
+    }
+    std::string peerAddress(ClientId id) const override {
+        const auto found = addresses.find(id);
+        return found == addresses.end() ? std::string() : found->second;
     }
     void accept(ClientId requestId) override {
         FakeClient &accepted = clients[requestId];
@@ -217,9 +222,19 @@ class FakeEngine final : public PacketEngine {
                         int radioPort) override {
         requests.push_back({"connect", station, "", radioPort, digipeaters});
         journal_.push_back("engine.connect " + station);
+        if (!engineConnected && connectRefusal.empty())
+            return "the packet engine is not connected";
         return connectRefusal;
     }
-    bool engineConnected = true; // false: sendData takes nothing
+    // false: the engine is away (lost after the registration): sendData takes nothing, connect is refused.
+    bool engineConnected = true;
+    bool reachable() const override { return engineConnected; }
+    // The engine comes back and registers again, as a real one tells the bridge.
+    void comeBack() {
+        engineConnected = true;
+        if (listener != nullptr)
+            listener->engineBack();
+    }
     bool sendData(const std::string &station, const std::string &data, int radioPort) override {
         if (!engineConnected)
             return false;

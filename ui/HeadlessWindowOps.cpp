@@ -34,6 +34,12 @@ void HeadlessWindowOps::messageBox(const std::string &prompt) {
                  " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
 }
 
+std::string HeadlessWindowOps::whereToConfigure() const {
+    const std::string section = settings::kSection;
+    return section + "\\" + settings::kMyCallsign.name + " and " + section + "\\" + settings::kCluster.name +
+           " in " + settingsFile_ + ", then restart corvantle";
+}
+
 void HeadlessWindowOps::endProgram(int exitCode) {
     exitCode_ = exitCode;
     QCoreApplication::exit(exitCode);

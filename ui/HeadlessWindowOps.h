@@ -27,6 +27,7 @@ class HeadlessWindowOps final : public WindowOps {
     void setTimerInterval(TimerId timer, int32_t intervalMs) override;
     void setTimerEnabled(TimerId timer, bool enabled) override;
     void messageBox(const std::string &prompt) override;
+    std::string whereToConfigure() const override;
     // Records the code and stops the event loop if it runs; before it runs, main returns the code.
     void endProgram(int exitCode) override;
 

@@ -5,6 +5,7 @@
 #include "ProgramUnderTest.h"
 
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,8 +67,36 @@ TEST(HeadlessStart, TheConfigurationReminderNamesTheFileAndTheKeysAndTheProgramG
     ASSERT_TRUE(program.saysWithin(reminder, 10000)) << program.said().toStdString();
     EXPECT_FALSE(program.said().contains("Options Menu"));
     // As with the window, the program goes on: it listens once the reminder is out.
-    EXPECT_TRUE(program.saysWithin("Listening for a telnet client on 127.0.0.1 port", 5000))
+    ASSERT_TRUE(program.saysWithin("Listening for a telnet client on 127.0.0.1 port", 5000))
         << program.said().toStdString();
+
+    // But nothing goes on the air under the placeholders: a client hears what to set, and however long it
+    // stays and whatever it types, the engine is asked for no link and no data.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, program.localPort);
+    ASSERT_TRUE(client.waitForConnected(5000));
+    QByteArray heard;
+    const auto hears = [&](const QByteArray &text) {
+        return QTest::qWaitFor(
+            [&] {
+                heard += client.readAll();
+                return heard.contains(text);
+            },
+            10000);
+    };
+    const QByteArray told = "*** Not connecting: your callsign and the DX cluster station are not set; set "
+                            "Config\\MyCallsign and Config\\Cluster in " +
+                            program.settings.toUtf8() + ", then restart corvantle\r\n";
+    ASSERT_TRUE(hears(told)) << heard.toStdString();
+    client.write("sh/dx\r\n");
+    ASSERT_TRUE(hears("*** Not sent, no link to CLUSTER\r\n")) << heard.toStdString();
+    EXPECT_TRUE(program.saysWithin("no connect request for the telnet client: your callsign and the DX "
+                                   "cluster station are not set",
+                                   5000))
+        << program.said().toStdString();
+    for (const corvantle::agw::Frame &frame : engine.frames())
+        EXPECT_TRUE(frame.kind != 'C' && frame.kind != 'v' && frame.kind != 'D')
+            << "sent '" << frame.kind << "'";
 }
 
 // The same words as the window's boxes, once each, and the same exit status.

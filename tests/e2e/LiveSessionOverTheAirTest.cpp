@@ -53,9 +53,9 @@ class LiveSessionOverTheAirTest : public ::testing::Test {
 // The user changes the cluster in Preferences, as a person would, while linked to GB7DXC: the session goes
 // on with GB7DXC (spots, the user's bye, the link's end), and the next link is asked of the new station.
 TEST_F(LiveSessionOverTheAirTest, PreferencesChangedDuringASessionApplyFromTheNextLink) {
+    RecordingLog log; // outlives the bridge, which still writes to it as it shuts down
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
-    RecordingLog log;
     bridge.bridge.setLog(log);
     OptionsLogic options(bridge.bridge, bridge.window, bridge.socket, bridge.store);
     MainForm form;

@@ -44,6 +44,6 @@ done
 sleep "$wait_seconds"
 
 heard=$(grep -o "N0CALL>GB7XYZ:([A-Z]*" "$CORVANTLE_ENGINE_DIR/b.log" | sed 's/.*(//' | sort | uniq -c |
-        awk '{printf "%s%s %s", sep, $1, $2; sep=", "}')
+        awk '{printf "%s%s %s", sep, $1, $2; sep=", "}' || true)
 total=$(grep -c "N0CALL>GB7XYZ:(" "$CORVANTLE_ENGINE_DIR/b.log" || true)
 echo "$count client(s) staying ${stay} s: engine B heard $total frame(s) from N0CALL in ${wait_seconds} s${heard:+ ($heard)}"

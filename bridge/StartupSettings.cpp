@@ -43,6 +43,10 @@ StartupSettings readStartupSettings(const SettingsStore &store) {
         values.warnings.push_back(notice);
         values.boxes.push_back(notice);
     }
+    // A group or key written by hand where the program never looks would otherwise seem forgotten too. The
+    // session log says so; no box, since the values in use are the ones the program reads.
+    if (const std::string notice = store.unreadKeysMessage(kProgramName); !notice.empty())
+        values.warnings.push_back(notice);
     // Standard error (where the log's warnings go too) is not where a user who started the program from the
     // desktop menu looks. The engine library reads and logs its own port as it registers; the box names it.
     values.warnings.insert(values.warnings.end(), read.problems().begin(), read.problems().end());

@@ -2,6 +2,8 @@
 // that could not be read before writing over it.
 #include "IniSettingsStore.h"
 
+#include "SettingsTable.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace corvantle {
 namespace {
@@ -26,6 +29,38 @@ QString encodedGroupPart(const std::string &text) {
 QString settingPath(const std::string &appName, const std::string &section, const std::string &key) {
     return encodedGroupPart(appName) + QLatin1Char('/') + encodedGroupPart(section) + QLatin1Char('/') +
            encodedGroupPart(key);
+}
+
+// A group's name as the INI file spells it in its [header]: QSettings writes "%" and blanks as %25 and %20.
+QString iniGroupHeader(QString group) {
+    group.replace(QLatin1Char('%'), QLatin1String("%25"));
+    group.replace(QLatin1Char(' '), QLatin1String("%20"));
+    return QLatin1Char('[') + group + QLatin1Char(']');
+}
+
+// A key QSettings lists as "Group/Section/Key" as a person finds it in the file: "[Group] Section\Key".
+// Keys before any header are in QSettings' [General] group.
+QString asWrittenInFile(const QString &path) {
+    const qsizetype slash = path.indexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QLatin1String("[General] ") + path;
+    QString key = path.mid(slash + 1);
+    key.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return iniGroupHeader(path.left(slash)) + QLatin1Char(' ') + key;
+}
+
+// Every key the program reads, where QSettings lists it.
+QStringList keysRead(const std::string &appName) {
+    QStringList paths;
+    const auto add = [&](const auto &table) {
+        for (const settings::Key &key : table)
+            paths << settingPath(appName, key.section, key.name);
+    };
+    add(settings::kAllKeys);
+    add(settings::kLinkCareKeys);
+    add(settings::kEngineKeys);
+    add(settings::kListenKeys);
+    return paths;
 }
 
 // Why a file could not be written; QSettings only reports that it failed.
@@ -47,10 +82,36 @@ std::string writeFailureReason(const QString &filePath) {
 // QSettings reports a format error only to the instance that parses the faulty group, and keeps what it
 // parsed for the rest of the process; the question is therefore asked once, when the store is opened, and
 // about every group at once.
-std::string formatProblemOf(const QString &filePath) {
+bool hasFormatError(const QString &filePath) {
     QSettings file(filePath, QSettings::IniFormat);
     file.allKeys();
-    if (file.status() != QSettings::FormatError)
+    return file.status() == QSettings::FormatError;
+}
+
+// Some editors begin a UTF-8 file with a byte-order mark. QSettings reads every key after it, but reports
+// the mark as a format error (and does so again after each write, although the file it wrote has none).
+const QByteArray kByteOrderMark = "\xEF\xBB\xBF";
+
+bool startsWithByteOrderMark(const QString &filePath) {
+    QFile file(filePath);
+    return file.open(QIODevice::ReadOnly) && file.read(kByteOrderMark.size()) == kByteOrderMark;
+}
+
+// Whether the file without its byte-order mark reads in full.
+bool readsInFullWithoutMark(const QString &filePath) {
+    QFile file(filePath);
+    QTemporaryFile copy;
+    if (!file.open(QIODevice::ReadOnly) || !copy.open())
+        return false;
+    copy.write(file.readAll().mid(kByteOrderMark.size()));
+    copy.close();
+    return !hasFormatError(copy.fileName());
+}
+
+std::string formatProblemOf(const QString &filePath) {
+    if (!hasFormatError(filePath))
+        return {};
+    if (startsWithByteOrderMark(filePath) && readsInFullWithoutMark(filePath))
         return {};
     return "it has lines that are not in INI format";
 }
@@ -76,7 +137,8 @@ IniSettingsStore::IniSettingsStore() : IniSettingsStore(defaultFilePath()) {}
 
 IniSettingsStore::IniSettingsStore(std::string filePath)
     : filePath_(std::move(filePath)), formatProblem_(formatProblemOf(QString::fromStdString(filePath_))),
-      mustKeepFile_(!formatProblem_.empty()) {}
+      mustKeepFile_(!formatProblem_.empty()),
+      byteOrderMark_(startsWithByteOrderMark(QString::fromStdString(filePath_))) {}
 
 std::string IniSettingsStore::defaultFilePath() {
     // GenericConfigLocation follows $XDG_CONFIG_HOME and falls back to ~/.config.
@@ -105,12 +167,27 @@ bool IniSettingsStore::writeSetting(const std::string &appName, const std::strin
     file.sync();
     // QSettings keeps the first problem it meets: over an unreadable file that is the format error, which
     // hides whether the write itself worked.
-    const bool written =
-        file.status() == QSettings::NoError || (file.status() == QSettings::FormatError && wasWrittenOver());
+    const bool written = file.status() == QSettings::NoError ||
+                         (file.status() == QSettings::FormatError && (wasWrittenOver() || markWrittenOver()));
     if (written)
         return true;
     error = writeFailureReason(QString::fromStdString(filePath_));
     return false;
+}
+
+std::string IniSettingsStore::unreadKeysMessage(const std::string &appName) const {
+    const QStringList read = keysRead(appName);
+    QStringList unread;
+    const QSettings file(QString::fromStdString(filePath_), QSettings::IniFormat);
+    for (const QString &path : file.allKeys())
+        if (!read.contains(path))
+            unread << asWrittenInFile(path);
+    if (unread.isEmpty())
+        return {};
+    return "The settings file " + filePath_ +
+           " holds keys that corvantle does not read: " + unread.join(QLatin1String(", ")).toStdString() +
+           ". It reads only the keys under " + iniGroupHeader(encodedGroupPart(appName)).toStdString() +
+           ", such as Config\\" + settings::kMyCallsign.name + ".";
 }
 
 std::string IniSettingsStore::formatProblemMessage() const {
@@ -118,6 +195,8 @@ std::string IniSettingsStore::formatProblemMessage() const {
         return {};
     std::string message = "The settings file " + filePath_ + " could not be read in full (" + formatProblem_ +
                           "), so some or all settings are at their defaults. ";
+    if (editedByHandOnly_)
+        return message + "Correct it by hand, then restart corvantle.";
     if (!keptCopyPath_.empty())
         return message + "The file as it was is kept as " + keptCopyPath_ + ".";
     const QString copyPath = freeCopyPath(QString::fromStdString(filePath_));
@@ -141,6 +220,12 @@ bool IniSettingsStore::keepUnreadableFile(std::string &error) {
     keptCopyPath_ = copyPath.toStdString();
     mustKeepFile_ = false;
     return true;
+}
+
+// QSettings reports the byte-order mark it read as a format error after a write too; the write happened
+// when the file no longer begins with the mark.
+bool IniSettingsStore::markWrittenOver() const {
+    return byteOrderMark_ && !startsWithByteOrderMark(QString::fromStdString(filePath_));
 }
 
 // QSettings replaces the whole file with one it can read again, so the file differs from the kept,

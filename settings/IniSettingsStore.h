@@ -21,6 +21,10 @@ class IniSettingsStore final : public SettingsStore {
 
     static std::string defaultFilePath();
 
+    // Nothing saves this store in this run (no Preferences dialog): its notices tell the user to correct
+    // the file by hand instead of promising a copy before the next save.
+    void setEditedByHandOnly() { editedByHandOnly_ = true; }
+
     std::string readSetting(const std::string &appName, const std::string &section, const std::string &key,
                             const std::string &defaultText) const override;
     bool writeSetting(const std::string &appName, const std::string &section, const std::string &key,
@@ -30,15 +34,19 @@ class IniSettingsStore final : public SettingsStore {
     std::string keptCopyPath() const override { return keptCopyPath_; }
 
     std::string formatProblemMessage() const override;
+    std::string unreadKeysMessage(const std::string &appName) const override;
 
   private:
     bool keepUnreadableFile(std::string &error);
     bool wasWrittenOver() const;
+    bool markWrittenOver() const;
 
     std::string filePath_;
     std::string formatProblem_;
     std::string keptCopyPath_;
     bool mustKeepFile_ = false; // an unreadable file not yet copied in this run
+    bool editedByHandOnly_ = false;
+    bool byteOrderMark_ = false; // the file began with a UTF-8 byte-order mark when opened
 };
 
 } // namespace corvantle

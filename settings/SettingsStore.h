@@ -31,6 +31,11 @@ class SettingsStore {
     // original is kept. Empty when there is nothing to say.
     virtual std::string formatProblemMessage() const { return {}; }
 
+    // The notice for the user about keys in the store that the program `appName` never reads (a group
+    // written by hand, a misspelt key), naming them and where the program's own keys belong. Empty when
+    // there are none.
+    virtual std::string unreadKeysMessage(const std::string & /*appName*/) const { return {}; }
+
     // Where an unreadable store was copied before it was first written over in this run; empty when no copy
     // was needed.
     virtual std::string keptCopyPath() const { return {}; }

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config qt6-base-dev libgl-dev libgtest-dev direwolf xvfb xauth x11-utils
-          imagemagick telnet "$@")
+          imagemagick telnet iproute2 "$@")
 
 missing=()
 for package in "${packages[@]}"; do

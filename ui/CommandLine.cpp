@@ -111,11 +111,7 @@ std::variant<std::string, int> settingsFile(const QStringList &paths, bool mustB
             << "': " << problem->toStdString() << "\n";
         return kCommandLineUsageError;
     }
-    const QString absolutePath = QFileInfo(paths.front()).absoluteFilePath();
-    if (!QFileInfo::exists(absolutePath))
-        err << "corvantle: new settings file " << absolutePath.toStdString()
-            << " (created when the settings are first saved)\n";
-    return absolutePath.toStdString();
+    return QFileInfo(paths.front()).absoluteFilePath().toStdString();
 }
 
 void addOptions(QCommandLineParser &parser) {
@@ -177,6 +173,11 @@ std::variant<CommandLineOptions, int> parseCommandLine(const QStringList &argume
         if (const int *exitCode = std::get_if<int>(&path))
             return *exitCode;
         options.configPath = std::get<std::string>(path);
+        options.configIsNew = !QFileInfo::exists(QString::fromStdString(options.configPath));
+        // Headless, nothing saves it: the program says so in words of its own.
+        if (options.configIsNew && !options.headless)
+            err << "corvantle: new settings file " << options.configPath
+                << " (created when the settings are first saved)\n";
     }
     return options;
 }

@@ -19,6 +19,7 @@ struct CommandLineOptions {
     bool verbose = false;       // log the session to standard error
     bool verboseFrames = false; // also log every AGW frame (implies verbose)
     bool headless = false;      // no window; the session log on standard error
+    bool configIsNew = false;   // the --config file does not exist yet
 };
 
 // The exit code after --help or --version has been answered.
@@ -29,8 +30,8 @@ constexpr int kCommandLineUsageError = 2;
 // Reads `arguments` (the program's name first, as QCoreApplication::arguments() gives them). Answers --help
 // and --version on `out` and returns kCommandLineDone; reports a bad option or an unusable --config file on
 // `err` and returns kCommandLineUsageError; otherwise returns the options. A --config file that does not
-// exist yet, in a folder that exists or can be made, is accepted and noted once on `err`. With --headless
-// the file only needs to be readable: without the Preferences dialog nothing is ever saved.
+// exist yet, in a folder that exists or can be made, is accepted and, with a window, noted once on `err`.
+// With --headless the file only needs to be readable: without the Preferences dialog nothing is ever saved.
 std::variant<CommandLineOptions, int>
 parseCommandLine(const QStringList &arguments, std::ostream &out = std::cout, std::ostream &err = std::cerr);
 

@@ -5,8 +5,11 @@
 #include "CommandLine.h"
 #include "HeadlessWindowOps.h"
 #include "IniSettingsStore.h"
+#include "JournalLines.h"
 #include "ListenPolicy.h"
+#include "ListenWait.h"
 #include "QtTelnetSocket.h"
+#include "SettingsTable.h"
 #include "SocketWiring.h"
 #include "StandardErrorLog.h"
 #include "TerminationSignals.h"
@@ -15,29 +18,45 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <variant>
 
 namespace corvantle {
+namespace {
+
+int storedLocalPort(const SettingsStore &store) {
+    return static_cast<int>(settings::StartupReader(store, kProgramName).wholeNumber(settings::kLocalPort));
+}
+
+} // namespace
 
 int runHeadless(int &argc, char **argv) {
     QCoreApplication app(argc, argv);
-    const auto commandLine = parseCommandLine(QCoreApplication::arguments());
+    // Under systemd every line of standard error is the journal's: the lines that end the program before it
+    // starts are errors, the settings readers' lines warnings.
+    const bool journal = standardErrorIsJournal();
+    PrefixedLines errors(std::cerr, priorityPrefix(Priority::Error, journal));
+    PrefixedLines warnings(std::cerr, priorityPrefix(Priority::Warning, journal));
+    const auto commandLine = parseCommandLine(QCoreApplication::arguments(), std::cout, errors);
     if (const int *exitCode = std::get_if<int>(&commandLine))
         return *exitCode;
     const auto &startOptions = std::get<CommandLineOptions>(commandLine);
 
     IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
                                                            : startOptions.configPath);
-    StandardErrorLog sessionLog(std::cerr);
+    store.setEditedByHandOnly();
+    if (startOptions.configIsNew)
+        warnings << "corvantle: the settings file " << store.location()
+                 << " does not exist: every setting is at its default\n";
+    StandardErrorLog sessionLog(std::cerr, journal);
     const std::unique_ptr<PacketEngine> chosenEngine = makeChosenEngine(
-        store, kProgramName, std::cerr, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
+        store, kProgramName, warnings, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
         startOptions.verboseFrames
             ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
             : EngineLogLine());
     PacketEngine &engine = *chosenEngine;
     QtTelnetSocket socket;
-    socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
+    const ListenPolicy policy = readListenPolicy(store, kProgramName, warnings);
+    socket.setListenPolicy(policy, store.location());
     HeadlessWindowOps window(sessionLog, store.location());
     Bridge bridge(window, socket, engine, store);
     bridge.setLog(sessionLog);
@@ -47,15 +66,24 @@ int runHeadless(int &argc, char **argv) {
     QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
                      [&bridge] { bridge.onAutoMinimizeTimer(); });
 
-    // SIGTERM, SIGINT and SIGHUP shut the bridge down; the program ends once the engine has closed.
+    // The bridge starts (registers, then listens) once its port can be had; until then nothing has started.
+    // Not running: the start-up has ended the event loop with the exit code already.
+    ListenWait portWait(policy, storedLocalPort(store), sessionLog, [&bridge] { bridge.start([](bool) {}); });
+    // SIGTERM, SIGINT and SIGHUP shut the bridge down at any moment, also before the engine has answered the
+    // registration; the program ends once the engine has closed, with status 0. Without a window no start-up
+    // message waits in an event loop of its own, so the shutdown never runs inside another handler.
     bridge.whenEngineClosed([] { QCoreApplication::quit(); });
-    std::optional<TerminationSignals> terminationSignals;
-    bridge.start([&](bool running) {
-        // Not running: the start-up has ended the event loop with the exit code already.
-        if (!running)
+    const TerminationSignals terminationSignals([&] {
+        if (portWait.waiting()) {
+            portWait.cancel();
+            QCoreApplication::quit();
             return;
-        terminationSignals.emplace([&bridge] { bridge.shutDown(); });
+        }
+        bridge.shutDown();
     });
+    if (!terminationSignals.error().empty())
+        sessionLog.warn(terminationSignals.error());
+    portWait.start();
     const int status = QCoreApplication::exec();
     // Start-up ended the program after the registration: the engine may still be closing.
     if (bridge.engineClosing())

@@ -5,11 +5,28 @@
 
 #include <QCoreApplication>
 
+#include <sstream>
+
 namespace corvantle {
 namespace {
 // The bridge's reminder, meant for a window with an Options menu.
 constexpr const char *kConfigureReminder =
     "Please configure your Callsign and/or Cluster station in the Options Menu";
+// The start of the box that names every stored value start-up could not use, one line each after the first.
+constexpr std::string_view kUnusableSettings = "Some stored settings could not be used";
+
+// The key a problem line names (setting "RadioPort" holds ...), as the file spells it: Config\RadioPort.
+std::string keyOfProblem(const std::string &line) {
+    const std::string opening = "setting \"";
+    if (line.rfind(opening, 0) != 0)
+        return {};
+    const std::size_t end = line.find('"', opening.size());
+    if (end == std::string::npos)
+        return {};
+    const std::string key = line.substr(opening.size(), end - opening.size());
+    return key.find('\\') == std::string::npos ? std::string(settings::kSection) + "\\" + key : key;
+}
+
 } // namespace
 
 HeadlessWindowOps::HeadlessWindowOps(StandardErrorLog &log, std::string settingsFile)
@@ -24,14 +41,34 @@ void HeadlessWindowOps::setTimerEnabled(TimerId timer, bool enabled) {
 }
 
 void HeadlessWindowOps::messageBox(const std::string &prompt) {
-    if (prompt != kConfigureReminder) {
-        log_.message(prompt);
+    if (prompt == kConfigureReminder) {
+        const std::string section = settings::kSection;
+        log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name +
+                     " (your callsign) and " + section + "\\" + settings::kCluster.name +
+                     " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
         return;
     }
-    const std::string section = settings::kSection;
-    log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name +
-                 " (your callsign) and " + section + "\\" + settings::kCluster.name +
-                 " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
+    if (prompt.rfind(kUnusableSettings, 0) == 0) {
+        log_.message(unusableSettingsLine(prompt));
+        return;
+    }
+    log_.message(prompt);
+}
+
+// Each value was named in a line of its own just before; the box would name them all again, and speaks of
+// Preferences, which a program without a window has not.
+std::string HeadlessWindowOps::unusableSettingsLine(const std::string &box) const {
+    std::istringstream lines(box);
+    std::string line;
+    std::getline(lines, line); // the heading
+    std::string keys;
+    while (std::getline(lines, line)) {
+        const std::string key = keyOfProblem(line);
+        if (!key.empty() && keys.find(key) == std::string::npos)
+            keys += (keys.empty() ? "" : ", ") + key;
+    }
+    return std::string(kUnusableSettings) + "; their defaults are in use until you correct " + keys + " in " +
+           settingsFile_ + " and restart corvantle";
 }
 
 std::string HeadlessWindowOps::whereToConfigure() const {
@@ -42,6 +79,8 @@ std::string HeadlessWindowOps::whereToConfigure() const {
 
 void HeadlessWindowOps::endProgram(int exitCode) {
     exitCode_ = exitCode;
+    if (exitCode != 0)
+        log_.endingOnLastWarning();
     QCoreApplication::exit(exitCode);
 }
 

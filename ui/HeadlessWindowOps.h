@@ -1,8 +1,9 @@
 // WindowOps without a window, for a program run as a service: the labels go nowhere, message boxes become
 // lines on standard error with the same words, and the two timers are plain timers.
 //
-// The reminder to configure the program names the settings file and the keys to set instead of a menu that
-// does not exist.
+// Boxes that speak of the window name the settings file and the keys instead: the reminder to configure the
+// program, and the box of stored values that could not be used (each was named in a line of its own just
+// before). A message the program ends on is its error.
 #pragma once
 
 #include "WindowOps.h"
@@ -36,6 +37,7 @@ class HeadlessWindowOps final : public WindowOps {
     std::optional<int> exitCode() const { return exitCode_; }
 
   private:
+    std::string unusableSettingsLine(const std::string &box) const;
     WindowTimer &timer(TimerId id) { return id == TimerId::Tick ? tick_ : autoMinimize_; }
 
     StandardErrorLog &log_;

@@ -5,6 +5,8 @@
 // never deleted on the spot.
 #include "QtTelnetSocket.h"
 
+#include "ClientKeepalive.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -130,6 +132,9 @@ void QtTelnetSocket::accept(ClientId requestId) {
     // Qt reads only this far ahead of the bridge; beyond it TCP holds the client back.
     socket->setReadBufferSize(kReadAheadBytes);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A client that vanished without a word is found out and leaves like any other (see ClientKeepalive.h).
+    if (std::string error; !applyKeepalive(socket->socketDescriptor(), keepalive_, error))
+        qWarning("corvantle: telnet client without keepalive: %s", error.c_str());
     connect(socket, &QTcpSocket::readyRead, this, [this, requestId] {
         if (handlers_.dataArrival && clients_.count(requestId) != 0)
             handlers_.dataArrival(requestId);

@@ -7,6 +7,7 @@
 // told so and closed here, before the bridge hears of it: it never causes a connect on the air.
 #pragma once
 
+#include "ClientKeepalive.h"
 #include "ListenPolicy.h"
 #include "TelnetSocket.h"
 
@@ -73,6 +74,7 @@ class QtTelnetSocket final : public QObject, public TelnetSocket {
     QTcpServer server_;
     std::map<ClientId, QTcpSocket *> clients_;
     std::map<ClientId, QTcpSocket *> pending_;
+    KeepaliveTimers keepalive_ = clientKeepaliveTimers();
     ClientId nextRequestId_ = 1;
     int32_t localPort_ = 4444;
     std::map<ClientId, int> writesThisTurn_; // sends to each client since the event loop last went round

@@ -3,17 +3,25 @@
 #pragma once
 
 #include <QProcessEnvironment>
+#include <QString>
 
+#include <functional>
 #include <ostream>
 
 namespace corvantle {
 
 enum class RunMode { Window, Headless };
 
-// Headless with --headless among `argc`/`argv` (not as the file name after --config, nor after "--"), or
-// when `environment` names no display (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM), which is said on
-// `err` in one line.
+// Whether an X server takes connections at `display`, a DISPLAY value (":0", ":1.0", "unix:0",
+// "localhost:10.0"): its socket in /tmp/.X11-unix (or the abstract one of that name), or TCP port 6000 + n on
+// another host. A value it cannot read counts as an answer, and Qt judges it.
+bool xServerAnswers(const QString &display);
+
+// Headless with --headless among `argc`/`argv` (not as the file name after --config, nor after "--"), when
+// `environment` names no display (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM), and when it names only
+// a DISPLAY at which no X server answers (Qt would abort); the last two are said on `err` in one line.
 RunMode chooseRunMode(int argc, const char *const *argv, const QProcessEnvironment &environment,
-                      std::ostream &err);
+                      std::ostream &err,
+                      const std::function<bool(const QString &display)> &answers = xServerAnswers);
 
 } // namespace corvantle

@@ -68,7 +68,11 @@ void TerminationSignals::installHandlers() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART; // the event loop's own system calls carry on after the handler
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        if (::sigaction(kSignals[i], nullptr, &previous_[i]) != 0 || previous_[i].sa_handler == SIG_IGN)
+        // nohup ignores SIGHUP so that the program outlives its terminal. A shell ignores SIGINT too, for
+        // a job it starts in the background from a script; but then `kill -INT` would leave the program
+        // running for ever, so SIGINT and SIGTERM are always caught.
+        if (::sigaction(kSignals[i], nullptr, &previous_[i]) != 0 ||
+            (kSignals[i] == SIGHUP && previous_[i].sa_handler == SIG_IGN))
             continue;
         installed_[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
     }

@@ -20,7 +20,8 @@ namespace corvantle {
 class TerminationSignals final {
   public:
     // Catches the three signals from now on; `onSignal` runs on the event loop once per signal caught. A
-    // signal ignored when this is made (nohup, a background job) stays ignored. One object at a time only.
+    // SIGHUP ignored when this is made (nohup) stays ignored; SIGTERM and SIGINT are caught whatever they
+    // did before. One object at a time only.
     explicit TerminationSignals(std::function<void()> onSignal);
     // Puts back what the signals did before.
     ~TerminationSignals();

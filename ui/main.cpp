@@ -21,7 +21,6 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <variant>
 
 int main(int argc, char *argv[]) {
@@ -73,16 +72,34 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // The engine's close outlasts the window: the program ends when it is over.
     bridge.whenEngineClosed([] { QCoreApplication::quit(); });
-    std::optional<TerminationSignals> terminationSignals;
+    // Logout, `systemctl stop` and Ctrl-C close the window as the user would, so the radio link is dropped
+    // and the registration released. Before the window is shown they run the same shutdown; a start-up
+    // message box open meanwhile (in an event loop of its own, inside the bridge's start-up) is closed, and
+    // the shutdown waits until the start-up code it interrupted has returned.
+    bool stopAsked = false;
+    const TerminationSignals terminationSignals([&] {
+        if (form.isVisible()) {
+            form.close();
+        } else if (QWidget *box = QApplication::activeModalWidget()) {
+            stopAsked = true;
+            box->close();
+        } else {
+            bridge.shutDown();
+        }
+    });
+    if (!terminationSignals.error().empty())
+        sessionLog.warn(terminationSignals.error());
     bridge.start([&](bool running) {
         // Not running: the start-up has ended the event loop with the exit code already.
         if (!running)
             return;
-        // From here on, logout, `systemctl stop` and Ctrl-C close the window as the user would, so the radio
-        // link is dropped and the registration released. During start-up they end the program at once.
-        terminationSignals.emplace([&form] { form.close(); });
-        form.show();
+        if (stopAsked)
+            bridge.shutDown();
+        else
+            form.show();
     });
+    if (stopAsked)
+        bridge.shutDown();
     const int status = QApplication::exec();
     // The window has closed (or start-up ended the program); the engine may still be closing.
     if (bridge.engineClosing())

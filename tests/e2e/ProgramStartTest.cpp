@@ -202,6 +202,44 @@ TEST_F(ProgramStartTest, VerboseLogsTheSessionAndOptionallyEveryFrame) {
     }
 }
 
+// Before the window is shown (the engine has not answered the registration yet, or a start-up box waits for
+// its OK), a signal runs the same shutdown and the program ends with status 0.
+TEST(ProgramStartSignals, ASignalBeforeTheWindowIsShownEndsTheProgramCleanly) {
+    struct Row {
+        const char *name;
+        corvantle::test::Registration registration;
+        QByteArray settings; // added to the store
+    };
+    const Row rows[] = {
+        {"the registration unanswered", corvantle::test::Registration::Ignore, ""},
+        {"a start-up box open", corvantle::test::Registration::Accept, "Config\\RadioPort=abc\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir config;
+        FakeAgwServer engine(row.registration);
+        ProgramUnderTest program;
+        ASSERT_TRUE(prepareProgram(program, config, "N0CALL", freePort(), engine.port()));
+        QFile store(config.path() + "/corvantle/settings.ini");
+        ASSERT_TRUE(store.open(QIODevice::Append));
+        store.write(row.settings);
+        store.close();
+        ASSERT_TRUE(program.launch(CORVANTLE_PROGRAM, {}));
+        if (row.settings.isEmpty()) {
+            ASSERT_FALSE(engine.frames(1, std::chrono::milliseconds(10000)).empty());
+        } else {
+            QByteArray said;
+            // Logged just before the box opens; the signal is handled in the box's own event loop.
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return (said += program.readAllStandardError()).contains("RadioPort"); }, 10000));
+        }
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(5000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {

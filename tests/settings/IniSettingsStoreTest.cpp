@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -171,6 +172,9 @@ TEST(UnreadableSettingsFile, IsFlaggedExactlyWhenQSettingsCannotReadIt) {
         {"group header without ]", "[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20\nConfig\\MyCallsign=G4ABC\n",
          true, "G4ABC"},
         {"binary garbage", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18), true, "<default>"},
+        // A UTF-8 byte-order mark, as some editors write one: QSettings reads every key after it.
+        {"byte-order mark", "\xEF\xBB\xBF" + kGoodFile, false, "G4ABC"},
+        {"byte-order mark and a broken line", "\xEF\xBB\xBF" + kBrokenLine, true, "G4ABC"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -281,3 +285,62 @@ TEST(IniSettingsStoreLocation, FollowsXdgConfigHome) {
 }
 
 } // namespace
+
+// A file that begins with a byte-order mark is written over as any other: QSettings writes it without the
+// mark, and the write is reported as done.
+TEST(ByteOrderMark, IsNoReasonToRefuseAWrite) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/settings.ini";
+    putFile(path, "\xEF\xBB\xBF" + kGoodFile);
+    IniSettingsStore store(path.toStdString());
+    std::string error;
+    ASSERT_TRUE(writeCallsign(store, "G4XYZ", error)) << error;
+    EXPECT_EQ(readCallsign(IniSettingsStore(path.toStdString())), "G4XYZ");
+    EXPECT_FALSE(QFileInfo::exists(path + ".bad"));
+    ASSERT_TRUE(writeCallsign(store, "G4ABC", error)) << error;
+    EXPECT_EQ(readCallsign(IniSettingsStore(path.toStdString())), "G4ABC");
+}
+
+// Keys the program never reads, such as a [Config] group written by hand, are named with the group it reads.
+TEST(UnreadKeys, AreNamedWithTheGroupTheProgramReads) {
+    struct Row {
+        const char *name;
+        QByteArray contents;
+        std::vector<std::string> named; // empty: no message
+    };
+    const Row rows[] = {
+        {"only the program's keys", kGoodFile + "Engine\\Port=8001\nConfig\\ListenAddress=any\n", {}},
+        {"a [Config] group by hand",
+         "[Config]\nMyCallsign=G4ABC\nCluster=GB7DXC\n",
+         {"[Config] MyCallsign", "[Config] Cluster"}},
+        {"a misspelt key",
+         kGoodFile + "Config\\Callsign=G4ABC\n",
+         {"[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20] Config\\Callsign"}},
+        {"a key before any group", "MyCallsign=G4ABC\n" + kGoodFile, {"[General] MyCallsign"}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/settings.ini";
+        putFile(path, row.contents);
+        const IniSettingsStore store(path.toStdString());
+        const std::string message = static_cast<const SettingsStore &>(store).unreadKeysMessage(kApp);
+        if (row.named.empty()) {
+            EXPECT_EQ(message, "");
+            continue;
+        }
+        EXPECT_EQ(message.rfind("The settings file " + path.toStdString() +
+                                    " holds keys that corvantle does "
+                                    "not read: ",
+                                0),
+                  0u)
+            << message;
+        for (const std::string &named : row.named)
+            EXPECT_NE(message.find(named), std::string::npos) << message;
+        EXPECT_NE(
+            message.find("It reads only the keys under [ZR8QOD%20Logger%252FAGWPE%20Corvantle%20], such "
+                         "as Config\\MyCallsign."),
+            std::string::npos)
+            << message;
+    }
+}

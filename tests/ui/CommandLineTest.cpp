@@ -9,8 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <variant>
 
 using corvantle::CommandLineOptions;
@@ -58,6 +63,7 @@ class CommandLineTest final : public QObject {
     void headlessIsAnOption();
     void runModeFollowsTheOptionAndTheDisplay_data();
     void runModeFollowsTheOptionAndTheDisplay();
+    void xServerIsFoundAtItsSocket();
 
   private:
     // {dir} stands for the temporary folder, {cwd} for the current folder.
@@ -191,6 +197,9 @@ void CommandLineTest::givesOptions_data() {
     QTest::newRow("new file in new folders")
         << QStringList{"--config", "{dir}/radios/two/settings.ini"} << "{dir}/radios/two/settings.ini"
         << false << false << QStringList{"new settings file {dir}/radios/two/settings.ini"};
+    // Headless nothing will make it, so the program itself says so in other words.
+    QTest::newRow("new file, headless") << QStringList{"--headless", "--config", "{dir}/second-radio.ini"}
+                                        << "{dir}/second-radio.ini" << false << false << QStringList();
     // A file may be named like an option; after --config it is still the file.
     QTest::newRow("file named like an option")
         << QStringList{"--config", "--verbose=frames"} << "{cwd}/--verbose=frames" << false << false
@@ -211,6 +220,8 @@ void CommandLineTest::givesOptions() {
     QCOMPARE(QString::fromStdString(options.configPath), expanded({configPath}).front());
     QCOMPARE(options.verbose, verbose);
     QCOMPARE(options.verboseFrames, verboseFrames);
+    QCOMPARE(options.configIsNew, configPath.contains("second-radio") || configPath.contains("radios/two") ||
+                                      configPath.contains("--verbose"));
     QVERIFY(outcome.out.isEmpty());
     verifyHasAll(outcome.err, expanded(errHas));
 }
@@ -238,28 +249,43 @@ void CommandLineTest::headlessIsAnOption() {
 void CommandLineTest::runModeFollowsTheOptionAndTheDisplay_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("environment"); // NAME=value
+    QTest::addColumn<bool>("xServer");            // an X server answers at DISPLAY
     QTest::addColumn<bool>("headless");
-    QTest::addColumn<bool>("saysNoDisplay");
+    QTest::addColumn<QString>("says");
 
-    QTest::newRow("X display") << QStringList() << QStringList{"DISPLAY=:0"} << false << false;
-    QTest::newRow("Wayland") << QStringList() << QStringList{"WAYLAND_DISPLAY=wayland-0"} << false << false;
+    const QString noDisplay = "corvantle: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are not "
+                              "set): running headless, without a window\n";
+    QTest::newRow("X display") << QStringList() << QStringList{"DISPLAY=:0"} << true << false << QString();
+    QTest::newRow("Wayland") << QStringList() << QStringList{"WAYLAND_DISPLAY=wayland-0"} << false << false
+                             << QString();
     QTest::newRow("a platform named")
-        << QStringList() << QStringList{"QT_QPA_PLATFORM=offscreen"} << false << false;
+        << QStringList() << QStringList{"QT_QPA_PLATFORM=offscreen"} << false << false << QString();
     QTest::newRow("--headless with a display")
-        << QStringList{"--headless"} << QStringList{"DISPLAY=:0"} << true << false;
-    QTest::newRow("no display") << QStringList{"--verbose"} << QStringList() << true << true;
-    QTest::newRow("empty DISPLAY") << QStringList() << QStringList{"DISPLAY="} << true << true;
+        << QStringList{"--headless"} << QStringList{"DISPLAY=:0"} << true << true << QString();
+    QTest::newRow("no display") << QStringList{"--verbose"} << QStringList() << false << true << noDisplay;
+    QTest::newRow("empty DISPLAY") << QStringList() << QStringList{"DISPLAY="} << false << true << noDisplay;
     QTest::newRow("a file named --headless")
-        << QStringList{"--config", "--headless"} << QStringList{"DISPLAY=:0"} << false << false;
-    QTest::newRow("after --") << QStringList{"--", "--headless"} << QStringList{"DISPLAY=:0"} << false
-                              << false;
+        << QStringList{"--config", "--headless"} << QStringList{"DISPLAY=:0"} << true << false << QString();
+    QTest::newRow("after --") << QStringList{"--", "--headless"} << QStringList{"DISPLAY=:0"} << true << false
+                              << QString();
+    // Qt would abort on a DISPLAY that no X server answers at (a service started with a stale one).
+    QTest::newRow("DISPLAY without an X server")
+        << QStringList() << QStringList{"DISPLAY=:7"} << false << true
+        << "corvantle: no X server answers at DISPLAY=:7: running headless, without a window\n";
+    QTest::newRow("no X server, a platform named")
+        << QStringList() << QStringList{"DISPLAY=:7", "QT_QPA_PLATFORM=offscreen"} << false << false
+        << QString();
+    QTest::newRow("no X server, Wayland")
+        << QStringList() << QStringList{"DISPLAY=:7", "WAYLAND_DISPLAY=wayland-0"} << false << false
+        << QString();
 }
 
 void CommandLineTest::runModeFollowsTheOptionAndTheDisplay() {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, environment);
+    QFETCH(bool, xServer);
     QFETCH(bool, headless);
-    QFETCH(bool, saysNoDisplay);
+    QFETCH(QString, says);
 
     std::vector<QByteArray> texts{"corvantle"};
     for (const QString &argument : arguments)
@@ -272,13 +298,36 @@ void CommandLineTest::runModeFollowsTheOptionAndTheDisplay() {
         variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
     std::ostringstream err;
 
-    const RunMode mode = corvantle::chooseRunMode(static_cast<int>(argv.size()), argv.data(), variables, err);
+    const RunMode mode = corvantle::chooseRunMode(static_cast<int>(argv.size()), argv.data(), variables, err,
+                                                  [&](const QString &) { return xServer; });
 
     QCOMPARE(mode == RunMode::Headless, headless);
-    QCOMPARE(err.str(), saysNoDisplay ? std::string("corvantle: no display (DISPLAY, WAYLAND_DISPLAY and "
-                                                    "QT_QPA_PLATFORM are not set): running headless, without "
-                                                    "a window\n")
-                                      : std::string());
+    QCOMPARE(QString::fromStdString(err.str()), says);
+}
+
+// The X server's socket as it listens: the abstract name, as a local X server on Linux also has.
+void CommandLineTest::xServerIsFoundAtItsSocket() {
+    int display = 900;
+    while (corvantle::xServerAnswers(":" + QString::number(display)) && display < 1000)
+        ++display;
+    const QString free = ":" + QString::number(display);
+    QVERIFY(!corvantle::xServerAnswers(free));
+    QVERIFY(!corvantle::xServerAnswers("unix" + free + ".0"));
+
+    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(server >= 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(display);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0);
+    QVERIFY(::listen(server, 1) == 0);
+    QVERIFY(corvantle::xServerAnswers(free));
+    QVERIFY(corvantle::xServerAnswers(free + ".0"));
+    ::close(server);
+    // What it cannot read is left to Qt.
+    QVERIFY(corvantle::xServerAnswers("somewhere"));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

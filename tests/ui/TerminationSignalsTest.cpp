@@ -42,6 +42,8 @@ class TerminationSignalsTest final : public QObject {
     void eachSignalIsOneCallOnTheEventLoop_data();
     void eachSignalIsOneCallOnTheEventLoop();
     void signalIgnoredAtStartStaysIgnored();
+    void interruptIgnoredAtStartIsCaughtAllTheSame_data();
+    void interruptIgnoredAtStartIsCaughtAllTheSame();
     void earlierHandlerComesBack();
     void secondObjectIsRefused();
 };
@@ -84,6 +86,28 @@ void TerminationSignalsTest::signalIgnoredAtStartStaysIgnored() {
     raise(SIGTERM);
     // Both would be read together, so a caught SIGHUP would show as a second call.
     QTRY_VERIFY(calls > 0);
+    QCOMPARE(calls, 1);
+}
+
+void TerminationSignalsTest::interruptIgnoredAtStartIsCaughtAllTheSame_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << SIGINT; // a script's background job starts with SIGINT ignored
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+// `kill -INT` must end a program that a script started in the background, and once the object is gone the
+// signal is ignored again, as it was.
+void TerminationSignalsTest::interruptIgnoredAtStartIsCaughtAllTheSame() {
+    QFETCH(int, signalNumber);
+    const Disposition ignored(signalNumber, SIG_IGN);
+    int calls = 0;
+    {
+        TerminationSignals caught([&] { ++calls; });
+        raise(signalNumber);
+        QTRY_COMPARE(calls, 1);
+    }
+    raise(signalNumber); // ignored again: this test program goes on
+    QCoreApplication::processEvents();
     QCOMPARE(calls, 1);
 }
 

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -270,6 +271,10 @@ void DialogsTest::optionsTabOrder() {
 // At the font in use, the dialog with its title bar fits the Pi's 800 x 480 touchscreen, no page needs to
 // scroll, and OK and Cancel are inside it.
 void DialogsTest::optionsFitASmallScreenWithOkInSight() {
+    // Debian's desktops give Qt DejaVu Sans at 9 points; the offscreen platform's own font is smaller.
+    const QFont saved = QApplication::font();
+    QApplication::setFont(QFont("DejaVu Sans", 9));
+    const auto restore = qScopeGuard([&] { QApplication::setFont(saved); });
     Rig rig;
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);

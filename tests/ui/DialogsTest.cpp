@@ -390,7 +390,9 @@ void DialogsTest::kissLinkSettingsShowWhatTheNextStartUsesAndOkStoresThem() {
         QCOMPARE(spin->value(), field.shown);
         QCOMPARE(spin->minimum(), field.min);
         QCOMPARE(spin->maximum(), field.max);
+        // One line, short enough to show whole on an 800-pixel screen.
         QVERIFY(!spin->toolTip().isEmpty() && !spin->toolTip().contains('\n'));
+        QVERIFY2(spin->fontMetrics().horizontalAdvance(spin->toolTip()) < 760, qPrintable(spin->toolTip()));
         spin->setValue(field.typed);
     }
     QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);

@@ -49,6 +49,9 @@ class Bridge final : public EngineListener {
     const BridgeState &state() const { return state_; }
     // Bytes relayed both ways since start-up, and whether the link to the cluster is up.
     int64_t transferredBytes() const { return traffic_.transferredBytes(); }
+    // The same each way, and the link with the station it was made with, for the tray's tooltip.
+    const Traffic &traffic() const { return traffic_; }
+    const ClusterLink &clusterLink() const { return keeper_.link(); }
     bool linkUp() const { return keeper_.linkUp(); }
 
     // Settings changed in Preferences. The registered callsign, the byte counter and the link's state stay

@@ -23,33 +23,40 @@
 namespace corvantle {
 namespace {
 
+// Why OK is refused, and the field to correct; empty when nothing is refused.
+struct Refusal {
+    OptionsField field = OptionsField::None;
+    std::string message;
+    bool empty() const { return message.empty(); }
+};
+
 // A callsign, cluster or digipeater that the user typed and that is not an AX.25 address is refused: the
 // engine could build no frame for it, and the connect would wait in silence. One left as the dialog opened
 // with it is not checked; a digipeater counts as typed when the route it opened with did not name it.
-std::string callsignRefusal(const OptionsFields &fields, const OptionsFields &openedWith) {
-    const auto check = [](const char *field, const std::string &call) -> std::string {
+Refusal callsignRefusal(const OptionsFields &fields, const OptionsFields &openedWith) {
+    const auto check = [](OptionsField id, const char *field, const std::string &call) -> Refusal {
         if (const std::string problem = agw::airCallProblem(call);
             !problem.empty() && !agw::normalCall(call).empty())
-            return std::string(field) + ": \"" + call + "\" " + problem + ".";
+            return {id, std::string(field) + ": \"" + call + "\" " + problem + "."};
         return {};
     };
     const auto typed = [](const std::string &call, const std::string &opened) {
         return agw::normalCall(call) != agw::normalCall(opened);
     };
     if (typed(fields.callsign, openedWith.callsign))
-        if (std::string refusal = check("Callsign", fields.callsign); !refusal.empty())
+        if (Refusal refusal = check(OptionsField::Callsign, "Callsign", fields.callsign); !refusal.empty())
             return refusal;
     if (typed(fields.cluster, openedWith.cluster))
-        if (std::string refusal = check("DX Cluster", fields.cluster); !refusal.empty())
+        if (Refusal refusal = check(OptionsField::Cluster, "DX Cluster", fields.cluster); !refusal.empty())
             return refusal;
     const std::vector<std::string> digis = agw::routeCalls(fields.digis);
     if (digis.size() > agw::kMaxDigipeaters)
-        return "Via: " + std::to_string(digis.size()) + " digipeaters, at most " +
-               std::to_string(agw::kMaxDigipeaters) + " fit.";
+        return {OptionsField::Digis, "Via: " + std::to_string(digis.size()) + " digipeaters, at most " +
+                                         std::to_string(agw::kMaxDigipeaters) + " fit."};
     const std::vector<std::string> openedDigis = agw::routeCalls(openedWith.digis);
     for (const std::string &digi : digis)
         if (std::find(openedDigis.begin(), openedDigis.end(), digi) == openedDigis.end())
-            if (std::string refusal = check("Via", digi); !refusal.empty())
+            if (Refusal refusal = check(OptionsField::Digis, "Via", digi); !refusal.empty())
                 return refusal;
     return {};
 }
@@ -70,7 +77,7 @@ std::string radioPortNumberText(const std::string &field) {
 struct EngineTexts {
     std::string host;
     std::string port;
-    std::string refusal; // empty when both fit
+    Refusal refusal; // empty when both fit
 };
 
 EngineTexts checkEngineAddress(const OptionsFields &fields) {
@@ -78,7 +85,8 @@ EngineTexts checkEngineAddress(const OptionsFields &fields) {
     texts.host = agw::trimmed(fields.engineHost);
     const auto unfit = [](char c) { return c == ' ' || static_cast<unsigned char>(c) < 0x20; };
     if (std::any_of(texts.host.begin(), texts.host.end(), unfit)) {
-        texts.refusal = "Packet engine host: \"" + fields.engineHost + "\" is not a host name or address.";
+        texts.refusal = {OptionsField::EngineHost,
+                         "Packet engine host: \"" + fields.engineHost + "\" is not a host name or address."};
         return texts;
     }
     if (texts.host.empty())
@@ -89,11 +97,12 @@ EngineTexts checkEngineAddress(const OptionsFields &fields) {
     if (port.empty()) {
         texts.port = key.defaultText;
     } else if (!settings::readNumber(port)) {
-        texts.refusal = "Engine AGW Port: \"" + fields.enginePort + "\" is not a number.";
+        texts.refusal = {OptionsField::EnginePort,
+                         "Engine AGW Port: \"" + fields.enginePort + "\" is not a number."};
     } else if (const auto number = settings::readWholeNumber(port, key.min, key.max)) {
         texts.port = std::to_string(*number);
     } else {
-        texts.refusal = "Engine AGW Port: " + port + " is outside 1 to 65535.";
+        texts.refusal = {OptionsField::EnginePort, "Engine AGW Port: " + port + " is outside 1 to 65535."};
     }
     return texts;
 }
@@ -101,17 +110,19 @@ EngineTexts checkEngineAddress(const OptionsFields &fields) {
 // A whole number for one of the link's keys: refused when it is not a number or does not fit the key.
 struct CheckedLinkNumber {
     int32_t value = 0;
-    std::string refusal; // empty when it fits
+    Refusal refusal; // empty when it fits
 };
 
-CheckedLinkNumber checkLinkNumber(const char *field, const std::string &text, const settings::Key &key) {
+CheckedLinkNumber checkLinkNumber(OptionsField id, const char *field, const std::string &text,
+                                  const settings::Key &key) {
     const std::string trimmed = agw::trimmed(text);
     if (!settings::readNumber(trimmed))
-        return {0, std::string(field) + ": \"" + text + "\" is not a number."};
+        return {0, {id, std::string(field) + ": \"" + text + "\" is not a number."}};
     const auto number = settings::readWholeNumber(trimmed, key.min, key.max);
     if (!number)
-        return {0, std::string(field) + ": " + trimmed + " is outside " + std::to_string(key.min) + " to " +
-                       std::to_string(key.max) + "."};
+        return {0,
+                {id, std::string(field) + ": " + trimmed + " is outside " + std::to_string(key.min) + " to " +
+                         std::to_string(key.max) + "."}};
     return {static_cast<int32_t>(*number), {}};
 }
 
@@ -119,7 +130,7 @@ CheckedLinkNumber checkLinkNumber(const char *field, const std::string &text, co
 struct CheckedNumbers {
     int16_t radioPort = 0;
     std::optional<int32_t> delayMs; // nothing: the delay field does not pass the numeric test
-    std::string refusal;            // empty when every field fits
+    Refusal refusal;                // empty when every field fits
 };
 
 CheckedNumbers checkNumbers(const OptionsFields &fields) {
@@ -129,7 +140,7 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
         const auto port =
             settings::readWholeNumber(radioPort, settings::kRadioPort.min, settings::kRadioPort.max);
         if (!port) {
-            checked.refusal = "RadioPort: " + radioPort + " is outside 0 to 255.";
+            checked.refusal = {OptionsField::RadioPort, "RadioPort: " + radioPort + " is outside 0 to 255."};
             return checked;
         }
         checked.radioPort = static_cast<int16_t>(*port);
@@ -137,19 +148,22 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
     if (const auto seconds = settings::readNumber(fields.autoMinimizeDelay)) {
         const double ms = std::round(*seconds * 1000.0);
         if (ms < 0) {
-            checked.refusal = "AutoMinimize delay: " + fields.autoMinimizeDelay + " is negative.";
+            checked.refusal = {OptionsField::AutoMinimizeDelay,
+                               "AutoMinimize delay: " + fields.autoMinimizeDelay + " is negative."};
             return checked;
         }
         if (ms > INT32_MAX) {
-            checked.refusal = "AutoMinimize delay: " + fields.autoMinimizeDelay +
-                              " seconds is too long; the longest delay is 2147483.647 seconds.";
+            checked.refusal = {OptionsField::AutoMinimizeDelay,
+                               "AutoMinimize delay: " + fields.autoMinimizeDelay +
+                                   " seconds is too long; the longest delay is 2147483.647 seconds."};
             return checked;
         }
         checked.delayMs = static_cast<int32_t>(ms);
     }
     if (settings::readNumber(fields.localPort) &&
         !settings::readWholeNumber(fields.localPort, settings::kLocalPort.min, settings::kLocalPort.max)) {
-        checked.refusal = "Local TCP Port: " + fields.localPort + " is outside 1 to 65535.";
+        checked.refusal = {OptionsField::LocalPort,
+                           "Local TCP Port: " + fields.localPort + " is outside 1 to 65535."};
         return checked;
     }
     return checked;
@@ -160,7 +174,7 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
 struct ListenTexts {
     std::string address;
     std::string allowed;
-    std::string refusal; // empty when both fit
+    Refusal refusal; // empty when both fit
 };
 
 ListenTexts checkListenFields(const OptionsFields &fields) {
@@ -169,21 +183,74 @@ ListenTexts checkListenFields(const OptionsFields &fields) {
         texts.address = settings::kListenAddress.defaultText;
     const auto address = parseListenAddress(texts.address);
     if (!address) {
-        texts.refusal = "Listen on address: \"" + fields.listenAddress +
-                        "\" is neither an IPv4 or IPv6 address nor \"any\".";
+        texts.refusal = {OptionsField::ListenAddress,
+                         "Listen on address: \"" + fields.listenAddress +
+                             "\" is neither an IPv4 or IPv6 address nor \"any\"."};
         return texts;
     }
     auto allowed = ClientAllowList::parse(texts.allowed);
     if (const std::string *why = std::get_if<std::string>(&allowed)) {
-        texts.refusal = "Allowed clients: " + *why + ".";
+        texts.refusal = {OptionsField::AllowedClients, "Allowed clients: " + *why + "."};
         return texts;
     }
     const ListenPolicy policy{*address, std::get<ClientAllowList>(allowed)};
     if (policy.beyondLoopback() && policy.allowed.onlyLoopback())
-        texts.refusal = "Allowed clients: listening on " + policy.addressText() +
-                        " reaches other machines, so name the ones to serve (an address, or a range such as "
-                        "192.168.1.0/24): every client connection transmits under your callsign.";
+        texts.refusal = {
+            OptionsField::AllowedClients,
+            "Allowed clients: listening on " + policy.addressText() +
+                " reaches other machines, so name the ones to serve (an address, or a range such as "
+                "192.168.1.0/24): every client connection transmits under your callsign."};
     return texts;
+}
+
+// The KISS TNC and its link's settings as they are stored: a blank TNC stands for the default, as the engine
+// host does; each number must fit its key's range.
+struct KissTexts {
+    std::vector<std::pair<const settings::Key &, std::string>> writes;
+    Refusal refusal; // empty when every field fits
+};
+
+KissTexts checkKissFields(const OptionsFields &fields) {
+    KissTexts texts;
+    std::string address = agw::trimmed(fields.kissAddress);
+    if (address.empty())
+        address = settings::kEngineKiss.defaultText;
+    if (!settings::readKissAddress(address)) {
+        texts.refusal = {OptionsField::KissAddress,
+                         "KISS TNC: \"" + fields.kissAddress +
+                             "\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
+                             "(/dev/ttyUSB0:9600)."};
+        return texts;
+    }
+    texts.writes.emplace_back(settings::kEngineKiss, address);
+    struct LinkField {
+        OptionsField id;
+        const char *name;
+        const std::string &text;
+        const settings::Key &key;
+    };
+    const LinkField numbers[] = {
+        {OptionsField::KissMaxFrame, "Frames before an acknowledgement", fields.kissMaxFrame,
+         settings::kKissMaxFrame},
+        {OptionsField::KissPaclen, "Most text in one frame", fields.kissPaclen, settings::kKissPaclen},
+        {OptionsField::KissFrackSeconds, "Wait for an acknowledgement", fields.kissFrackSeconds,
+         settings::kKissFrackSeconds},
+        {OptionsField::KissRetries, "Polls before giving up", fields.kissRetries, settings::kKissRetries},
+        {OptionsField::KissTxDelay, "Transmitter key-up delay", fields.kissTxDelay, settings::kKissTxDelay},
+    };
+    for (const LinkField &field : numbers) {
+        const CheckedLinkNumber number = checkLinkNumber(field.id, field.name, field.text, field.key);
+        if (!number.refusal.empty()) {
+            texts.refusal = number.refusal;
+            return texts;
+        }
+        texts.writes.emplace_back(field.key, std::to_string(number.value));
+    }
+    return texts;
+}
+
+OkOutcome refused(const Refusal &refusal) {
+    return {false, refusal.message, refusal.field};
 }
 
 } // namespace
@@ -220,6 +287,13 @@ OptionsFields OptionsLogic::fieldsToShow() {
     fields.quietKeepalives = state_.quietKeepalives;
     fields.kissEngine = agw::upper(agw::trimmed(stored(settings::kEngineKind))) == "KISS";
     fields.kissAddress = stored(settings::kEngineKiss);
+    // The link's numbers as the next start will use them: one the file holds out of range is its default.
+    const settings::StartupReader next(store_, state_.programName);
+    fields.kissMaxFrame = std::to_string(next.wholeNumber(settings::kKissMaxFrame));
+    fields.kissPaclen = std::to_string(next.wholeNumber(settings::kKissPaclen));
+    fields.kissFrackSeconds = std::to_string(next.wholeNumber(settings::kKissFrackSeconds));
+    fields.kissRetries = std::to_string(next.wholeNumber(settings::kKissRetries));
+    fields.kissTxDelay = std::to_string(next.wholeNumber(settings::kKissTxDelay));
     fields.listenAddress = stored(settings::kListenAddress);
     fields.allowedClients = stored(settings::kAllowedClients);
     openedWith_ = fields;
@@ -246,33 +320,28 @@ void OptionsLogic::setConnectViaDigipeaters(bool ticked) {
 }
 
 OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
-    if (const std::string refusal = callsignRefusal(fields, openedWith_); !refusal.empty())
-        return {false, refusal};
+    if (const Refusal refusal = callsignRefusal(fields, openedWith_); !refusal.empty())
+        return refused(refusal);
     const CheckedNumbers checked = checkNumbers(fields);
     if (!checked.refusal.empty())
-        return {false, checked.refusal};
+        return refused(checked.refusal);
     const EngineTexts engine = checkEngineAddress(fields);
     if (!engine.refusal.empty())
-        return {false, engine.refusal};
-    // A blank KISS field stands for the default, as the engine host does.
-    std::string kissAddress = agw::trimmed(fields.kissAddress);
-    if (kissAddress.empty())
-        kissAddress = settings::kEngineKiss.defaultText;
-    if (!settings::readKissAddress(kissAddress))
-        return {false, "KISS TNC: \"" + fields.kissAddress +
-                           "\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
-                           "(/dev/ttyUSB0:9600)."};
-    const CheckedLinkNumber keepLink =
-        checkLinkNumber("Keep the link", fields.keepLinkSeconds, settings::kKeepLinkSeconds);
+        return refused(engine.refusal);
+    const KissTexts kiss = fields.kissEngine ? checkKissFields(fields) : KissTexts{};
+    if (!kiss.refusal.empty())
+        return refused(kiss.refusal);
+    const CheckedLinkNumber keepLink = checkLinkNumber(OptionsField::KeepLink, "Keep the link",
+                                                       fields.keepLinkSeconds, settings::kKeepLinkSeconds);
     if (!keepLink.refusal.empty())
-        return {false, keepLink.refusal};
+        return refused(keepLink.refusal);
     const CheckedLinkNumber clients =
-        checkLinkNumber("Clients at a time", fields.clients, settings::kClients);
+        checkLinkNumber(OptionsField::Clients, "Clients at a time", fields.clients, settings::kClients);
     if (!clients.refusal.empty())
-        return {false, clients.refusal};
+        return refused(clients.refusal);
     const ListenTexts listen = checkListenFields(fields);
     if (!listen.refusal.empty())
-        return {false, listen.refusal};
+        return refused(listen.refusal);
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
     const std::string callsign = agw::upper(fields.callsign);
@@ -301,7 +370,7 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     // Callsigns are stored in upper case, as they go on the air: engines match links by exact text and
     // report the calls they hear in upper case.
     const bool localPortPasses = settings::readNumber(fields.localPort).has_value();
-    const std::vector<std::pair<const settings::Key &, std::string>> writes = {
+    std::vector<std::pair<const settings::Key &, std::string>> writes = {
         {settings::kMyCallsign, callsign},
         {settings::kCluster, state_.cluster},
         {settings::kRadioPort, std::to_string(state_.radioPort)},
@@ -321,10 +390,11 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
         {settings::kLinkEnd, settings::linkEndText(fields.linkEnd)},
         {settings::kEngineKind, fields.kissEngine ? "KISS" : "AGW"},
-        {settings::kEngineKiss, kissAddress},
-        {settings::kListenAddress, listen.address},
-        {settings::kAllowedClients, listen.allowed},
     };
+    for (const auto &[key, text] : kiss.writes)
+        writes.emplace_back(key, text);
+    writes.emplace_back(settings::kListenAddress, listen.address);
+    writes.emplace_back(settings::kAllowedClients, listen.allowed);
     for (const auto &[key, text] : writes) {
         std::string error;
         if (!store_.writeSetting(state_.programName, key.section, key.name, text, error))

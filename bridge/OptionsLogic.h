@@ -39,16 +39,46 @@ struct OptionsFields {
     bool quietKeepalives = false;    // QuietKeepalivesCheck
     bool kissEngine = false;         // EngineKindChoice: KISS, not AGW
     std::string kissAddress;         // KissAddressText
-    std::string listenAddress;       // ListenAddressText
-    std::string allowedClients;      // AllowedClientsText
+    // The KISS link's settings, whole numbers as the spin boxes show them.
+    std::string kissMaxFrame;     // KissMaxFrameField
+    std::string kissPaclen;       // KissPaclenField
+    std::string kissFrackSeconds; // KissFrackField
+    std::string kissRetries;      // KissRetriesField
+    std::string kissTxDelay;      // KissTxDelayField, in 10 ms steps
+    std::string listenAddress;    // ListenAddressText
+    std::string allowedClients;   // AllowedClientsText
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".
 std::string radioPortChoiceText(const agw::RadioPortChoice &choice);
 
+// The field a refusal names, so the dialog can bring it to the front.
+enum class OptionsField {
+    None, // not one field: the store could not be written
+    Callsign,
+    Cluster,
+    Digis,
+    LocalPort,
+    RadioPort,
+    AutoMinimizeDelay,
+    EngineHost,
+    EnginePort,
+    KissAddress,
+    KissMaxFrame,
+    KissPaclen,
+    KissFrackSeconds,
+    KissRetries,
+    KissTxDelay,
+    KeepLink,
+    Clients,
+    ListenAddress,
+    AllowedClients,
+};
+
 struct OkOutcome {
-    bool closeDialog = true; // false: keep the dialog open and show `message`
-    std::string message;     // empty when all went well
+    bool closeDialog = true;                 // false: keep the dialog open and show `message`
+    std::string message;                     // empty when all went well
+    OptionsField field = OptionsField::None; // the field the message is about
 };
 
 class OptionsLogic final {
@@ -69,7 +99,9 @@ class OptionsLogic final {
     void setConnectViaDigipeaters(bool ticked);
 
     // Checks, applies and saves the fields. A field that does not fit refuses the whole OK (nothing is
-    // applied); a store that cannot be written keeps the applied values and reports where and why.
+    // applied); a store that cannot be written keeps the applied values and reports where and why. The KISS
+    // TNC and its link's settings are checked and saved only while KISS is the chosen engine: with AGW their
+    // fields are out of use, and the file keeps what it holds for them.
     OkOutcome applyAndSave(const OptionsFields &fields);
 
   private:

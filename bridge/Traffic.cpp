@@ -7,11 +7,13 @@ namespace corvantle {
 void Traffic::fromRadio(std::size_t bytes) {
     transferredBytes_ += static_cast<int64_t>(bytes);
     bytesFromRadio_ += static_cast<int64_t>(bytes);
+    allFromRadio_ += static_cast<int64_t>(bytes);
 }
 
 void Traffic::toRadio(std::size_t bytes) {
     transferredBytes_ += static_cast<int64_t>(bytes);
     bytesToRadio_ += static_cast<int64_t>(bytes);
+    allToRadio_ += static_cast<int64_t>(bytes);
 }
 
 void Traffic::keepaliveKeptOff() {

@@ -19,6 +19,9 @@ class Traffic final {
 
     // Bytes relayed both ways since start-up. Wider than the window can ever show, so it never wraps.
     int64_t transferredBytes() const { return transferredBytes_; }
+    // Bytes relayed each way since start-up, for the tray's tooltip.
+    int64_t bytesFromRadio() const { return allFromRadio_; }
+    int64_t bytesToRadio() const { return allToRadio_; }
     // The window's counter: "Bytes Transferred: 12K".
     std::string counterText() const;
 
@@ -28,6 +31,8 @@ class Traffic final {
   private:
     SessionLog &log_;
     int64_t transferredBytes_ = 0;
+    int64_t allFromRadio_ = 0;
+    int64_t allToRadio_ = 0;
     // Since the last note, and ticks since then.
     int64_t bytesFromRadio_ = 0;
     int64_t bytesToRadio_ = 0;

@@ -2,15 +2,18 @@
 #include "OptionsDialog.h"
 
 #include "EnginePortQuery.h"
-#include "FormScaling.h"
 #include "OptionsLogic.h"
+#include "SettingsTable.h"
 #include "ui_frmOptions.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 
 #include <algorithm>
 
@@ -23,18 +26,30 @@ QString qs(const std::string &text) {
 std::string ss(const QString &text) {
     return text.toStdString();
 }
+
+// The window manager's title bar and borders, before the first showing tells their real size.
+constexpr int kFrameReserveWidthPx = 8;
+constexpr int kFrameReserveHeightPx = 40;
+
+void setRange(QSpinBox &field, const settings::Key &key) {
+    field.setRange(static_cast<int>(key.min), static_cast<int>(key.max));
+}
 } // namespace
 
 OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
     : QDialog(parent), ui_(std::make_unique<Ui::frmOptions>()), logic_(logic),
       portQuery_(std::make_unique<EnginePortQuery>()) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(scaleChildren(*this, captionFitFactor(*this), size()));
+    // Sizable, so the window manager can give it more room, but never minimized or maximized on its own.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setUpKissLinkFields();
+    nameFieldsByTheirLabels();
+    fitToScreen();
 
     connect(ui_->AutoMinimizeCheck, &QCheckBox::clicked, this, &OptionsDialog::updateDelayRow);
     connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::onDigipeaterBoxClicked);
+    connect(ui_->EngineKindChoice, &QComboBox::currentIndexChanged, this, &OptionsDialog::updateEngineGroups);
     connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     // A question still open would hold one of the engine's few client places for nothing.
@@ -42,6 +57,54 @@ OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
 }
 
 OptionsDialog::~OptionsDialog() = default;
+
+// The link's numbers take the ranges the settings table gives their keys.
+void OptionsDialog::setUpKissLinkFields() {
+    setRange(*ui_->KissMaxFrameField, settings::kKissMaxFrame);
+    setRange(*ui_->KissPaclenField, settings::kKissPaclen);
+    setRange(*ui_->KissFrackField, settings::kKissFrackSeconds);
+    setRange(*ui_->KissRetriesField, settings::kKissRetries);
+    setRange(*ui_->KissTxDelayField, settings::kKissTxDelay);
+}
+
+// A screen reader names a field by its accessible name; the captions stand in separate labels (a check box's
+// caption too), so each field takes its label's words.
+void OptionsDialog::nameFieldsByTheirLabels() {
+    for (QLabel *label : findChildren<QLabel *>()) {
+        QWidget *field = label->buddy();
+        if (field == nullptr || !field->accessibleName().isEmpty())
+            continue;
+        QString words = label->text();
+        words.remove(QLatin1Char('&'));
+        if (words.endsWith(QLatin1Char(':')))
+            words.chop(1);
+        field->setAccessibleName(words);
+    }
+}
+
+// As large as the largest page needs, within the screen's free room less the window's frame: a page that
+// needs more (a large font on a small screen) scrolls, and OK and Cancel stay in sight.
+void OptionsDialog::fitToScreen() {
+    // A scroll area asks for only part of a large page: the dialog grows by what the largest page lacks.
+    QSize pagesNeed(0, 0);
+    QSize pagesGet(0, 0);
+    for (QScrollArea *scroll : ui_->Pages->findChildren<QScrollArea *>()) {
+        // Laid out now, so each nested layout measures its controls as they are filled (a combo box's
+        // choices widen it).
+        scroll->widget()->layout()->activate();
+        pagesNeed = pagesNeed.expandedTo(scroll->widget()->sizeHint());
+        pagesGet = pagesGet.expandedTo(scroll->sizeHint());
+    }
+    const QSize natural = sizeHint() + (pagesNeed - pagesGet).expandedTo(QSize(0, 0));
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        resize(natural);
+        return;
+    }
+    const QSize room =
+        screen->availableGeometry().size() - QSize(kFrameReserveWidthPx, kFrameReserveHeightPx);
+    resize(natural.boundedTo(room));
+}
 
 void OptionsDialog::openOrRaise() {
     if (!isVisible()) {
@@ -60,6 +123,7 @@ void OptionsDialog::showCurrentValues() {
         move(frame.topLeft());
     }
 
+    ui_->Pages->setCurrentIndex(0);
     const OptionsFields f = logic_.fieldsToShow();
     ui_->CallsignText->setText(qs(f.callsign));
     ui_->ClusterText->setText(qs(f.cluster));
@@ -78,6 +142,12 @@ void OptionsDialog::showCurrentValues() {
     ui_->EnginePortText->setText(qs(f.enginePort));
     ui_->EngineKindChoice->setCurrentIndex(f.kissEngine ? 1 : 0);
     ui_->KissAddressText->setText(qs(f.kissAddress));
+    ui_->KissMaxFrameField->setValue(qs(f.kissMaxFrame).toInt());
+    ui_->KissPaclenField->setValue(qs(f.kissPaclen).toInt());
+    ui_->KissFrackField->setValue(qs(f.kissFrackSeconds).toInt());
+    ui_->KissRetriesField->setValue(qs(f.kissRetries).toInt());
+    ui_->KissTxDelayField->setValue(qs(f.kissTxDelay).toInt());
+    updateEngineGroups();
     // The choices are listed in the order of LinkEnd.
     ui_->LinkEndChoice->setCurrentIndex(static_cast<int>(f.linkEnd));
     ui_->KeepLinkText->setText(qs(f.keepLinkSeconds));
@@ -133,6 +203,13 @@ void OptionsDialog::updateDelayRow() {
     ui_->Label6->setEnabled(ticked);
 }
 
+// Each engine's settings are in use only while that kind of engine is chosen; the radio port is both's.
+void OptionsDialog::updateEngineGroups() {
+    const bool kiss = ui_->EngineKindChoice->currentIndex() == 1;
+    ui_->AgwGroup->setEnabled(!kiss);
+    ui_->KissGroup->setEnabled(kiss);
+}
+
 void OptionsDialog::onDigipeaterBoxClicked() {
     const bool ticked = ui_->ConnectVia->isChecked();
     logic_.setConnectViaDigipeaters(ticked);
@@ -155,6 +232,11 @@ OptionsFields OptionsDialog::fields() const {
     f.enginePort = ss(ui_->EnginePortText->text());
     f.kissEngine = ui_->EngineKindChoice->currentIndex() == 1;
     f.kissAddress = ss(ui_->KissAddressText->text());
+    f.kissMaxFrame = std::to_string(ui_->KissMaxFrameField->value());
+    f.kissPaclen = std::to_string(ui_->KissPaclenField->value());
+    f.kissFrackSeconds = std::to_string(ui_->KissFrackField->value());
+    f.kissRetries = std::to_string(ui_->KissRetriesField->value());
+    f.kissTxDelay = std::to_string(ui_->KissTxDelayField->value());
     f.linkEnd = static_cast<LinkEnd>(std::clamp(ui_->LinkEndChoice->currentIndex(), 0, 2));
     f.keepLinkSeconds = ss(ui_->KeepLinkText->text());
     f.clients = ss(ui_->ClientsText->text());
@@ -164,12 +246,78 @@ OptionsFields OptionsDialog::fields() const {
     return f;
 }
 
+QWidget *OptionsDialog::fieldWidget(OptionsField field) const {
+    switch (field) {
+    case OptionsField::None:
+        return nullptr;
+    case OptionsField::Callsign:
+        return ui_->CallsignText;
+    case OptionsField::Cluster:
+        return ui_->ClusterText;
+    case OptionsField::Digis:
+        return ui_->via;
+    case OptionsField::LocalPort:
+        return ui_->PortText;
+    case OptionsField::RadioPort:
+        return ui_->RadioPortText;
+    case OptionsField::AutoMinimizeDelay:
+        return ui_->AutoMinimizeDelayText;
+    case OptionsField::EngineHost:
+        return ui_->EngineHostText;
+    case OptionsField::EnginePort:
+        return ui_->EnginePortText;
+    case OptionsField::KissAddress:
+        return ui_->KissAddressText;
+    case OptionsField::KissMaxFrame:
+        return ui_->KissMaxFrameField;
+    case OptionsField::KissPaclen:
+        return ui_->KissPaclenField;
+    case OptionsField::KissFrackSeconds:
+        return ui_->KissFrackField;
+    case OptionsField::KissRetries:
+        return ui_->KissRetriesField;
+    case OptionsField::KissTxDelay:
+        return ui_->KissTxDelayField;
+    case OptionsField::KeepLink:
+        return ui_->KeepLinkText;
+    case OptionsField::Clients:
+        return ui_->ClientsText;
+    case OptionsField::ListenAddress:
+        return ui_->ListenAddressText;
+    case OptionsField::AllowedClients:
+        return ui_->AllowedClientsText;
+    }
+    return nullptr;
+}
+
+// The page that holds the field comes to the front, and the field is scrolled into sight.
+void OptionsDialog::bringToFront(QWidget *field) {
+    for (int page = 0; page < ui_->Pages->count(); ++page) {
+        auto *scroll = qobject_cast<QScrollArea *>(ui_->Pages->widget(page)->findChild<QScrollArea *>());
+        if (scroll != nullptr && scroll->widget()->isAncestorOf(field)) {
+            ui_->Pages->setCurrentIndex(page);
+            scroll->ensureWidgetVisible(field);
+            return;
+        }
+    }
+}
+
 void OptionsDialog::onOk() {
     const OkOutcome outcome = logic_.applyAndSave(fields());
+    QWidget *refused = outcome.closeDialog ? nullptr : fieldWidget(outcome.field);
+    if (refused != nullptr)
+        bringToFront(refused);
     if (!outcome.message.empty())
         QMessageBox::warning(this, windowTitle(), qs(outcome.message));
-    if (outcome.closeDialog)
+    if (outcome.closeDialog) {
         accept();
+        return;
+    }
+    if (refused != nullptr) {
+        refused->setFocus(Qt::OtherFocusReason);
+        if (auto *text = qobject_cast<QLineEdit *>(refused))
+            text->selectAll();
+    }
 }
 
 } // namespace corvantle

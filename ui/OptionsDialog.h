@@ -1,8 +1,11 @@
 // The Preferences dialog (frmOptions).
 //
 // It moves texts and check states between its controls and OptionsFields; what they mean, and what OK
-// does with them, is OptionsLogic's business. Each time it opens it asks the packet engine for its radio
-// ports and offers them in the radio port field, which also takes a typed number.
+// does with them, is OptionsLogic's business. Its settings stand on four pages (the station, the packet
+// engine, the link to the cluster, the telnet clients) above OK and Cancel, so it fits a small screen;
+// each page scrolls where a large font needs more room than the screen has. Each time it opens it asks
+// the packet engine for its radio ports and offers them in the radio port field, which also takes a
+// typed number.
 #pragma once
 
 #include <QDialog>
@@ -17,6 +20,7 @@ namespace corvantle {
 
 class EnginePortQuery;
 class OptionsLogic;
+enum class OptionsField;
 struct EnginePortList;
 struct OptionsFields;
 
@@ -30,13 +34,19 @@ class OptionsDialog final : public QDialog {
     void openOrRaise();
 
   private:
+    void setUpKissLinkFields();
+    void nameFieldsByTheirLabels();
+    void fitToScreen();
     void showCurrentValues();
     void askForRadioPorts();
     void showRadioPorts(const EnginePortList &list, const QString &engine);
     void updateDelayRow();
+    void updateEngineGroups();
     void onDigipeaterBoxClicked();
     void onOk();
     OptionsFields fields() const;
+    QWidget *fieldWidget(OptionsField field) const;
+    void bringToFront(QWidget *field);
 
     std::unique_ptr<Ui::frmOptions> ui_;
     OptionsLogic &logic_;

@@ -19,6 +19,8 @@ void QtWindowOps::setCounterText(const std::string &text) {
 }
 
 int QtWindowOps::windowState() const {
+    if (form_.isHiddenInTray())
+        return kWindowMinimized;
     const Qt::WindowStates states = form_.windowState();
     if (states & Qt::WindowMinimized)
         return kWindowMinimized;
@@ -33,6 +35,14 @@ void QtWindowOps::setWindowState(int state) {
         wanted = Qt::WindowMinimized;
     else if (state == kWindowMaximized)
         wanted = Qt::WindowMaximized;
+    // Back from the tray as asked; minimized, it stays there.
+    if (form_.isHiddenInTray()) {
+        if (wanted != Qt::WindowMinimized)
+            form_.showFromTray();
+        if (wanted == Qt::WindowMaximized)
+            form_.showMaximized();
+        return;
+    }
     // A window not shown yet only takes the state on; showing it is main's decision.
     if (!form_.isVisible()) {
         form_.setWindowState(wanted);
@@ -40,7 +50,11 @@ void QtWindowOps::setWindowState(int state) {
     }
     switch (wanted) {
     case Qt::WindowMinimized:
-        form_.showMinimized();
+        // With a tray, the window goes there instead of the task bar.
+        if (form_.tray() != nullptr)
+            form_.hideToTray();
+        else
+            form_.showMinimized();
         break;
     case Qt::WindowMaximized:
         form_.showMaximized();

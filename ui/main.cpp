@@ -66,6 +66,7 @@ int main(int argc, char *argv[]) {
                      [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
     QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
+    form.setTraySummary([&bridge] { return traySummary(bridge); });
 
     // The start-up's message boxes now run inside the event loop, before the window is shown: closing one
     // must not end the program as the last window closed. Closing the main window ends it explicitly.

@@ -2,6 +2,8 @@
 #include "AgwCalls.h"
 #include "BridgeFixture.h"
 
+#include <algorithm>
+
 using namespace corvantle;
 using namespace corvantle::test;
 
@@ -41,6 +43,12 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     EXPECT_FALSE(fields.quietKeepalives);
     EXPECT_EQ(fields.listenAddress, "127.0.0.1");
     EXPECT_EQ(fields.allowedClients, "127.0.0.0/8,::1");
+    EXPECT_FALSE(fields.kissEngine);
+    EXPECT_EQ(fields.kissMaxFrame, "4");
+    EXPECT_EQ(fields.kissPaclen, "128");
+    EXPECT_EQ(fields.kissFrackSeconds, "3");
+    EXPECT_EQ(fields.kissRetries, "10");
+    EXPECT_EQ(fields.kissTxDelay, "0");
 }
 
 TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
@@ -88,8 +96,7 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
                               "store.write Clients=1",
                               "store.write QuietKeepalives=False",
                               "store.write LinkEnd=Keep",
-                              "store.write Kind=AGW",
-                              "store.write Kiss=127.0.0.1:8001",
+                              "store.write Kind=AGW", // with AGW, the KISS TNC's keys stay as they are
                               "store.write ListenAddress=127.0.0.1",
                               "store.write AllowedClients=127.0.0.0/8,::1"};
     EXPECT_EQ(journal, expected);
@@ -479,6 +486,137 @@ TEST_F(OptionsLogicTest, KissEngineAndItsPortAreCheckedAndStored) {
     EXPECT_EQ(stored(settings::kEngineKind), "KISS");
     EXPECT_EQ(stored(settings::kEngineKiss), "/dev/ttyUSB0:9600");
     EXPECT_TRUE(options.fieldsToShow().kissEngine);
+}
+
+} // namespace
+
+namespace {
+
+// The KISS link's settings: shown as the next start will use them, refused outside their keys' ranges
+// naming the field, and stored with the TNC, after it, while KISS is chosen.
+TEST_F(OptionsLogicTest, KissLinkSettingsAreCheckedAndStoredWithTheTnc) {
+    struct Row {
+        const char *what;
+        std::string maxFrame, paclen, frack, retries, txDelay;
+        std::string message; // empty: accepted
+        OptionsField field = OptionsField::None;
+    };
+    const Row rows[] = {
+        {"the smallest", "1", "16", "1", "1", "0", ""},
+        {"the largest, with blanks", " 7 ", "256", "15", "30", "255", ""},
+        {"eight frames", "8", "128", "3", "10", "0", "Frames before an acknowledgement: 8 is outside 1 to 7.",
+         OptionsField::KissMaxFrame},
+        {"frames too short", "4", "15", "3", "10", "0", "Most text in one frame: 15 is outside 16 to 256.",
+         OptionsField::KissPaclen},
+        {"no wait", "4", "128", "0", "10", "0", "Wait for an acknowledgement: 0 is outside 1 to 15.",
+         OptionsField::KissFrackSeconds},
+        {"polls not a number", "4", "128", "3", "ten", "0",
+         "Polls before giving up: \"ten\" is not a number.", OptionsField::KissRetries},
+        {"key-up too long", "4", "128", "3", "10", "256",
+         "Transmitter key-up delay: 256 is outside 0 to 255.", OptionsField::KissTxDelay},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        BridgeRig rig;
+        rig.startConfigured();
+        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsFields fields = logic.fieldsToShow();
+        fields.kissEngine = true;
+        fields.kissMaxFrame = row.maxFrame;
+        fields.kissPaclen = row.paclen;
+        fields.kissFrackSeconds = row.frack;
+        fields.kissRetries = row.retries;
+        fields.kissTxDelay = row.txDelay;
+        const OkOutcome outcome = logic.applyAndSave(fields);
+        EXPECT_EQ(outcome.message, row.message);
+        EXPECT_EQ(outcome.field, row.field);
+        if (!row.message.empty()) {
+            EXPECT_TRUE(rig.journal.empty()); // a refusal applies and stores nothing
+            continue;
+        }
+        const OptionsFields shown = logic.fieldsToShow();
+        const std::pair<const settings::Key &, std::string> expected[] = {
+            {settings::kKissMaxFrame, shown.kissMaxFrame},
+            {settings::kKissPaclen, shown.kissPaclen},
+            {settings::kKissFrackSeconds, shown.kissFrackSeconds},
+            {settings::kKissRetries, shown.kissRetries},
+            {settings::kKissTxDelay, shown.kissTxDelay},
+        };
+        for (const auto &[key, text] : expected)
+            EXPECT_EQ(rig.store.readSetting(kProgramName, key.section, key.name, "<unset>"), text)
+                << key.name;
+        EXPECT_EQ(shown.kissMaxFrame, agw::trimmed(row.maxFrame));
+        EXPECT_EQ(shown.kissTxDelay, row.txDelay);
+        // Stored right after the TNC, in the engine's section.
+        const auto kiss =
+            std::find(rig.journal.begin(), rig.journal.end(), "store.write Kiss=127.0.0.1:8001");
+        ASSERT_NE(kiss, rig.journal.end());
+        EXPECT_EQ(*(kiss + 1), "store.write MaxFrame=" + agw::trimmed(row.maxFrame));
+        EXPECT_EQ(*(kiss + 5), "store.write TxDelay=" + row.txDelay);
+    }
+}
+
+// With AGW chosen the KISS fields are out of use (the dialog greys them): what they hold neither refuses OK
+// nor reaches the file, which keeps its own values for a later switch to KISS.
+TEST_F(OptionsLogicTest, WithAgwTheKissFieldsAreNeitherCheckedNorStored) {
+    store.values[{kProgramName, "Engine", "Kiss"}] = "/dev/ttyUSB0:9600";
+    OptionsFields fields = options.fieldsToShow();
+    fields.kissAddress = "not a tnc";
+    fields.kissMaxFrame = "99";
+    const OkOutcome outcome = options.applyAndSave(fields);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(stored(settings::kEngineKind), "AGW");
+    EXPECT_EQ(stored(settings::kEngineKiss), "/dev/ttyUSB0:9600");
+    EXPECT_EQ(stored(settings::kKissMaxFrame), "<unset>");
+}
+
+// A value the file holds out of range shows as the default the next start falls back to.
+TEST_F(OptionsLogicTest, KissLinkSettingsOutOfRangeInTheFileShowTheirDefaults) {
+    store.values[{kProgramName, "Engine", "MaxFrame"}] = "9";
+    store.values[{kProgramName, "Engine", "Frack"}] = "7";
+    const OptionsFields fields = options.fieldsToShow();
+    EXPECT_EQ(fields.kissMaxFrame, "4");
+    EXPECT_EQ(fields.kissFrackSeconds, "7");
+}
+
+// Each refusal names the field to correct, so the dialog can bring it to the front.
+TEST_F(OptionsLogicTest, EachRefusalNamesItsField) {
+    struct Row {
+        const char *what;
+        void (*edit)(OptionsFields &);
+        OptionsField field;
+    };
+    const Row rows[] = {
+        {"callsign", [](OptionsFields &f) { f.callsign = "G4ABCDEF"; }, OptionsField::Callsign},
+        {"cluster", [](OptionsFields &f) { f.cluster = "GB7DXCX"; }, OptionsField::Cluster},
+        {"route", [](OptionsFields &f) { f.digis = "A,B,C,D,E,F,G,H"; }, OptionsField::Digis},
+        {"local port", [](OptionsFields &f) { f.localPort = "0"; }, OptionsField::LocalPort},
+        {"radio port", [](OptionsFields &f) { f.radioPort = "256"; }, OptionsField::RadioPort},
+        {"delay", [](OptionsFields &f) { f.autoMinimizeDelay = "-1"; }, OptionsField::AutoMinimizeDelay},
+        {"engine host", [](OptionsFields &f) { f.engineHost = "my pi"; }, OptionsField::EngineHost},
+        {"engine port", [](OptionsFields &f) { f.enginePort = "0"; }, OptionsField::EnginePort},
+        {"KISS TNC",
+         [](OptionsFields &f) {
+             f.kissEngine = true;
+             f.kissAddress = "tnc";
+         },
+         OptionsField::KissAddress},
+        {"keep the link", [](OptionsFields &f) { f.keepLinkSeconds = "-1"; }, OptionsField::KeepLink},
+        {"clients", [](OptionsFields &f) { f.clients = "9"; }, OptionsField::Clients},
+        {"listen address", [](OptionsFields &f) { f.listenAddress = "lan"; }, OptionsField::ListenAddress},
+        {"allowed clients", [](OptionsFields &f) { f.allowedClients = "10.0.0.0/33"; },
+         OptionsField::AllowedClients},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        OptionsFields fields = options.fieldsToShow();
+        row.edit(fields);
+        const OkOutcome outcome = options.applyAndSave(fields);
+        EXPECT_FALSE(outcome.closeDialog);
+        EXPECT_EQ(outcome.field, row.field) << outcome.message;
+    }
+    store.failWith = "the file is read-only";
+    EXPECT_EQ(options.applyAndSave(options.fieldsToShow()).field, OptionsField::None);
 }
 
 } // namespace

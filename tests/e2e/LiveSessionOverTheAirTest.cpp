@@ -70,6 +70,7 @@ TEST_F(LiveSessionOverTheAirTest, PreferencesChangedDuringASessionApplyFromTheNe
             dialog = found;
     ASSERT_NE(dialog, nullptr);
     auto *cluster = dialog->findChild<QLineEdit *>("ClusterText");
+    ASSERT_TRUE(cluster->isVisible()); // on the Station page, in front when the dialog opens
     cluster->selectAll();
     QTest::keyClicks(cluster, "GB7XYZ");
     QTest::mouseClick(dialog->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);

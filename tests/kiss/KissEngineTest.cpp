@@ -5,6 +5,7 @@
 #include "TcpKissTransport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -50,6 +51,7 @@ class FakeTnc {
         client_->write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
     void dropClient() { client_->abort(); }
+    void stopListening() { server_.close(); }
     // The AX.25 frames sent on `kissPort`, from the first not yet taken.
     std::optional<ax25::Frame> nextSent(std::uint8_t kissPort = 0) {
         while (taken_ < received.size()) {
@@ -267,6 +269,32 @@ TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
 }
 
+// A relink asked in the moment the TNC's port is being reopened waits for the port instead of failing.
+TEST_F(KissEngineTest, AConnectWhileThePortIsReopeningWaitsForIt) {
+    linkUp();
+    tnc.dropClient();
+    ASSERT_TRUE(recorder.waitFor('d'));
+    recorder.frames.clear();
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(recorder.waitFor('c'));
+    EXPECT_EQ(recorder.first('d'), nullptr);
+}
+
+// When the port does not open after all, the waiting connect ends as a link that went down.
+TEST_F(KissEngineTest, AConnectWaitingForAPortThatStaysClosedEndsInTheLinkDownNotice) {
+    linkUp();
+    tnc.stopListening();
+    tnc.dropClient();
+    ASSERT_TRUE(recorder.waitFor('d'));
+    recorder.frames.clear();
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.first('d') != nullptr; }, 5000));
+    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_EQ(recorder.first('c'), nullptr);
+}
+
 TEST_F(KissEngineTest, TextBeyondTheBoundWaitsForAcknowledgements) {
     linkUp();
     engine.sendData("GB7DXC", std::string(400, 'x'), 0); // PACLEN 128: four frames, all in the window
@@ -297,6 +325,74 @@ TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
         if (const std::optional<ax25::Frame> sent = ax25::decode(frame.payload))
             sawDisc = sawDisc || sent->type == ax25::FrameType::DISC;
     EXPECT_TRUE(sawDisc);
+}
+
+// The frame types sent so far, in order, from the first not yet taken.
+std::vector<ax25::FrameType> sentTypes(FakeTnc &tnc) {
+    std::vector<ax25::FrameType> types;
+    while (std::optional<ax25::Frame> frame = tnc.nextSent())
+        types.push_back(frame->type);
+    return types;
+}
+
+// A line typed just before the program closes (a logger's "bye") still reaches the station: the queue goes
+// out as the window allows, and the DISC only once the station has acknowledged all of it.
+TEST_F(KissEngineTest, CloseSendsTheQueuedTextAndDisconnectsOnceItIsAcknowledged) {
+    linkUp();
+    engine.sendData("GB7DXC", std::string(600, 'x'), 0); // PACLEN 128: five frames, a window of four
+    engine.close();
+    using Type = ax25::FrameType;
+    std::vector<Type> sent;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::vector<Type> more = sentTypes(tnc);
+        sent.insert(sent.end(), more.begin(), more.end());
+        return sent.size() >= 4;
+    }));
+    for (const Type type : sent)
+        EXPECT_NE(type, Type::DISC) << "a DISC before the text was acknowledged";
+    ASSERT_GE(sent.size(), 4U);
+    EXPECT_EQ(std::vector<Type>(sent.begin(), sent.begin() + 4), std::vector<Type>(4, Type::I));
+    ax25::Frame ack = fromCluster(Type::RR, false, false);
+    ack.nr = 4;
+    tnc.hear(ack);
+    ax25::Frame last;
+    ASSERT_TRUE(tnc.waitForSent(Type::I, &last));
+    EXPECT_EQ(last.ns, 4);
+    for (const Type type : sentTypes(tnc))
+        EXPECT_NE(type, Type::DISC) << "a DISC before the last frame was acknowledged";
+    ack.nr = 5;
+    tnc.hear(ack);
+    ASSERT_TRUE(tnc.waitForSent(Type::DISC));
+    tnc.hear(fromCluster(Type::UA, false, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
+    EXPECT_FALSE(engine.isUp());
+}
+
+// A station that acknowledges nothing holds the close up for closeDataWait, not longer: then the DISC.
+TEST(KissEngineClose, AStationThatAcknowledgesNothingHoldsTheCloseForCloseDataWait) {
+    FakeTnc tnc;
+    kiss::KissEngineOptions options = quickOptions();
+    options.link.retries = 10; // the link alone would give up after 3.3 s
+    options.closeDataWait = 800ms;
+    kiss::KissEngine engine(std::make_unique<kiss::TcpKissTransport>("127.0.0.1", tnc.port()), options);
+    Recorder recorder;
+    engine.setListener(&recorder);
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(recorder.waitFor('c'));
+
+    engine.sendData("GB7DXC", "bye\r", 0);
+    QElapsedTimer clock;
+    clock.start();
+    engine.close();
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::DISC, nullptr));
+    const qint64 discAfter = clock.elapsed();
+    EXPECT_GE(discAfter, 700);
+    EXPECT_LT(discAfter, 3000);
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
 }
 
 // A TNC on a serial line, played by the other end of a pseudo-terminal.

@@ -258,10 +258,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     std::string kissAddress = agw::trimmed(fields.kissAddress);
     if (kissAddress.empty())
         kissAddress = settings::kEngineKiss.defaultText;
-    if (!settings::readKissAddress(kissAddress))
-        return {false, "KISS TNC: \"" + fields.kissAddress +
-                           "\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
-                           "(/dev/ttyUSB0:9600)."};
+    if (const std::string problem = settings::kissAddressProblem(kissAddress); !problem.empty())
+        return {false, "KISS TNC: \"" + fields.kissAddress + "\" is " + problem + "."};
     const CheckedLinkNumber keepLink =
         checkLinkNumber("Keep the link", fields.keepLinkSeconds, settings::kKeepLinkSeconds);
     if (!keepLink.refusal.empty())

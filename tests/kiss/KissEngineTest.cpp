@@ -6,12 +6,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -427,6 +430,99 @@ TEST(KissEngineSerial, RunsTheLinkOverAPseudoTerminalAndNoticesItsEnd) {
     ASSERT_TRUE(recorder.waitFor('d'));
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_FALSE(engine.isUp());
+}
+
+// A TNC's end of a pseudo-terminal, standing for a serial adapter: while it is open, the device exists.
+class PseudoTerminalTnc {
+  public:
+    PseudoTerminalTnc() {
+        fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0)
+            device = ::ptsname(fd_);
+    }
+    ~PseudoTerminalTnc() { unplug(); }
+    PseudoTerminalTnc(const PseudoTerminalTnc &) = delete;
+    PseudoTerminalTnc &operator=(const PseudoTerminalTnc &) = delete;
+
+    // Waits for an AX.25 frame of `type` from the program.
+    bool waitForSent(ax25::FrameType type) {
+        return QTest::qWaitFor([&] {
+            char buffer[512];
+            for (ssize_t got; fd_ >= 0 && (got = ::read(fd_, buffer, sizeof buffer)) > 0;)
+                decoder_.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+            while (std::optional<kiss::Frame> frame = decoder_.next())
+                if (const std::optional<ax25::Frame> sent = ax25::decode(frame->payload))
+                    if (sent->type == type)
+                        return true;
+            return false;
+        });
+    }
+    bool hear(const ax25::Frame &frame) {
+        const std::string bytes = kiss::dataFrame(0, ax25::encode(frame));
+        return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // The device goes away, as an adapter pulled out.
+    void unplug() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    std::string device;
+
+  private:
+    int fd_ = -1;
+    kiss::KissDecoder decoder_;
+};
+
+// The device the settings name (a stable name, as udev gives an adapter) goes away with the link up: the
+// bridge hears the link go down, and once a device is back under that name the engine opens it again by
+// itself and a new link works.
+TEST(KissEngineSerial, ADeviceThatGoesAwayAndComesBackIsOpenedAgain) {
+    QTemporaryDir dir;
+    const QString name = dir.filePath("tnc-" + QString::number(::getpid()));
+    auto tnc = std::make_unique<PseudoTerminalTnc>();
+    ASSERT_FALSE(tnc->device.empty());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(tnc->device), name));
+    kiss::KissEngine engine(std::make_unique<kiss::SerialKissTransport>(name.toStdString(), 19200),
+                            quickOptions());
+    Recorder recorder;
+    std::vector<std::string> notes;
+    engine.setLog([&](const std::string &line) { notes.push_back(line); });
+    engine.setListener(&recorder);
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
+    const auto linkUp = [&] {
+        EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+        ASSERT_TRUE(tnc->waitForSent(ax25::FrameType::SABM));
+        ASSERT_TRUE(tnc->hear(fromCluster(ax25::FrameType::UA, false, true)));
+        ASSERT_TRUE(recorder.waitFor('c'));
+    };
+    linkUp();
+
+    tnc->unplug();
+    ASSERT_TRUE(QFile::remove(name));
+    ASSERT_TRUE(recorder.waitFor('d'));
+    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.isUp(); }));
+    QTest::qWait(500); // a few attempts to reopen it fail meanwhile
+    EXPECT_FALSE(engine.isUp());
+
+    tnc = std::make_unique<PseudoTerminalTnc>();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(tnc->device), name));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 5000)) << [&] {
+        std::string all;
+        for (const std::string &line : notes)
+            all += line + "\n";
+        return all;
+    }();
+    recorder.frames.clear();
+    linkUp();
+    const auto noted = [&](const std::string &text) {
+        return std::any_of(notes.begin(), notes.end(),
+                           [&](const std::string &line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(noted("is lost")) << notes.size();
+    EXPECT_TRUE(noted("is open again"));
 }
 
 } // namespace

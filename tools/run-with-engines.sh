@@ -36,6 +36,8 @@
 # Wolf's defaults (300 ms of TXDELAY and 100 ms of TXTAIL per transmission, among others): for tests whose
 # point is not the air time. Each engine still keeps its transmitter busy for the real air time of what it
 # sent, but only --paced-channel makes the other engine hear it over that time.
+# CORVANTLE_ENGINE_A_CONFIG, when set in the caller's environment, holds extra lines for engine A's
+# configuration (a benchmark's link parameters: "PACLEN 128", "FRACK 3", "V20 GB7DXC").
 # Exits 77 (the CTest skip code) when direwolf is not installed.
 
 set -u

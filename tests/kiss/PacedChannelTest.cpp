@@ -4,7 +4,7 @@
 // after that. A link whose timer runs while its own frames are still waiting for the air or still on it
 // polls and sends the window again with nothing lost, and one that asks for the link twice is greeted
 // twice. One connect, over either of the program's links, gets one SABM on the air and one greeting, and
-// a window of text on a channel that loses nothing goes out once.
+// two windows of text on a channel that loses nothing go out once.
 #include "LinkRun.h"
 
 #include <QCoreApplication>
@@ -16,12 +16,13 @@ using namespace corvantle::test::over_the_air;
 
 namespace {
 
-// Five lines of 100 bytes: four full I frames at PACLEN 128, one window at MAXFRAME 4.
-constexpr int kLines = 5;
+// Eight lines of 128 bytes: eight full I frames at PACLEN 128, two windows at MAXFRAME 4.
+constexpr int kLines = 8;
+constexpr std::size_t kLineBytes = 128;
 
 std::string line(int i) {
     std::string text = "line " + std::to_string(i) + " ";
-    text.resize(99, 'x');
+    text.resize(kLineBytes - 1, 'x');
     return text + "\r";
 }
 
@@ -38,14 +39,15 @@ class PacedChannelTest : public ::testing::TestWithParam<Link> {
     ClusterStation cluster{"3600"};
 };
 
-TEST_P(PacedChannelTest, OneSabmOneGreetingAndAWindowSentOnce) {
+TEST_P(PacedChannelTest, OneSabmOneGreetingAndEachFrameSentOnce) {
     LinkRun run(GetParam(), LinkParameters{});
     const HeardFromUs before = heardFromUs();
     ASSERT_TRUE(run.connect(std::chrono::seconds(90))) << "no link";
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.count("N0CALL de GB7DXC >") > 0; }, 60000)) << run.data;
     for (int i = 1; i <= kLines; ++i)
         ASSERT_TRUE(run.send(line(i)));
-    const QString last = QString::fromStdString("RX N0CALL \"" + line(kLines).substr(0, 99) + "\\r\"");
+    const QString last =
+        QString::fromStdString("RX N0CALL \"" + line(kLines).substr(0, kLineBytes - 1) + "\\r\"");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(last); }, 120000)) << run.data;
     // The cluster's answers: by then a second SABM or a window sent again would have gone out.
     ASSERT_TRUE(QTest::qWaitFor([&] { return run.count("N0CALL de GB7DXC >") > kLines; }, 120000))

@@ -215,11 +215,9 @@ KissTexts checkKissFields(const OptionsFields &fields) {
     std::string address = agw::trimmed(fields.kissAddress);
     if (address.empty())
         address = settings::kEngineKiss.defaultText;
-    if (!settings::readKissAddress(address)) {
+    if (const std::string problem = settings::kissAddressProblem(address); !problem.empty()) {
         texts.refusal = {OptionsField::KissAddress,
-                         "KISS TNC: \"" + fields.kissAddress +
-                             "\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
-                             "(/dev/ttyUSB0:9600)."};
+                         "KISS TNC: \"" + fields.kissAddress + "\" is " + problem + "."};
         return texts;
     }
     texts.writes.emplace_back(settings::kEngineKiss, address);

@@ -2,9 +2,11 @@
 
 #include "SettingsStore.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace corvantle::settings {
 namespace {
@@ -194,6 +196,25 @@ EngineAddress readEngineAddress(const SettingsStore &store, const std::string &a
     return {host, static_cast<std::uint16_t>(read.wholeNumber(kEnginePort))};
 }
 
+namespace {
+
+bool isSerialSpeed(int64_t baud) {
+    return std::find(std::begin(kSerialSpeeds), std::end(kSerialSpeeds), baud) != std::end(kSerialSpeeds);
+}
+
+// "1200, 2400, ... or 115200"
+std::string serialSpeedsText() {
+    std::string text;
+    for (std::size_t i = 0; i < std::size(kSerialSpeeds); ++i)
+        text += (i == 0                              ? ""
+                 : i + 1 == std::size(kSerialSpeeds) ? " or "
+                                                     : ", ") +
+                std::to_string(kSerialSpeeds[i]);
+    return text;
+}
+
+} // namespace
+
 std::optional<KissAddress> readKissAddress(std::string_view text) {
     const std::string value(trimBlanks(text));
     if (value.empty())
@@ -211,7 +232,7 @@ std::optional<KissAddress> readKissAddress(std::string_view text) {
         address.device = value.substr(0, colon);
         if (colon != std::string::npos) {
             const auto baud = number(std::string_view(value).substr(colon + 1), 4000000);
-            if (!baud)
+            if (!baud || !isSerialSpeed(*baud))
                 return std::nullopt;
             address.baud = static_cast<int>(*baud);
         }
@@ -233,6 +254,29 @@ std::optional<KissAddress> readKissAddress(std::string_view text) {
     return address;
 }
 
+namespace {
+
+// At start-up the message keeps its shorter words for an address that is no address at all.
+std::string kissProblemAtStartup(std::string_view text) {
+    const std::string problem = kissAddressProblem(text);
+    return problem.starts_with("neither") ? "neither host:port nor a device path" : problem;
+}
+
+} // namespace
+
+std::string kissAddressProblem(std::string_view text) {
+    if (readKissAddress(text))
+        return {};
+    const std::string value(trimBlanks(text));
+    const std::size_t colon = value.rfind(':');
+    const std::string speed = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    if (!value.empty() && value.front() == '/' && colon > 1 && !speed.empty() && speed.size() <= 7 &&
+        speed.find_first_not_of("0123456789") == std::string::npos)
+        return "a serial device at " + speed + " baud, a speed the line cannot take (" + serialSpeedsText() +
+               ")";
+    return "neither host:port (127.0.0.1:8001) nor a serial device with its speed (/dev/ttyUSB0:9600)";
+}
+
 EngineChoice readEngineChoice(const SettingsStore &store, const std::string &appName,
                               std::ostream &warnings) {
     const StartupReader read(store, appName, warnings);
@@ -248,7 +292,7 @@ EngineChoice readEngineChoice(const SettingsStore &store, const std::string &app
         choice.kissAddress = *address;
     } else {
         warnings << "corvantle: setting \"" << keyLabel(kEngineKiss) << "\" holds \"" << kissText
-                 << "\", which is neither host:port nor a device path; using the default \""
+                 << "\", which is " << kissProblemAtStartup(kissText) << "; using the default \""
                  << kEngineKiss.defaultText << "\"\n";
         choice.kissAddress = *readKissAddress(kEngineKiss.defaultText);
     }

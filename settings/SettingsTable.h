@@ -167,8 +167,18 @@ struct KissAddress {
     bool operator==(const KissAddress &) const = default;
 };
 
-// "host:port", "[v6::addr]:port", "/dev/ttyUSB0", "/dev/ttyUSB0:19200"; nothing when it is none of them.
+// The speeds a serial line to a TNC takes: the standard rates that every serial adapter and Qt Serial Port
+// name. Anything else is refused rather than quietly changed into one of them.
+inline constexpr int kSerialSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// "host:port", "[v6::addr]:port", "/dev/ttyUSB0", "/dev/ttyUSB0:19200"; nothing when it is none of them,
+// or when the speed is none of kSerialSpeeds.
 std::optional<KissAddress> readKissAddress(std::string_view text);
+
+// Why `text` is no KISS port, to follow "... is " in a message: "neither host:port (127.0.0.1:8001) nor a
+// serial device with its speed (/dev/ttyUSB0:9600)", or for a speed a serial line cannot take, that speed
+// and the ones it can. Empty when readKissAddress takes it.
+std::string kissAddressProblem(std::string_view text);
 
 // The stored choice of engine and, for KISS, its port and the AX.25 link's parameters.
 struct EngineChoice {

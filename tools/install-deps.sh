@@ -3,8 +3,8 @@
 # Extra package names on the command line are installed too (the tlf check adds tlf and tmux).
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config qt6-base-dev libgl-dev libgtest-dev direwolf xvfb xauth x11-utils
-          imagemagick telnet iproute2 "$@")
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libgtest-dev direwolf xvfb xauth
+          x11-utils imagemagick telnet iproute2 "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include "FrameText.h"
 #include "KissEngineFrames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -31,7 +32,7 @@ KissEngine::KissEngine(std::unique_ptr<KissTransport> transport, KissEngineOptio
         openAnswered(false);
     });
     QObject::connect(&closePoll_, &QTimer::timeout, &context_, [this] { onCloseCheck(); });
-    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { transport_->open(); });
+    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { openPort(); });
     installHandlers();
 }
 
@@ -83,6 +84,11 @@ void KissEngine::registerCallsign(const std::string &callsign, const std::string
     // The port opens in the background; the answer waits for it, at most openWait.
     awaitingOpen_ = true;
     openTimer_.start(options_.openWait);
+    openPort();
+}
+
+void KissEngine::openPort() {
+    opening_ = true;
     transport_->open();
 }
 
@@ -117,6 +123,7 @@ void KissEngine::installHandlers() {
 }
 
 void KissEngine::onOpened() {
+    opening_ = false;
     retryTimer_.stop();
     if (portLost_)
         note("the KISS port " + transport_->name() + " is open again");
@@ -125,10 +132,13 @@ void KissEngine::onOpened() {
     for (const TncParameter &parameter : options_.tncParameters)
         transport_->write(parameterFrame(parameter.port, parameter.command, parameter.value));
     openAnswered(true);
+    if (std::optional<PendingConnect> pending = std::exchange(pendingConnect_, std::nullopt))
+        startLink(pending->remote, pending->via, pending->port);
 }
 
 // The TNC is gone, and the link with it: the bridge hears that the link went down.
 void KissEngine::onClosed(const std::string &why) {
+    opening_ = false;
     // One line when the port goes away, not one per attempt to reopen it.
     if (portOpen_)
         note("the KISS port " + transport_->name() + " is lost: " + why);
@@ -144,9 +154,18 @@ void KissEngine::onClosed(const std::string &why) {
         deliver(linkDownFrame(linkPort_, remote, link_->own().text()));
     }
     announceRoomLater();
+    // A connect that waited for this attempt to open the port fails with it.
+    endPendingConnect();
     if (reopens_ && !closing_)
         retryTimer_.start(options_.retryInterval);
     openAnswered(false);
+}
+
+// The link to the station of a connect that cannot go out is down, as the bridge hears for any link.
+void KissEngine::endPendingConnect() {
+    if (std::optional<PendingConnect> pending = std::exchange(pendingConnect_, std::nullopt))
+        if (link_)
+            deliverLater(linkDownFrame(pending->port, pending->remote.text(), link_->own().text()));
 }
 
 void KissEngine::onBytes(std::string_view bytes) {
@@ -199,14 +218,31 @@ std::string KissEngine::connect(const std::string &station, const std::vector<st
     const std::optional<std::uint8_t> port = kissPortOf(radioPort);
     if (!port)
         return "radio port " + std::to_string(radioPort) + " is no KISS port (0 to 15)";
-    if (!transport_->isOpen())
-        return "the KISS port " + transport_->name() + " is not open";
     if (link_->state() != ax25::DataLink::State::Disconnected)
         return "a link to " + link_->remote().text() + " is open already";
-    linkPort_ = *port;
-    link_->connect(*remote, via, Clock::now());
-    pump();
+    if (pendingConnect_)
+        return "a link to " + pendingConnect_->remote.text() + " is waiting for the KISS port already";
+    if (!transport_->isOpen()) {
+        if (!reopens_ || closing_)
+            return "the KISS port " + transport_->name() + " is not open";
+        // The port was lost and is being reopened: the connect waits for it rather than fail, and the port
+        // is tried at once rather than at the next attempt.
+        pendingConnect_ = PendingConnect{*remote, std::move(via), *port};
+        if (!opening_) {
+            retryTimer_.stop();
+            openPort();
+        }
+        return {};
+    }
+    startLink(*remote, via, *port);
     return {};
+}
+
+void KissEngine::startLink(const ax25::Address &remote, const std::vector<ax25::Address> &via,
+                           std::uint8_t port) {
+    linkPort_ = port;
+    link_->connect(remote, via, Clock::now());
+    pump();
 }
 
 bool KissEngine::queueData(const std::string &station, const std::string &data) {
@@ -224,6 +260,11 @@ bool KissEngine::canTakeData() const {
 }
 
 void KissEngine::disconnect(const std::string &station, int radioPort) {
+    const std::optional<ax25::Address> asked = ax25::Address::parse(station);
+    if (pendingConnect_ && asked && *asked == pendingConnect_->remote) {
+        endPendingConnect();
+        return;
+    }
     if (isLinkStation(station)) {
         link_->disconnect(Clock::now());
         pump();
@@ -236,20 +277,25 @@ void KissEngine::disconnect(const std::string &station, int radioPort) {
                 linkDownFrame(kissPortOf(radioPort).value_or(0), remote->text(), link_->own().text()));
 }
 
-// The link goes down on the air before the port closes, so the station keeps no stale link.
+// The text just typed (a logger's "bye") still reaches the station: the link takes it, and goes down on the
+// air once the station has acknowledged it all, or once closeDataWait has passed, before the port closes, so
+// the station keeps no stale link.
 void KissEngine::close() {
     ++registration_; // an answer not given yet is abandoned
     awaitingOpen_ = false;
     openTimer_.stop();
     reopens_ = false;
     retryTimer_.stop();
+    pendingConnect_.reset(); // the bridge hears nothing more once it closes the engine
     if (linkEnding_)
         return; // already closing: its engineClosed follows
     if (link_ && transport_->isOpen() && link_->state() != ax25::DataLink::State::Disconnected) {
-        link_->disconnect(Clock::now(), ax25::DataLink::Drain::Now);
+        const Clock::time_point now = Clock::now();
+        link_->disconnect(now, ax25::DataLink::Drain::AfterQueue);
         pump();
         linkEnding_ = true;
-        closeDeadline_ = Clock::now() + options_.closeGrace;
+        closeDataDeadline_ = now + options_.closeDataWait;
+        closeDeadline_ = closeDataDeadline_ + options_.closeGrace;
         closePoll_.start();
         return;
     }
@@ -261,9 +307,20 @@ void KissEngine::close() {
 }
 
 void KissEngine::onCloseCheck() {
-    if (link_ && link_->state() != ax25::DataLink::State::Disconnected && transport_->isOpen() &&
-        Clock::now() < closeDeadline_)
+    using State = ax25::DataLink::State;
+    const Clock::time_point now = Clock::now();
+    const State state = link_ ? link_->state() : State::Disconnected;
+    if (state != State::Disconnected && transport_->isOpen() && now < closeDeadline_) {
+        const bool draining = state == State::Connected || state == State::TimerRecovery;
+        if (draining && now >= closeDataDeadline_) {
+            // The station acknowledged not all of it in time: what is left is dropped, the link goes down.
+            link_->disconnect(now, ax25::DataLink::Drain::Now);
+            pump();
+        }
+        if (!draining)
+            closeDeadline_ = std::min(closeDeadline_, now + options_.closeGrace);
         return;
+    }
     finishClose();
     if (listener_ != nullptr)
         listener_->engineClosed();
@@ -271,6 +328,7 @@ void KissEngine::onCloseCheck() {
 
 void KissEngine::finishClose() {
     linkEnding_ = false;
+    opening_ = false;
     closePoll_.stop();
     closing_ = true;
     linkTimer_.stop();

@@ -5,8 +5,8 @@
 // and hands the bridge the same EngineFrames the AGW engine does: 'c' and 'd' notices with the AGW texts,
 // 'D' for text from the station, and 'I' / 'U' for frames heard between other stations. Radio port N is the
 // TNC's KISS port N (0 to 15). A lost TNC is reported as the link going down and is reopened every few
-// seconds. Everything runs on the calling thread's event loop; only registration at start-up and close at
-// shutdown wait, a bounded time.
+// seconds; a connect asked meanwhile opens it at once and goes out when it is open. Everything runs on the
+// calling thread's event loop; only registration at start-up and close at shutdown wait, a bounded time.
 #pragma once
 
 #include "DataLink.h"
@@ -41,7 +41,8 @@ struct KissEngineOptions {
     std::vector<TncParameter> tncParameters;       // none by default: the TNC keeps its own
     std::chrono::milliseconds openWait{3000};      // registration: the KISS port must open within this
     std::chrono::milliseconds retryInterval{5000}; // between reopening attempts after a loss
-    std::chrono::milliseconds closeGrace{3000};    // at shutdown, for the link to go down
+    std::chrono::milliseconds closeDataWait{5000}; // at shutdown, for the text queued to be acknowledged
+    std::chrono::milliseconds closeGrace{3000};    // then for the link to go down
     std::size_t queuedDataBytes = 64 * 1024;       // text waiting for the radio before canTakeData is false
 };
 
@@ -92,6 +93,9 @@ class KissEngine final : public PacketEngine {
     void onFrame(std::uint8_t port, const ax25::Frame &frame);
     void logFrame(const char *direction, std::uint8_t port, const std::string &what) const;
     void onTimer();
+    void openPort();
+    void startLink(const ax25::Address &remote, const std::vector<ax25::Address> &via, std::uint8_t port);
+    void endPendingConnect();
     void pump();
     void scheduleTimer();
     void deliver(EngineFrame frame);
@@ -110,9 +114,10 @@ class KissEngine final : public PacketEngine {
     QObject context_; // owns the timers' connections and the later deliveries
     QTimer linkTimer_;
     QTimer retryTimer_;
-    QTimer openTimer_; // registration: the wait for the port to open
-    QTimer closePoll_; // shutdown: the wait for the link to go down
-    Clock::time_point closeDeadline_{};
+    QTimer openTimer_;                      // registration: the wait for the port to open
+    QTimer closePoll_;                      // shutdown: the wait for the link to go down
+    Clock::time_point closeDataDeadline_{}; // shutdown: the text still unacknowledged then is dropped
+    Clock::time_point closeDeadline_{};     // shutdown: the port closes then, link down or not
     std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
     bool awaitingOpen_ = false;      // registerCallsign() waits for the port to open
     bool linkEnding_ = false;        // close() waits for the link to go down
@@ -123,6 +128,14 @@ class KissEngine final : public PacketEngine {
     bool closing_ = false;
     bool portOpen_ = false;
     bool portLost_ = false; // lost and not open again yet
+    bool opening_ = false;  // an open() of the port is under way
+    // A connect asked while the port was reopening: it goes out once the port is open.
+    struct PendingConnect {
+        ax25::Address remote;
+        std::vector<ax25::Address> via;
+        std::uint8_t port = 0;
+    };
+    std::optional<PendingConnect> pendingConnect_;
 };
 
 } // namespace corvantle::kiss

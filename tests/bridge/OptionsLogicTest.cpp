@@ -470,7 +470,7 @@ TEST_F(OptionsLogicTest, RadioPortPickedFromTheListCountsByItsNumber) {
 namespace {
 
 // The engine kind and the KISS TNC's port are stored for the next start; a port that is neither host:port
-// nor a device refuses OK, naming the field.
+// nor a device, or a serial speed the line cannot take, refuses OK, naming the field.
 TEST_F(OptionsLogicTest, KissEngineAndItsPortAreCheckedAndStored) {
     OptionsFields fields = options.fieldsToShow();
     EXPECT_FALSE(fields.kissEngine);
@@ -480,6 +480,12 @@ TEST_F(OptionsLogicTest, KissEngineAndItsPortAreCheckedAndStored) {
     EXPECT_EQ(options.applyAndSave(fields).message,
               "KISS TNC: \"tnc\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
               "(/dev/ttyUSB0:9600).");
+    EXPECT_EQ(stored(settings::kEngineKind), "<unset>");
+    fields.kissAddress = "/dev/ttyUSB0:250000";
+    EXPECT_EQ(
+        options.applyAndSave(fields).message,
+        "KISS TNC: \"/dev/ttyUSB0:250000\" is a serial device at 250000 baud, a speed the line cannot take "
+        "(1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200).");
     EXPECT_EQ(stored(settings::kEngineKind), "<unset>");
     fields.kissAddress = " /dev/ttyUSB0:9600 ";
     EXPECT_EQ(options.applyAndSave(fields).message, "");

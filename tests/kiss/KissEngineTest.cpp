@@ -5,12 +5,16 @@
 #include "TcpKissTransport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +54,7 @@ class FakeTnc {
         client_->write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
     void dropClient() { client_->abort(); }
+    void stopListening() { server_.close(); }
     // The AX.25 frames sent on `kissPort`, from the first not yet taken.
     std::optional<ax25::Frame> nextSent(std::uint8_t kissPort = 0) {
         while (taken_ < received.size()) {
@@ -267,6 +272,32 @@ TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
 }
 
+// A relink asked in the moment the TNC's port is being reopened waits for the port instead of failing.
+TEST_F(KissEngineTest, AConnectWhileThePortIsReopeningWaitsForIt) {
+    linkUp();
+    tnc.dropClient();
+    ASSERT_TRUE(recorder.waitFor('d'));
+    recorder.frames.clear();
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(recorder.waitFor('c'));
+    EXPECT_EQ(recorder.first('d'), nullptr);
+}
+
+// When the port does not open after all, the waiting connect ends as a link that went down.
+TEST_F(KissEngineTest, AConnectWaitingForAPortThatStaysClosedEndsInTheLinkDownNotice) {
+    linkUp();
+    tnc.stopListening();
+    tnc.dropClient();
+    ASSERT_TRUE(recorder.waitFor('d'));
+    recorder.frames.clear();
+    EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.first('d') != nullptr; }, 5000));
+    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_EQ(recorder.first('c'), nullptr);
+}
+
 TEST_F(KissEngineTest, TextBeyondTheBoundWaitsForAcknowledgements) {
     linkUp();
     engine.sendData("GB7DXC", std::string(400, 'x'), 0); // PACLEN 128: four frames, all in the window
@@ -297,6 +328,74 @@ TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
         if (const std::optional<ax25::Frame> sent = ax25::decode(frame.payload))
             sawDisc = sawDisc || sent->type == ax25::FrameType::DISC;
     EXPECT_TRUE(sawDisc);
+}
+
+// The frame types sent so far, in order, from the first not yet taken.
+std::vector<ax25::FrameType> sentTypes(FakeTnc &tnc) {
+    std::vector<ax25::FrameType> types;
+    while (std::optional<ax25::Frame> frame = tnc.nextSent())
+        types.push_back(frame->type);
+    return types;
+}
+
+// A line typed just before the program closes (a logger's "bye") still reaches the station: the queue goes
+// out as the window allows, and the DISC only once the station has acknowledged all of it.
+TEST_F(KissEngineTest, CloseSendsTheQueuedTextAndDisconnectsOnceItIsAcknowledged) {
+    linkUp();
+    engine.sendData("GB7DXC", std::string(600, 'x'), 0); // PACLEN 128: five frames, a window of four
+    engine.close();
+    using Type = ax25::FrameType;
+    std::vector<Type> sent;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::vector<Type> more = sentTypes(tnc);
+        sent.insert(sent.end(), more.begin(), more.end());
+        return sent.size() >= 4;
+    }));
+    for (const Type type : sent)
+        EXPECT_NE(type, Type::DISC) << "a DISC before the text was acknowledged";
+    ASSERT_GE(sent.size(), 4U);
+    EXPECT_EQ(std::vector<Type>(sent.begin(), sent.begin() + 4), std::vector<Type>(4, Type::I));
+    ax25::Frame ack = fromCluster(Type::RR, false, false);
+    ack.nr = 4;
+    tnc.hear(ack);
+    ax25::Frame last;
+    ASSERT_TRUE(tnc.waitForSent(Type::I, &last));
+    EXPECT_EQ(last.ns, 4);
+    for (const Type type : sentTypes(tnc))
+        EXPECT_NE(type, Type::DISC) << "a DISC before the last frame was acknowledged";
+    ack.nr = 5;
+    tnc.hear(ack);
+    ASSERT_TRUE(tnc.waitForSent(Type::DISC));
+    tnc.hear(fromCluster(Type::UA, false, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
+    EXPECT_FALSE(engine.isUp());
+}
+
+// A station that acknowledges nothing holds the close up for closeDataWait, not longer: then the DISC.
+TEST(KissEngineClose, AStationThatAcknowledgesNothingHoldsTheCloseForCloseDataWait) {
+    FakeTnc tnc;
+    kiss::KissEngineOptions options = quickOptions();
+    options.link.retries = 10; // the link alone would give up after 3.3 s
+    options.closeDataWait = 800ms;
+    kiss::KissEngine engine(std::make_unique<kiss::TcpKissTransport>("127.0.0.1", tnc.port()), options);
+    Recorder recorder;
+    engine.setListener(&recorder);
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
+    ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(recorder.waitFor('c'));
+
+    engine.sendData("GB7DXC", "bye\r", 0);
+    QElapsedTimer clock;
+    clock.start();
+    engine.close();
+    ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::DISC, nullptr));
+    const qint64 discAfter = clock.elapsed();
+    EXPECT_GE(discAfter, 700);
+    EXPECT_LT(discAfter, 3000);
+    tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closes == 1; }, 5000));
 }
 
 // A TNC on a serial line, played by the other end of a pseudo-terminal.
@@ -331,6 +430,99 @@ TEST(KissEngineSerial, RunsTheLinkOverAPseudoTerminalAndNoticesItsEnd) {
     ASSERT_TRUE(recorder.waitFor('d'));
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_FALSE(engine.isUp());
+}
+
+// A TNC's end of a pseudo-terminal, standing for a serial adapter: while it is open, the device exists.
+class PseudoTerminalTnc {
+  public:
+    PseudoTerminalTnc() {
+        fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0)
+            device = ::ptsname(fd_);
+    }
+    ~PseudoTerminalTnc() { unplug(); }
+    PseudoTerminalTnc(const PseudoTerminalTnc &) = delete;
+    PseudoTerminalTnc &operator=(const PseudoTerminalTnc &) = delete;
+
+    // Waits for an AX.25 frame of `type` from the program.
+    bool waitForSent(ax25::FrameType type) {
+        return QTest::qWaitFor([&] {
+            char buffer[512];
+            for (ssize_t got; fd_ >= 0 && (got = ::read(fd_, buffer, sizeof buffer)) > 0;)
+                decoder_.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+            while (std::optional<kiss::Frame> frame = decoder_.next())
+                if (const std::optional<ax25::Frame> sent = ax25::decode(frame->payload))
+                    if (sent->type == type)
+                        return true;
+            return false;
+        });
+    }
+    bool hear(const ax25::Frame &frame) {
+        const std::string bytes = kiss::dataFrame(0, ax25::encode(frame));
+        return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // The device goes away, as an adapter pulled out.
+    void unplug() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    std::string device;
+
+  private:
+    int fd_ = -1;
+    kiss::KissDecoder decoder_;
+};
+
+// The device the settings name (a stable name, as udev gives an adapter) goes away with the link up: the
+// bridge hears the link go down, and once a device is back under that name the engine opens it again by
+// itself and a new link works.
+TEST(KissEngineSerial, ADeviceThatGoesAwayAndComesBackIsOpenedAgain) {
+    QTemporaryDir dir;
+    const QString name = dir.filePath("tnc-" + QString::number(::getpid()));
+    auto tnc = std::make_unique<PseudoTerminalTnc>();
+    ASSERT_FALSE(tnc->device.empty());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(tnc->device), name));
+    kiss::KissEngine engine(std::make_unique<kiss::SerialKissTransport>(name.toStdString(), 19200),
+                            quickOptions());
+    Recorder recorder;
+    std::vector<std::string> notes;
+    engine.setLog([&](const std::string &line) { notes.push_back(line); });
+    engine.setListener(&recorder);
+    ASSERT_EQ(recorder.answerTo(engine, "N0CALL"), true);
+    const auto linkUp = [&] {
+        EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
+        ASSERT_TRUE(tnc->waitForSent(ax25::FrameType::SABM));
+        ASSERT_TRUE(tnc->hear(fromCluster(ax25::FrameType::UA, false, true)));
+        ASSERT_TRUE(recorder.waitFor('c'));
+    };
+    linkUp();
+
+    tnc->unplug();
+    ASSERT_TRUE(QFile::remove(name));
+    ASSERT_TRUE(recorder.waitFor('d'));
+    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.isUp(); }));
+    QTest::qWait(500); // a few attempts to reopen it fail meanwhile
+    EXPECT_FALSE(engine.isUp());
+
+    tnc = std::make_unique<PseudoTerminalTnc>();
+    ASSERT_TRUE(QFile::link(QString::fromStdString(tnc->device), name));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 5000)) << [&] {
+        std::string all;
+        for (const std::string &line : notes)
+            all += line + "\n";
+        return all;
+    }();
+    recorder.frames.clear();
+    linkUp();
+    const auto noted = [&](const std::string &text) {
+        return std::any_of(notes.begin(), notes.end(),
+                           [&](const std::string &line) { return line.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(noted("is lost")) << notes.size();
+    EXPECT_TRUE(noted("is open again"));
 }
 
 } // namespace

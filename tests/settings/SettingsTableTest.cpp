@@ -159,6 +159,10 @@ TEST(KissAddressTest, HostAndPortOrDeviceAndSpeed) {
         {"[::1]:8001", KissAddress{"::1", 8001, "", 9600}},
         {"/dev/ttyUSB0", KissAddress{"", 0, "/dev/ttyUSB0", 9600}},
         {"/dev/rfcomm0:19200", KissAddress{"", 0, "/dev/rfcomm0", 19200}},
+        {"/dev/ttyACM0:115200", KissAddress{"", 0, "/dev/ttyACM0", 115200}},
+        {"/dev/ttyUSB0:250000", std::nullopt}, // no speed a serial line takes
+        {"/dev/ttyUSB0:300", std::nullopt},
+        {"/dev/ttyUSB0:0", std::nullopt},
         {"", std::nullopt},
         {"127.0.0.1", std::nullopt},   // no port
         {"127.0.0.1:0", std::nullopt}, // no such port
@@ -169,6 +173,29 @@ TEST(KissAddressTest, HostAndPortOrDeviceAndSpeed) {
     };
     for (const Row &row : rows)
         EXPECT_EQ(readKissAddress(row.text), row.address) << row.text;
+}
+
+// A serial speed the line cannot take is refused with the speeds it can, in Preferences' words and at
+// start-up, where the default port is used instead; anything else that is no port keeps the general words.
+TEST(KissAddressTest, ASpeedTheLineCannotTakeIsRefusedNamingThoseItCan) {
+    const std::string speeds = "(1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200)";
+    EXPECT_EQ(kissAddressProblem("/dev/ttyUSB0:9600"), "");
+    EXPECT_EQ(kissAddressProblem("/dev/ttyUSB0:4000000"),
+              "a serial device at 4000000 baud, a speed the line cannot take " + speeds);
+    EXPECT_EQ(kissAddressProblem("tnc"),
+              "neither host:port (127.0.0.1:8001) nor a serial device with its speed (/dev/ttyUSB0:9600)");
+
+    QTemporaryDir dir;
+    const corvantle::IniSettingsStore store(
+        settingsFile(dir, "Engine\\Kind=KISS\nEngine\\Kiss=/dev/ttyUSB0:250000\n"));
+    std::ostringstream warnings;
+    const EngineChoice choice = readEngineChoice(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+    EXPECT_EQ(choice.kissAddress, (KissAddress{"127.0.0.1", 8001, "", 9600}));
+    EXPECT_NE(warnings.str().find("\"/dev/ttyUSB0:250000\", which is a serial device at 250000 baud, a speed "
+                                  "the line cannot take " +
+                                  speeds + "; using the default \"127.0.0.1:8001\""),
+              std::string::npos)
+        << warnings.str();
 }
 
 // The engine's kind and the AGW engine stay the default; a kind or KISS port that cannot be used is said.

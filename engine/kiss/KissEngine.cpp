@@ -125,7 +125,8 @@ void KissEngine::installHandlers() {
 void KissEngine::onOpened() {
     opening_ = false;
     retryTimer_.stop();
-    if (portLost_)
+    const bool back = portLost_;
+    if (back)
         note("the KISS port " + transport_->name() + " is open again");
     portOpen_ = true;
     portLost_ = false;
@@ -134,6 +135,18 @@ void KissEngine::onOpened() {
     openAnswered(true);
     if (std::optional<PendingConnect> pending = std::exchange(pendingConnect_, std::nullopt))
         startLink(pending->remote, pending->via, pending->port);
+    if (back)
+        announceBackLater();
+}
+
+// Back after a loss: the bridge may ask for the links its clients still want. From the event loop, as the
+// registration's answer.
+void KissEngine::announceBackLater() {
+    const std::uint64_t registration = registration_;
+    QTimer::singleShot(0, &context_, [this, registration] {
+        if (registration == registration_ && listener_ != nullptr && !closing_ && portOpen_)
+            listener_->engineBack();
+    });
 }
 
 // The TNC is gone, and the link with it: the bridge hears that the link went down.

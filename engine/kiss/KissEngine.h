@@ -74,6 +74,8 @@ class KissEngine final : public PacketEngine {
     bool canTakeData() const override;
     void disconnect(const std::string &station, int radioPort) override;
     void close() override;
+    // False from the loss of the TNC's port until it is open again.
+    bool reachable() const override { return !portLost_; }
 
     // True while the KISS port is open.
     bool isUp() const { return transport_->isOpen(); }
@@ -83,6 +85,7 @@ class KissEngine final : public PacketEngine {
 
     void note(const std::string &line) const;
     void answerLater(bool registered);
+    void announceBackLater();
     void openAnswered(bool opened);
     void onCloseCheck();
     void finishClose();

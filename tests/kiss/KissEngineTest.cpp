@@ -98,10 +98,20 @@ ax25::Frame fromCluster(ax25::FrameType type, bool command, bool pollFinal, std:
 
 class Recorder final : public EngineListener {
   public:
-    void frameArrived(const EngineFrame &frame) override { frames.push_back(frame); }
+    void frameArrived(const EngineFrame &frame) override {
+        frames.push_back(frame);
+        if (engine != nullptr && frame.kind == 'd')
+            reachableAtLinkDown.push_back(engine->reachable());
+    }
     void readyForData() override { ++readyCalls; }
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
     void engineClosed() override { ++closes; }
+    void engineBack() override { ++backs; }
+    // Set to hear whether a link's down notice came with the engine reachable (a station ended the link) or
+    // not (the TNC was lost).
+    const PacketEngine *engine = nullptr;
+    std::vector<bool> reachableAtLinkDown;
+    int backs = 0;
     // Registers and waits for the answer, as the bridge does; nothing when none came.
     std::optional<bool> answerTo(kiss::KissEngine &engine, const std::string &call) {
         const std::size_t before = answers.size();
@@ -262,13 +272,19 @@ TEST_F(KissEngineTest, FramesBetweenOtherStationsAreHeard) {
     EXPECT_EQ(recorder.first('U')->text, "GB7DXC cluster");
 }
 
+// The bridge hears that the engine was away (the notice comes while it is not reachable) and when it is back,
+// so that the clients still connected get their link again.
 TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
+    recorder.engine = &engine;
     linkUp();
     tnc.dropClient();
     ASSERT_TRUE(recorder.waitFor('d'));
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_EQ(recorder.reachableAtLinkDown, std::vector<bool>{false});
     EXPECT_FALSE(engine.queueData("GB7DXC", "lost\r"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.hasClient() && engine.isUp(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.backs == 1; }));
+    EXPECT_TRUE(engine.reachable());
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
 }
 

@@ -10,6 +10,11 @@
 # the command is given the terminal's own name instead).
 # With --lossy-channel N RELAY the channel loses every Nth transmission in each direction: each engine's audio
 # passes through the program RELAY (tools/channel-relay), which silences those, as a frame lost on the air.
+# With --paced-channel RELAY the channel behaves as a radio's: RELAY plays each engine's audio out to the
+# other at the engines' sample rate (real time), and both engines run half duplex (FULLDUP OFF), so each
+# waits for a clear channel before it transmits. Both options together give a paced channel that also loses
+# every Nth transmission. Without either, the channel passes audio as fast as the engines write it (far
+# faster than the air time) and the engines run full duplex: quick, for tests whose point is not the timing.
 #
 # The command sees:
 #   CORVANTLE_ENGINE_A_PORT  AGW port of engine A (on 127.0.0.1)
@@ -19,7 +24,9 @@
 #   CORVANTLE_ENGINE_DIR     working directory; the engines' output is in a.log and b.log there, their
 #                            process ids in a.pid and b.pid (a test that restarts an engine updates them);
 #                            with --lossy-channel, each transmission from A to B is a line in lossy-ab.log
-#                            ("transmission 7 dropped ..."), and from B to A in lossy-ba.log
+#                            ("transmission 7 dropped ..."), and from B to A in lossy-ba.log; the same
+#                            with --paced-channel
+#   CORVANTLE_ENGINE_PACED   1 with --paced-channel, unset otherwise
 #
 # Whatever way the command ends (success, failure, Ctrl-C, SIGTERM to this script), the engines and the
 # command's remaining processes are stopped by process id, the temporary directory is removed, and the
@@ -27,7 +34,8 @@
 # --keep-dir DIR works in DIR instead of a temporary directory and leaves the configurations and logs there.
 # --short-timings gives each transmission a short preamble and tail and no waits before it, instead of Dire
 # Wolf's defaults (300 ms of TXDELAY and 100 ms of TXTAIL per transmission, among others): for tests whose
-# point is not the air time. The frames themselves still take their real air time at 1200 baud.
+# point is not the air time. Each engine still keeps its transmitter busy for the real air time of what it
+# sent, but only --paced-channel makes the other engine hear it over that time.
 # Exits 77 (the CTest skip code) when direwolf is not installed.
 
 set -u
@@ -47,7 +55,7 @@ readonly kKissPtyText="Virtual KISS TNC is available on "
 readonly kReadyTimeoutSeconds=20
 
 usage() {
-    echo "usage: $0 [--one] [--kiss-a] [--kiss-pty-a] [--short-timings] [--lossy-channel N RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
+    echo "usage: $0 [--one] [--kiss-a] [--kiss-pty-a] [--short-timings] [--lossy-channel N RELAY] [--paced-channel RELAY] [--keep-dir DIR] -- COMMAND [ARGS...]" >&2
     exit 2
 }
 
@@ -56,6 +64,7 @@ kiss_a=0
 kiss_pty_a=0
 short_timings=0
 lossy_every=0
+paced=0
 relay=""
 keep_dir=""
 while [ $# -gt 0 ]; do
@@ -65,6 +74,7 @@ while [ $# -gt 0 ]; do
     --kiss-pty-a) kiss_pty_a=1; shift ;;
     --short-timings) short_timings=1; shift ;;
     --lossy-channel) [ $# -ge 3 ] || usage; lossy_every="$2"; relay="$3"; shift 3 ;;
+    --paced-channel) [ $# -ge 2 ] || usage; paced=1; relay="$2"; shift 2 ;;
     --keep-dir) [ $# -ge 2 ] || usage; keep_dir="$2"; shift 2 ;;
     --) shift; break ;;
     -h | --help) usage ;;
@@ -72,8 +82,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -gt 0 ] || usage
-# The lossy channel lies between the two engines.
-[ "$one_engine" -eq 0 ] || [ "$lossy_every" -eq 0 ] || usage
+# The lossy or paced channel lies between the two engines.
+[ "$one_engine" -eq 0 ] || { [ "$lossy_every" -eq 0 ] && [ "$paced" -eq 0 ]; } || usage
 
 if ! command -v direwolf >/dev/null 2>&1; then
     echo "$0: direwolf is not installed; skipping" >&2
@@ -208,21 +218,36 @@ print(" ".join(str(s.getsockname()[1]) for s in held))' "$1" 2>/dev/null)
     echo "${ports[*]}"
 }
 
+# The engines' audio: Dire Wolf's default rate, 16-bit mono samples. The paced channel plays it out at this.
+readonly kAudioRate=44100
+readonly kAudioBytesPerSecond=$((kAudioRate * 2))
+
 # write_config FILE MYCALL AUDIO_OUT AGWPORT [KISSPORT]: KISS TCP port 0 (the default) serves none.
 write_config() {
+    # Full duplex keeps each engine from waiting for a carrier that, on the unpaced channel, comes and goes
+    # faster than the air time; on the paced channel each waits for a clear channel as on a radio.
+    local duplex=ON
+    [ "$paced" -eq 0 ] || duplex=OFF
     cat >"$1" <<EOF
 ADEVICE stdin $3
+ARATE $kAudioRate
 ACHANNELS 1
 CHANNEL 0
 MYCALL $2
 MODEM 1200
-FULLDUP ON
+FULLDUP $duplex
 AGWPORT $4
 KISSPORT ${5:-0}
 EOF
+    # Extra lines for engine A's configuration (a benchmark's link parameters: PACLEN, MAXFRAME, FRACK,
+    # RETRY), from the environment.
+    if [ "$2" = N0CALL ] && [ -n "${CORVANTLE_ENGINE_A_CONFIG:-}" ]; then
+        printf '%s\n' "$CORVANTLE_ENGINE_A_CONFIG" >>"$1"
+    fi
     if [ "$short_timings" -eq 1 ]; then
         # In 10 ms units: 50 ms of flags before each transmission are plenty for a receiver on a channel
-        # without noise, 10 ms after it; no wait for a free channel (the channel is full duplex anyway).
+        # without noise, 10 ms after it; no random wait for a free channel (on the paced channel each engine
+        # still waits for the channel to be clear).
         cat >>"$1" <<EOF
 TXDELAY 5
 TXTAIL 1
@@ -240,7 +265,6 @@ start_engine() {
     shift 3
     (
         cd "$work_dir" || exit 1
-        # Full duplex keeps each engine from waiting for a carrier that, in a FIFO, never drops.
         HOME="$home" exec direwolf -c "$name.conf" -t 0 "$@" - 0<>"$input" >"$name.log" 2>&1
     ) &
     engine_pids+=($!)
@@ -313,15 +337,17 @@ kiss_a_ready() {
     export CORVANTLE_ENGINE_A_KISS_PORT="$1"
 }
 
-# The lossy channel: each engine transmits into a FIFO of its own, and a relay passes the audio on to the
-# other engine's receiver.
+# The lossy or paced channel: each engine transmits into a FIFO of its own, and a relay passes the audio on
+# to the other engine's receiver, at the audio's own rate when paced.
 start_relays() {
     [ -x "$relay" ] || { echo "$0: no channel relay at \"$relay\"" >&2; return 1; }
     rm -f "$work_dir"/lossy-*.log
     mkfifo "$work_dir/a-tx.fifo" "$work_dir/b-tx.fifo" || return 1
-    "$relay" "$work_dir/a-tx.fifo" "$work_dir/ab.fifo" "$lossy_every" "$work_dir/lossy-ab.log" &
+    local rate=0
+    [ "$paced" -eq 0 ] || rate="$kAudioBytesPerSecond"
+    "$relay" "$work_dir/a-tx.fifo" "$work_dir/ab.fifo" "$lossy_every" "$work_dir/lossy-ab.log" "$rate" &
     relay_pids+=($!)
-    "$relay" "$work_dir/b-tx.fifo" "$work_dir/ba.fifo" "$lossy_every" "$work_dir/lossy-ba.log" &
+    "$relay" "$work_dir/b-tx.fifo" "$work_dir/ba.fifo" "$lossy_every" "$work_dir/lossy-ba.log" "$rate" &
     relay_pids+=($!)
 }
 
@@ -347,7 +373,7 @@ start_engines() {
     kiss_port_a="${kiss_port_a:-0}"
     mkfifo "$work_dir/ab.fifo" "$work_dir/ba.fifo"
     local to_b="$work_dir/ab.fifo" to_a="$work_dir/ba.fifo"
-    [ "$lossy_every" -eq 0 ] || { start_relays && to_b="$work_dir/a-tx.fifo" && to_a="$work_dir/b-tx.fifo"; } ||
+    { [ "$lossy_every" -eq 0 ] && [ "$paced" -eq 0 ]; } || { start_relays && to_b="$work_dir/a-tx.fifo" && to_a="$work_dir/b-tx.fifo"; } ||
         return 1
     # The "file" PCM writes raw samples into the FIFO that the other engine reads as its receiver.
     local asoundrc="pcm.toB { type file slave.pcm \"null\" file \"$to_b\" format \"raw\" }
@@ -389,6 +415,11 @@ for attempt in 1 2 3; do
     fi
 done
 export CORVANTLE_ENGINE_DIR="$work_dir"
+if [ "$paced" -eq 1 ]; then
+    export CORVANTLE_ENGINE_PACED=1
+else
+    unset CORVANTLE_ENGINE_PACED
+fi
 
 # In the background so that a signal to this script is handled at once rather than after the command ends;
 # the explicit redirection keeps the terminal as its standard input (bash would give it /dev/null).

@@ -1,14 +1,24 @@
-// corvantle-channel-relay: one direction of a simulated radio channel with losses.
+// corvantle-channel-relay: one direction of a simulated radio channel between two engines.
 //
-// Usage: corvantle-channel-relay IN OUT N LOG
+// Usage: corvantle-channel-relay IN OUT N LOG [BYTES_PER_SECOND]
 //
 // Copies the raw audio that one engine transmits (read from the FIFO IN) to the FIFO OUT that the other
 // engine receives from, and silences every Nth transmission (0: none), which is how a frame lost on the air
 // looks to the receiver. A transmission is a burst of audio that is not silence: it ends at 50 ms of zero
 // samples or when the transmitter has written nothing for 50 ms (an engine transmitting into a file writes
-// only while it keys up). Each transmission is one line in LOG: its number, whether it passed or was dropped,
-// its size, when it started (milliseconds since the relay started) and how long its audio took to arrive
-// (including the quiet time that ends it), so that the log can be laid beside the engines' own.
+// only while it keys up).
+//
+// With BYTES_PER_SECOND (the engines' sample rate times two bytes a sample) the audio plays out at that
+// rate, as on the air: an engine writes its whole transmission into the file at once, far faster than real
+// time, and a receiver fed at that speed hears a 6-second transmission in a fraction of a second and answers
+// long before a radio could have. Paced, the receiver's carrier detect stays on for the transmission's real
+// air time, so an engine that waits for a clear channel waits as long as it would on a radio. Without it
+// (or with 0) the audio passes as fast as it comes. Paced, the receiver also hears silence between
+// transmissions, all the time, as from a radio.
+//
+// Each transmission is one line in LOG: its number, whether it passed or was dropped, its size, when it
+// started (milliseconds since the relay started) and how long its audio took to arrive (including the quiet
+// time that ends it), so that the log can be laid beside the engines' own.
 #include <poll.h>
 
 #include <algorithm>
@@ -16,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -23,18 +34,81 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::size_t kSilentBytes = 44100 * 2 / 20; // 50 ms of 16-bit samples at 44100/s
 constexpr int kQuietMilliseconds = 50;
+constexpr int kPlayStepMilliseconds = 10; // a paced channel writes its audio in steps this long
 
 long long millisecondsSinceStart() {
     using namespace std::chrono;
-    static const steady_clock::time_point start = steady_clock::now();
-    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+    static const Clock::time_point start = Clock::now();
+    return duration_cast<milliseconds>(Clock::now() - start).count();
 }
+
+void writeAll(int out, const char *bytes, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(out, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            std::perror("corvantle-channel-relay: write");
+            std::exit(1);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// The receiver's side: audio written at once, or played out at the channel's rate. Played out, the receiver
+// hears silence between transmissions, as a radio's receiver gives its squelched audio without a break:
+// its carrier detect and everything it times follow the audio clock rather than the arrival of the next
+// transmission.
+class Player {
+  public:
+    Player(int out, long bytesPerSecond) : out_(out), bytesPerSecond_(bytesPerSecond) {}
+
+    void add(const std::vector<char> &bytes) {
+        if (bytesPerSecond_ <= 0)
+            return writeAll(out_, bytes.data(), bytes.size());
+        queued_.insert(queued_.end(), bytes.begin(), bytes.end());
+        play();
+    }
+
+    // Writes what is due by now: what is queued, then silence.
+    void play() {
+        if (bytesPerSecond_ <= 0)
+            return;
+        const auto elapsed = std::chrono::duration<double>(Clock::now() - startedAt_).count();
+        const auto due = static_cast<long long>(elapsed * static_cast<double>(bytesPerSecond_)) & ~1LL;
+        if (due <= played_)
+            return;
+        const auto count = static_cast<std::size_t>(due - played_);
+        std::vector<char> chunk(count, 0);
+        const std::size_t audio = std::min(count, queued_.size());
+        std::copy_n(queued_.begin(), audio, chunk.begin());
+        queued_.erase(queued_.begin(), queued_.begin() + static_cast<long>(audio));
+        played_ = due;
+        writeAll(out_, chunk.data(), chunk.size());
+    }
+
+    // How long the relay may wait for input: `idleWait` when nothing is to be played.
+    int wait(int idleWait) const {
+        return bytesPerSecond_ <= 0 ? idleWait : std::min(idleWait, kPlayStepMilliseconds);
+    }
+
+  private:
+    int out_;
+    long bytesPerSecond_;
+    std::deque<char> queued_;
+    Clock::time_point startedAt_ = Clock::now();
+    long long played_ = 0; // since startedAt_
+};
 
 class Relay {
   public:
-    Relay(int out, unsigned dropEvery, std::FILE *log) : out_(out), dropEvery_(dropEvery), log_(log) {}
+    Relay(Player &player, unsigned dropEvery, std::FILE *log)
+        : player_(player), dropEvery_(dropEvery), log_(log) {}
 
     void pass(std::vector<char> &bytes) {
         std::size_t i = 0;
@@ -59,7 +133,7 @@ class Relay {
             if (zeros_ >= kSilentBytes)
                 end("silence");
         }
-        write(bytes);
+        player_.add(bytes);
     }
 
     // The transmitter has written nothing for a while. A receiver fed from a FIFO hears nothing at all after
@@ -70,7 +144,7 @@ class Relay {
         if (!inBurst_)
             return;
         end("pause");
-        write(std::vector<char>(kSilentBytes, 0));
+        player_.add(std::vector<char>(kSilentBytes, 0));
     }
 
   private:
@@ -90,21 +164,8 @@ class Relay {
         inBurst_ = false;
         dropping_ = false;
     }
-    void write(const std::vector<char> &bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(out_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                std::perror("corvantle-channel-relay: write");
-                std::exit(1);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
 
-    int out_;
+    Player &player_;
     unsigned dropEvery_;
     std::FILE *log_;
     bool inBurst_ = false;
@@ -118,8 +179,9 @@ class Relay {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s IN OUT N LOG\n", argc > 0 ? argv[0] : "corvantle-channel-relay");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: %s IN OUT N LOG [BYTES_PER_SECOND]\n",
+                     argc > 0 ? argv[0] : "corvantle-channel-relay");
         return 2;
     }
     // Both FIFOs read-write: neither open waits for the other end, and the input never reaches end of file
@@ -132,15 +194,19 @@ int main(int argc, char **argv) {
         return 1;
     }
     millisecondsSinceStart();
-    Relay relay(out, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)), log);
+    Player player(out, argc == 6 ? std::strtol(argv[5], nullptr, 10) : 0);
+    Relay relay(player, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)), log);
     std::vector<char> bytes;
+    auto lastInput = Clock::now();
     for (;;) {
         pollfd readable{in, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, kQuietMilliseconds);
+        const int ready = ::poll(&readable, 1, player.wait(kQuietMilliseconds));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0) {
-            relay.quiet();
+            player.play();
+            if (Clock::now() - lastInput >= std::chrono::milliseconds(kQuietMilliseconds))
+                relay.quiet();
             continue;
         }
         bytes.resize(65536);
@@ -151,7 +217,9 @@ int main(int argc, char **argv) {
             std::perror("corvantle-channel-relay: read");
             return 1;
         }
+        lastInput = Clock::now();
         bytes.resize(static_cast<std::size_t>(n));
         relay.pass(bytes);
+        player.play();
     }
 }

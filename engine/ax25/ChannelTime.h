@@ -36,8 +36,11 @@ class ChannelTime final {
     // When the frames handed over so far can have left (never before `now`).
     TimePoint clearAt(TimePoint now) const { return ourEnd_ > now ? ourEnd_ : now; }
 
+    // A transmission of one frame of `bytes`, key-up included.
+    Duration transmissionTime(std::size_t bytes) const { return keyUp_ + airTime(bytes); }
+
     // When a frame of `bytes` heard at `now` began, key-up included.
-    TimePoint startOfHeard(std::size_t bytes, TimePoint now) const { return now - keyUp_ - airTime(bytes); }
+    TimePoint startOfHeard(std::size_t bytes, TimePoint now) const { return now - transmissionTime(bytes); }
 
     // Busy time so far, ours and others', counting our waiting frames to their end. Only differences matter.
     Duration busyTotal() const { return busyTotal_; }

@@ -159,10 +159,13 @@ void DataLink::startT1(TimePoint now, bool timed) {
     t1BusyMark_ = channel_.busyTotal() - (channel_.clearAt(now) - now);
 }
 
+// A frame is heard only once it has ended, so T1 cannot stand still while an answer is on the air: it allows
+// for the longest frame the station may be sending, key-up included, on top.
 std::optional<DataLink::TimePoint> DataLink::t1Deadline() const {
     if (!t1Running_)
         return std::nullopt;
-    return t1Start_ + t1_ + (channel_.busyTotal() - t1BusyMark_);
+    const std::size_t longestFrame = settings_.paclen + 16 + 7 * via_.size();
+    return t1Start_ + t1_ + channel_.transmissionTime(longestFrame) + (channel_.busyTotal() - t1BusyMark_);
 }
 
 ChannelTime::Duration DataLink::idleSinceT1Started(TimePoint now) const {

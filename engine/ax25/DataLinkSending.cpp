@@ -68,8 +68,10 @@ void DataLink::poll(TimePoint now) {
     transmitPoll(FrameType::RR, now);
 }
 
+// While the station's transmission probably goes on (T2 runs), our frames wait for its end: they could not
+// leave sooner on a half-duplex channel, and then they carry the acknowledgement of all of it.
 void DataLink::sendQueued(TimePoint now) {
-    if (state_ != State::Connected || peerBusy_)
+    if (state_ != State::Connected || peerBusy_ || (t2Deadline_ && now < *t2Deadline_))
         return;
     while (!queue_.empty() && outstanding() < settings_.maxFrame) {
         unacked_[vs_] = std::move(queue_.front());

@@ -11,13 +11,14 @@ struct LinkSettings {
     std::size_t paclen = 128; // PACLEN: the most text one I frame carries
     // FRACK: how long to wait for an answer before asking again (T1) until round trips have been measured,
     // multiplied by 2m + 1 for a path through m digipeaters. Like all of T1, it counts only time in which the
-    // channel is not busy, from when our frames can have left.
+    // channel is not busy, from when our frames can have left, plus the air time of a PACLEN frame: an answer
+    // is heard only once it has ended.
     std::chrono::milliseconds frack{3000};
     // Once round trips have been measured, T1 is twice their smoothed time, within these bounds (the lower
     // one, too, times 2m + 1): a random wait for a clear channel on each side fits in it. Each expiry of T1
     // lengthens it by a quarter, up to the upper bound. Off: T1 is FRACK (times 2m + 1) throughout.
     bool adaptT1 = true;
-    std::chrono::milliseconds minT1{2000};
+    std::chrono::milliseconds minT1{3000};
     std::chrono::milliseconds maxT1{30000};
     // The channel as the link estimates it (ChannelTime): its bit rate, and how long a transmission takes
     // before its first frame (the TNC's TXDELAY). A bit rate of 0 leaves air time out.

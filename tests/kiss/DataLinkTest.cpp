@@ -101,8 +101,9 @@ TEST(DataLink, AnAcknowledgementWaitsT2AfterTheLastFrameOrForTextToRideOn) {
         {1699, "tick", ""},
         {1700, "tick", "RR R r2"}, // one for both
         {1800, "rx I C s2 r0 =c", "DATA c"},
-        {1900, "send x", "I C s0 r3 =x"},
-        {2800, "tick", ""},
+        {1900, "send x", ""}, // the station may still be sending: x waits for its end, and carries the RR
+        {2799, "tick", ""},
+        {2800, "tick", "I C s0 r3 =x"},
         {2900, "rx I C P s3 r1 =d", "RR R P r4, DATA d"}, // a poll is answered at once
         {3900, "tick", ""},
     }));

@@ -17,7 +17,7 @@ DataLink::TimePoint at(int ms) {
 }
 
 // A SABM (19 bytes on the air) at 1200 bit/s after 300 ms of key-up has left by 430 ms: T1's 3 s count from
-// then, and not while others' frames are heard.
+// then, and not while others' frames are heard, and 1.3 s more allow for an answer still on the air.
 TEST(DataLinkTiming, OneSabmPerConnectWhileTheChannelIsSlowOrBusy) {
     Script(LinkSettings{})
         .run({
@@ -37,7 +37,7 @@ TEST(DataLinkTiming, OneSabmPerConnectWhileTheChannelIsSlowOrBusy) {
     Script(LinkSettings{})
         .run({
             {0, "connect", "SABM C P"},
-            {3500, "tick", "SABM C P"},
+            {4800, "tick", "SABM C P"},
         });
 }
 
@@ -119,38 +119,38 @@ TEST(DataLinkTiming, T1GrowsOnEachExpiryAndLearnsASlowRoundTrip) {
 // but the window goes again only on the answer to the newest poll.
 TEST(DataLinkTiming, AnAnswerIsMatchedToThePollItAnswers) {
     LinkSettings settings;
-    settings.adaptT1 = false; // T1 is FRACK: polls at 3.0 s of quiet each
+    settings.adaptT1 = false; // T1 is FRACK: polls after 3.0 s of quiet and 1.3 s for an answer on the air
     Script(settings).run(afterLinkUp({
         {1000, "send a", "I C s0 r0 =a"},
-        {4500, "tick", "RR C P r0"}, // first poll, left by 4.93 s
-        {8000, "tick", "RR C P r0"}, // second poll, leaves at 8.43 s at the earliest
-        {8200, "rx RR R P r0", ""},  // the answer to the first: nothing goes again yet
-        {9500, "rx RR R P r0", "I C s0 r0 =a"},
-        {9600, "rx RR R r1", ""},
+        {5800, "tick", "RR C P r0"},  // first poll, left by 6.23 s
+        {10600, "tick", "RR C P r0"}, // second poll, leaves at 11.03 s at the earliest
+        {10800, "rx RR R P r0", ""},  // the answer to the first: nothing goes again yet
+        {12000, "rx RR R P r0", "I C s0 r0 =a"},
+        {12100, "rx RR R r1", ""},
     }));
     // An older answer that acknowledges everything needs no wait for the newest.
     Script(settings).run(afterLinkUp({
         {1000, "send a", "I C s0 r0 =a"},
-        {4500, "tick", "RR C P r0"},
-        {8000, "tick", "RR C P r0"},
-        {8200, "rx RR R P r1", ""},
-        {8300, "send b", "I C s1 r0 =b"},
-        {9500, "rx RR R P r1", ""},
-        {9600, "rx RR R r2", ""},
+        {5800, "tick", "RR C P r0"},
+        {10600, "tick", "RR C P r0"},
+        {10800, "rx RR R P r1", ""},
+        {10900, "send b", "I C s1 r0 =b"},
+        {12000, "rx RR R P r1", ""},
+        {12100, "rx RR R r2", ""},
     }));
     // Taken for an older answer, and then T1 ran out: the next answer is believed whenever it comes.
     Script(settings).run(afterLinkUp({
         {1000, "send a", "I C s0 r0 =a"},
-        {4500, "tick", "RR C P r0"},
-        {8000, "tick", "RR C P r0"},
-        {8200, "rx RR R P r0", ""},
-        {12000, "tick", "RR C P r0"},
-        {12100, "rx RR R P r0", "I C s0 r0 =a"},
+        {5800, "tick", "RR C P r0"},
+        {10600, "tick", "RR C P r0"},
+        {10800, "rx RR R P r0", ""},
+        {15800, "tick", "RR C P r0"},
+        {15900, "rx RR R P r0", "I C s0 r0 =a"},
     }));
 }
 
 // The station's frames in one transmission get one RR, sent once the next frame would have ended; text of
-// ours that goes first carries the acknowledgement instead.
+// ours waits as long, as it could not leave sooner, and carries the acknowledgement instead.
 TEST(DataLinkTiming, OneAcknowledgementForTheStationsTransmission) {
     const std::string line = std::string(60, 's'); // 80 bytes on the air: 0.55 s
     Script(LinkSettings{})
@@ -165,8 +165,9 @@ TEST(DataLinkTiming, OneAcknowledgementForTheStationsTransmission) {
     Script(LinkSettings{})
         .run(afterLinkUp({
             {1000, "rx I C s0 r0 =" + line, "DATA " + line},
-            {1300, "send x", "I C s0 r1 =x"},
-            {2500, "rx RR R r1", ""},
+            {1300, "send x", ""},
+            {2100, "tick", "I C s0 r1 =x"},
+            {3500, "rx RR R r1", ""},
             {9000, "tick", ""},
         }));
 }

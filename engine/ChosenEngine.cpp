@@ -36,13 +36,14 @@ std::unique_ptr<PacketEngine> makeKissEngine(const settings::EngineChoice &choic
     options.link.maxFrame = static_cast<std::size_t>(choice.maxFrame);
     options.link.paclen = static_cast<std::size_t>(choice.paclen);
     options.link.frack = std::chrono::seconds(choice.frackSeconds);
-    options.link.minT1 = options.link.frack;
     options.link.retries = choice.retries;
     // A hardware TNC keeps its own transmit delay unless one is set: an engine's KISS port (Dire Wolf's)
     // would otherwise take ours over its configuration.
-    if (choice.txDelay > 0)
+    if (choice.txDelay > 0) {
         options.tncParameters.push_back(
             {kissPort, kiss::Command::TxDelay, static_cast<std::uint8_t>(choice.txDelay)});
+        options.link.keyUp = std::chrono::milliseconds(10 * choice.txDelay); // the link's air-time estimate
+    }
     auto engine = std::make_unique<kiss::KissEngine>(std::move(transport), options);
     engine->setLog(std::move(warnings), std::move(frames));
     return engine;

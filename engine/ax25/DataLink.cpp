@@ -8,7 +8,8 @@
 namespace corvantle::ax25 {
 
 DataLink::DataLink(Address own, LinkSettings settings)
-    : own_(std::move(own)), settings_(settings), t1_(settings.frack) {
+    : own_(std::move(own)), settings_(settings), channel_(settings.bitRate, settings.keyUp),
+      t1_(settings.frack) {
     settings_.maxFrame = std::clamp<std::size_t>(settings_.maxFrame, 1, kModulus - 1);
     settings_.paclen = std::max<std::size_t>(settings_.paclen, 1);
 }
@@ -26,8 +27,7 @@ bool DataLink::connect(const Address &remote, const std::vector<Address> &via, T
     smoothedRoundTrip_.reset();
     state_ = State::Connecting;
     rc_ = 0;
-    transmit(FrameType::SABM, true, true);
-    startT1(now);
+    transmitPoll(FrameType::SABM, now);
     return true;
 }
 
@@ -85,7 +85,7 @@ void DataLink::drop() {
     queue_.clear();
     queuedBytes_ = 0;
     state_ = State::Disconnected;
-    t1Deadline_.reset();
+    t1Running_ = false;
     t3Deadline_.reset();
     drainDeadline_.reset();
     disconnectWanted_ = false;
@@ -95,8 +95,8 @@ void DataLink::drop() {
 // ---- timers ----
 
 void DataLink::tick(TimePoint now) {
-    if (t1Deadline_ && now >= *t1Deadline_) {
-        t1Deadline_.reset();
+    if (const std::optional<TimePoint> t1 = t1Deadline(); t1 && now >= *t1) {
+        t1Running_ = false;
         onT1(now);
     }
     if (t3Deadline_ && now >= *t3Deadline_) {
@@ -114,34 +114,30 @@ void DataLink::tick(TimePoint now) {
     flush(now);
 }
 
+// T1 ran out: the request or poll goes again, with a longer T1, until N2 expiries have made no progress.
 void DataLink::onT1(TimePoint now) {
+    if (state_ == State::Disconnected)
+        return;
+    if (rc_ >= settings_.retries) {
+        if (state_ == State::Connected || state_ == State::TimerRecovery)
+            transmit(FrameType::DM, false, false, now);
+        return goDown(state_ == State::Disconnecting ? DownReason::ByUs : DownReason::RetriesExhausted);
+    }
+    ++rc_;
+    growT1();
+    // An answer taken for an older poll's, and none since: the next answer is the newest poll's.
+    trustNextAnswer_ = std::exchange(olderAnswerSeen_, false);
     switch (state_) {
     case State::Connecting:
-        if (rc_ >= settings_.retries)
-            return goDown(DownReason::RetriesExhausted);
-        ++rc_;
-        transmit(FrameType::SABM, true, true);
-        startT1(now);
-        return;
-    case State::Connected:
-        rc_ = 1;
-        state_ = State::TimerRecovery;
-        poll(now);
-        return;
-    case State::TimerRecovery:
-        if (rc_ >= settings_.retries) {
-            transmit(FrameType::DM, false, false);
-            return goDown(DownReason::RetriesExhausted);
-        }
-        ++rc_;
-        poll(now);
+        transmitPoll(FrameType::SABM, now);
         return;
     case State::Disconnecting:
-        if (rc_ >= settings_.retries)
-            return goDown(DownReason::ByUs);
-        ++rc_;
-        transmit(FrameType::DISC, true, true);
-        startT1(now);
+        transmitPoll(FrameType::DISC, now);
+        return;
+    case State::Connected:
+    case State::TimerRecovery:
+        state_ = State::TimerRecovery;
+        poll(now);
         return;
     case State::Disconnected:
         return;
@@ -151,26 +147,49 @@ void DataLink::onT1(TimePoint now) {
 void DataLink::onT3(TimePoint now) {
     if (state_ != State::Connected)
         return;
-    rc_ = 1;
     state_ = State::TimerRecovery;
     poll(now);
 }
 
-void DataLink::startT1(TimePoint now) {
-    t1Started_ = now;
-    t1Deadline_ = now + t1_;
+// T1 starts counting once our frames can have left, and stands still while the channel is busy.
+void DataLink::startT1(TimePoint now, bool timed) {
+    t1Running_ = true;
+    t1Timed_ = timed;
+    t1Start_ = now;
+    t1BusyMark_ = channel_.busyTotal() - (channel_.clearAt(now) - now);
 }
 
-// An acknowledgement that came without retries measures the round trip; T1 follows it, within bounds.
+// A frame is heard only once it has ended, so T1 cannot stand still while an answer is on the air: it allows
+// for the longest frame the station may be sending, key-up included, on top.
+std::optional<DataLink::TimePoint> DataLink::t1Deadline() const {
+    if (!t1Running_)
+        return std::nullopt;
+    const std::size_t longestFrame = settings_.paclen + 16 + 7 * via_.size();
+    return t1Start_ + t1_ + channel_.transmissionTime(longestFrame) + (channel_.busyTotal() - t1BusyMark_);
+}
+
+ChannelTime::Duration DataLink::idleSinceT1Started(TimePoint now) const {
+    const ChannelTime::Duration idle = (now - t1Start_) - (channel_.busyTotal() - t1BusyMark_);
+    return std::max(idle, ChannelTime::Duration::zero());
+}
+
+// An answer to what T1 was started for measures the round trip, the busy channel left out; T1 follows the
+// smoothed round trip, within bounds.
 void DataLink::stopT1(TimePoint now) {
-    if (t1Deadline_ && settings_.adaptT1 && rc_ == 0) {
+    if (t1Running_ && t1Timed_ && settings_.adaptT1) {
         using std::chrono::milliseconds;
-        const auto roundTrip = std::chrono::duration_cast<milliseconds>(now - t1Started_);
+        const auto roundTrip = std::chrono::duration_cast<milliseconds>(idleSinceT1Started(now));
         const milliseconds previous = smoothedRoundTrip_.value_or(baseT1() / 2);
         smoothedRoundTrip_ = (previous * 7 + roundTrip) / 8;
-        t1_ = std::clamp(*smoothedRoundTrip_ * 2, settings_.minT1, settings_.maxT1);
+        t1_ = std::clamp(*smoothedRoundTrip_ * 2, floorT1(), std::max(floorT1(), settings_.maxT1));
     }
-    t1Deadline_.reset();
+    t1Running_ = false;
+}
+
+// Each expiry lengthens T1 by a quarter, so that a round trip longer than T1 gets its answer in a few tries.
+void DataLink::growT1() {
+    if (settings_.adaptT1)
+        t1_ = std::min(t1_ + t1_ / 4, std::max(t1_, settings_.maxT1));
 }
 
 void DataLink::startT3(TimePoint now) {
@@ -181,9 +200,13 @@ std::chrono::milliseconds DataLink::baseT1() const {
     return settings_.frack * static_cast<int>(2 * via_.size() + 1);
 }
 
+std::chrono::milliseconds DataLink::floorT1() const {
+    return settings_.minT1 * static_cast<int>(2 * via_.size() + 1);
+}
+
 std::optional<DataLink::TimePoint> DataLink::nextDeadline() const {
     std::optional<TimePoint> next;
-    for (const std::optional<TimePoint> &deadline : {t1Deadline_, t2Deadline_, t3Deadline_, drainDeadline_})
+    for (const std::optional<TimePoint> &deadline : {t1Deadline(), t2Deadline_, t3Deadline_, drainDeadline_})
         if (deadline && (!next || *deadline < *next))
             next = deadline;
     return next;
@@ -207,6 +230,8 @@ void DataLink::reset() {
     for (std::string &text : unacked_)
         text.clear();
     peerBusy_ = rejectSent_ = ackPending_ = false;
+    pollsOut_.clear();
+    olderAnswerSeen_ = trustNextAnswer_ = false;
     t2Deadline_.reset();
     queuedBytes_ = 0;
     for (const std::string &text : queue_)

@@ -8,10 +8,17 @@
 // It opens links (SABM, retried), never accepts them: a SABM from any other station is answered with DM,
 // frames for other callsigns are ignored. Text is sent in I frames of at most PACLEN bytes, at most MAXFRAME
 // of them unacknowledged; a lost frame is recovered by REJ or, after T1, by polling; a busy station (RNR) is
-// polled until it has room; a quiet link is polled after T3; N2 unanswered polls end the link.
+// polled until it has room; a quiet link is polled after T3; N2 expiries of T1 without progress end the link.
+// An N(R) that acknowledges what was never sent starts the link afresh under the user.
+//
+// T1 counts only the time in which an answer could have come: it starts when our frames can have left and
+// stands still while the channel is busy (see ChannelTime). It follows the smoothed round trip measured from
+// each answer matched to what it answers, and grows with each expiry. Acknowledgements wait T2 for the rest
+// of the station's transmission, or ride on our next I frame.
 #pragma once
 
 #include "Ax25Frame.h"
+#include "ChannelTime.h"
 #include "LinkEvent.h"
 #include "LinkSettings.h"
 
@@ -81,13 +88,19 @@ class DataLink final {
     void whileDisconnecting(const Frame &frame, TimePoint now);
     void informationFrame(const Frame &frame, TimePoint now);
     void supervisoryFrame(const Frame &frame, TimePoint now);
-    void answerStranger(const Frame &frame);
+    void answerStranger(const Frame &frame, TimePoint now);
+    void heard(const Frame &frame, TimePoint now);
+    bool answersAnOlderPoll(const Frame &answer, TimePoint now);
+    void pollAnswered(const Frame &frame, TimePoint now);
+    void reestablish(TimePoint now);
 
     void onT1(TimePoint now);
     void onT3(TimePoint now);
 
     Frame frameTo(const Address &destination, FrameType type, bool command, bool pollFinal) const;
-    void transmit(FrameType type, bool command, bool pollFinal);
+    void hand(Frame frame, TimePoint now);
+    void transmit(FrameType type, bool command, bool pollFinal, TimePoint now);
+    void transmitPoll(FrameType type, TimePoint now);
     void transmitInformation(std::uint8_t ns, TimePoint now);
     void poll(TimePoint now);
     void sendQueued(TimePoint now);
@@ -103,10 +116,14 @@ class DataLink final {
 
     bool validNr(std::uint8_t nr) const;
     std::uint8_t outstanding() const;
-    void startT1(TimePoint now);
+    void startT1(TimePoint now, bool timed = true);
     void stopT1(TimePoint now);
+    void growT1();
+    std::optional<TimePoint> t1Deadline() const;
+    ChannelTime::Duration idleSinceT1Started(TimePoint now) const;
     void startT3(TimePoint now);
     std::chrono::milliseconds baseT1() const;
+    std::chrono::milliseconds floorT1() const;
 
     Address own_;
     LinkSettings settings_;
@@ -118,7 +135,7 @@ class DataLink final {
     std::uint8_t vs_ = 0; // next send sequence number
     std::uint8_t va_ = 0; // oldest unacknowledged
     std::uint8_t vr_ = 0; // next expected
-    int rc_ = 0;          // retries of the current poll or request
+    int rc_ = 0;          // T1 expiries since the request, or since the last progress of the link
     bool peerBusy_ = false;
     bool rejectSent_ = false;
     bool ackPending_ = false;
@@ -128,11 +145,20 @@ class DataLink final {
     std::array<std::string, kModulus> unacked_{}; // text of sent I frames, by N(S)
     std::size_t queuedBytes_ = 0;
 
-    std::optional<TimePoint> t1Deadline_;
+    ChannelTime channel_;
+    // T1 runs from t1Start_ for t1_ plus the busy time since: busyTotal() - t1BusyMark_.
+    bool t1Running_ = false;
+    bool t1Timed_ = false; // its answer measures a round trip (not after a partial acknowledgement or RNR)
+    TimePoint t1Start_{};
+    ChannelTime::Duration t1BusyMark_{};
+    // When each poll (RR, SABM or DISC with P) not answered yet can have left, oldest first. An answer
+    // answers the newest poll that had left before the answer began.
+    std::deque<TimePoint> pollsOut_;
+    bool olderAnswerSeen_ = false; // since the newest poll
+    bool trustNextAnswer_ = false; // T1 ran out after an answer was taken for an older poll's
     std::optional<TimePoint> t2Deadline_;
     std::optional<TimePoint> t3Deadline_;
     std::optional<TimePoint> drainDeadline_;
-    TimePoint t1Started_{};
     std::chrono::milliseconds t1_;
     std::optional<std::chrono::milliseconds> smoothedRoundTrip_;
 

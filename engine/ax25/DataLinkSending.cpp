@@ -25,14 +25,30 @@ Frame DataLink::frameTo(const Address &destination, FrameType type, bool command
     return frame;
 }
 
-void DataLink::transmit(FrameType type, bool command, bool pollFinal) {
+// Every frame goes out through here, so the channel's estimate knows what the TNC has been handed.
+void DataLink::hand(Frame frame, TimePoint now) {
+    channel_.transmit(encode(frame).size(), now);
+    frames_.push_back(std::move(frame));
+}
+
+void DataLink::transmit(FrameType type, bool command, bool pollFinal, TimePoint now) {
     Frame frame = frameTo(remote_, type, command, pollFinal);
     if (isSupervisory(type)) {
         frame.nr = vr_;
         ackPending_ = false;
         t2Deadline_.reset();
     }
-    frames_.push_back(std::move(frame));
+    hand(std::move(frame), now);
+}
+
+// A command with P set (SABM, DISC, or an RR poll) that T1 waits to see answered.
+void DataLink::transmitPoll(FrameType type, TimePoint now) {
+    transmit(type, true, true, now);
+    pollsOut_.push_back(channel_.clearAt(now));
+    if (pollsOut_.size() > kModulus) // the oldest is long lost
+        pollsOut_.pop_front();
+    olderAnswerSeen_ = false;
+    startT1(now);
 }
 
 void DataLink::transmitInformation(std::uint8_t ns, TimePoint now) {
@@ -40,21 +56,22 @@ void DataLink::transmitInformation(std::uint8_t ns, TimePoint now) {
     frame.ns = ns;
     frame.nr = vr_;
     frame.info = unacked_[ns];
-    frames_.push_back(std::move(frame));
+    hand(std::move(frame), now);
     ackPending_ = false;
     t2Deadline_.reset();
-    if (!t1Deadline_)
+    if (!t1Running_)
         startT1(now);
     t3Deadline_.reset();
 }
 
 void DataLink::poll(TimePoint now) {
-    transmit(FrameType::RR, true, true);
-    startT1(now);
+    transmitPoll(FrameType::RR, now);
 }
 
+// While the station's transmission probably goes on (T2 runs), our frames wait for its end: they could not
+// leave sooner on a half-duplex channel, and then they carry the acknowledgement of all of it.
 void DataLink::sendQueued(TimePoint now) {
-    if (state_ != State::Connected || peerBusy_)
+    if (state_ != State::Connected || peerBusy_ || (t2Deadline_ && now < *t2Deadline_))
         return;
     while (!queue_.empty() && outstanding() < settings_.maxFrame) {
         unacked_[vs_] = std::move(queue_.front());
@@ -78,14 +95,17 @@ void DataLink::acknowledge(std::uint8_t nr, TimePoint now) {
         va_ = (va_ + 1) % kModulus;
         advanced = true;
     }
+    if (advanced)
+        rc_ = 0; // progress: the retries count afresh
     if (state_ != State::Connected)
         return;
     if (outstanding() == 0 && !peerBusy_) {
-        if (t1Deadline_)
+        if (t1Running_)
             stopT1(now);
         startT3(now); // the station was heard: the link is not idle
     } else if (advanced) {
-        startT1(now);
+        // The rest of the window was sent before this answer came: its own answer measures nothing.
+        startT1(now, false);
     }
 }
 
@@ -97,10 +117,8 @@ void DataLink::flush(TimePoint now) {
         startDisconnect(now);
     if (!ackPending_ || (state_ != State::Connected && state_ != State::TimerRecovery))
         return;
-    if (settings_.ackDelay.count() == 0 || (t2Deadline_ && now >= *t2Deadline_))
-        transmit(FrameType::RR, false, false);
-    else if (!t2Deadline_)
-        t2Deadline_ = now + settings_.ackDelay;
+    if (!t2Deadline_ || now >= *t2Deadline_)
+        transmit(FrameType::RR, false, false, now);
 }
 
 void DataLink::startDisconnect(TimePoint now) {
@@ -109,8 +127,7 @@ void DataLink::startDisconnect(TimePoint now) {
     state_ = State::Disconnecting;
     rc_ = 0;
     t3Deadline_.reset();
-    transmit(FrameType::DISC, true, true);
-    startT1(now);
+    transmitPoll(FrameType::DISC, now);
 }
 
 } // namespace corvantle::ax25

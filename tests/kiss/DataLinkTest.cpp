@@ -1,159 +1,11 @@
-// The AX.25 data link, driven by tables of steps: at a time, something received or asked for, and the frames
-// it transmits and the events it reports in answer. Frames are written as
-//   [SOURCE>DESTINATION:] TYPE C|R [P] [sN(S)] [rN(R)] [=text]
-// where a received frame is from GB7DXC to N0CALL and a sent one to GB7DXC unless named.
-#include "DataLink.h"
-
-#include <gtest/gtest.h>
-
-#include <sstream>
-#include <string>
-#include <vector>
+// The AX.25 data link's protocol, driven by tables of steps (DataLinkScript.h) with air time left out.
+#include "DataLinkScript.h"
 
 namespace corvantle::ax25 {
 namespace {
 
 using namespace std::chrono_literals;
-
-const Address kUser{"N0CALL", 0};
-const Address kCluster{"GB7DXC", 0};
-
-std::string describe(const Frame &frame) {
-    std::string text = frame.destination == kCluster ? "" : frame.destination.text() + ": ";
-    text += typeName(frame.type);
-    text += frame.command ? " C" : " R";
-    if (frame.pollFinal)
-        text += " P";
-    if (frame.type == FrameType::I)
-        text += " s" + std::to_string(frame.ns);
-    if (frame.type == FrameType::I || frame.type == FrameType::RR || frame.type == FrameType::RNR ||
-        frame.type == FrameType::REJ)
-        text += " r" + std::to_string(frame.nr);
-    if (!frame.info.empty())
-        text += " =" + frame.info;
-    return text;
-}
-
-std::string describe(const LinkEvent &event) {
-    switch (event.kind) {
-    case LinkEvent::Kind::Up:
-        return "UP";
-    case LinkEvent::Kind::Data:
-        return "DATA " + event.data;
-    case LinkEvent::Kind::Down:
-        break;
-    }
-    switch (event.reason) {
-    case DownReason::Refused:
-        return "DOWN refused";
-    case DownReason::RetriesExhausted:
-        return "DOWN retries";
-    case DownReason::ByPeer:
-        return "DOWN peer";
-    case DownReason::ByUs:
-        return "DOWN us";
-    }
-    return "?";
-}
-
-FrameType typeNamed(const std::string &name) {
-    for (const FrameType type :
-         {FrameType::I, FrameType::RR, FrameType::RNR, FrameType::REJ, FrameType::SABM, FrameType::SABME,
-          FrameType::UA, FrameType::DISC, FrameType::DM, FrameType::FRMR, FrameType::UI})
-        if (name == typeName(type))
-            return type;
-    ADD_FAILURE() << "no frame type " << name;
-    return FrameType::UI;
-}
-
-Frame parse(std::string text) {
-    Frame frame;
-    frame.source = kCluster;
-    frame.destination = kUser;
-    if (const auto colon = text.find(": "); colon != std::string::npos) {
-        const std::string route = text.substr(0, colon);
-        frame.source = *Address::parse(route.substr(0, route.find('>')));
-        frame.destination = *Address::parse(route.substr(route.find('>') + 1));
-        text = text.substr(colon + 2);
-    }
-    if (const auto equals = text.find(" ="); equals != std::string::npos) {
-        frame.info = text.substr(equals + 2);
-        text.resize(equals);
-    }
-    std::istringstream words(text);
-    std::string word;
-    words >> word;
-    frame.type = typeNamed(word);
-    words >> word;
-    frame.command = word == "C";
-    while (words >> word) {
-        if (word == "P")
-            frame.pollFinal = true;
-        else if (word[0] == 's')
-            frame.ns = static_cast<std::uint8_t>(std::stoi(word.substr(1)));
-        else if (word[0] == 'r')
-            frame.nr = static_cast<std::uint8_t>(std::stoi(word.substr(1)));
-    }
-    return frame;
-}
-
-struct Step {
-    int atMs;
-    std::string action; // "connect", "send TEXT", "disconnect", "tick", "rx FRAME"
-    std::string expected;
-};
-
-LinkSettings fixedTimings() {
-    LinkSettings settings;
-    settings.adaptT1 = false;
-    return settings;
-}
-
-class Script {
-  public:
-    explicit Script(LinkSettings settings = fixedTimings()) : link(kUser, settings) {}
-
-    void run(const std::vector<Step> &steps) {
-        for (const Step &step : steps)
-            EXPECT_EQ(perform(step), step.expected) << "at " << step.atMs << " ms: " << step.action;
-    }
-
-    std::string perform(const Step &step) {
-        const DataLink::TimePoint now = DataLink::TimePoint{} + std::chrono::milliseconds(step.atMs);
-        if (step.action == "connect")
-            link.connect(kCluster, {}, now);
-        else if (step.action.starts_with("send "))
-            link.send(step.action.substr(5), now);
-        else if (step.action == "disconnect")
-            link.disconnect(now);
-        else if (step.action == "disconnect now")
-            link.disconnect(now, DataLink::Drain::Now);
-        else if (step.action == "tick")
-            link.tick(now);
-        else if (step.action.starts_with("rx "))
-            link.received(parse(step.action.substr(3)), now);
-        else
-            ADD_FAILURE() << "no action " << step.action;
-        std::string out;
-        for (const Frame &frame : link.takeFrames())
-            out += (out.empty() ? "" : ", ") + describe(frame);
-        for (const LinkEvent &event : link.takeEvents())
-            out += (out.empty() ? "" : ", ") + describe(event);
-        return out;
-    }
-
-    DataLink link;
-};
-
-const std::vector<Step> kLinkUp = {
-    {0, "connect", "SABM C P"},
-    {100, "rx UA R P", "UP"},
-};
-
-std::vector<Step> afterLinkUp(std::vector<Step> steps) {
-    steps.insert(steps.begin(), kLinkUp.begin(), kLinkUp.end());
-    return steps;
-}
+using namespace test;
 
 TEST(DataLink, ARefusedConnectGoesDown) {
     Script().run({
@@ -240,19 +92,20 @@ TEST(DataLink, ReceivedTextIsDeliveredInOrderAndOnce) {
     }));
 }
 
-TEST(DataLink, AnAcknowledgementWaitsT2ForMoreFramesOrForTextToRideOn) {
+TEST(DataLink, AnAcknowledgementWaitsT2AfterTheLastFrameOrForTextToRideOn) {
     LinkSettings settings = fixedTimings();
     settings.ackDelay = 1s;
     Script(settings).run(afterLinkUp({
         {200, "rx I C s0 r0 =a", "DATA a"},
         {700, "rx I C s1 r0 =b", "DATA b"},
-        {1199, "tick", ""},
-        {1200, "tick", "RR R r2"},
-        {1300, "rx I C s2 r0 =c", "DATA c"},
-        {1400, "send x", "I C s0 r3 =x"},
-        {2300, "tick", ""},
-        {2400, "rx I C P s3 r1 =d", "RR R P r4, DATA d"}, // a poll is answered at once
-        {3400, "tick", ""},
+        {1699, "tick", ""},
+        {1700, "tick", "RR R r2"}, // one for both
+        {1800, "rx I C s2 r0 =c", "DATA c"},
+        {1900, "send x", ""}, // the station may still be sending: x waits for its end, and carries the RR
+        {2799, "tick", ""},
+        {2800, "tick", "I C s0 r3 =x"},
+        {2900, "rx I C P s3 r1 =d", "RR R P r4, DATA d"}, // a poll is answered at once
+        {3900, "tick", ""},
     }));
 }
 
@@ -277,6 +130,59 @@ TEST(DataLink, UnansweredPollsEndTheLinkAfterN2) {
         {6200, "tick", "RR C P r0"},
         {9200, "tick", "RR C P r0"},
         {12200, "tick", "DM R, DOWN retries"},
+    }));
+}
+
+// Answers that acknowledge nothing are no progress: the same window sent again and again ends in N2.
+TEST(DataLink, PollsAnsweredWithoutProgressEndTheLinkAfterN2) {
+    LinkSettings settings = fixedTimings();
+    settings.retries = 3;
+    Script(settings).run(afterLinkUp({
+        {200, "send x", "I C s0 r0 =x"},
+        {3200, "tick", "RR C P r0"},
+        {3300, "rx RR R P r0", "I C s0 r0 =x"},
+        {6300, "tick", "RR C P r0"},
+        {6400, "rx REJ R P r0", "I C s0 r0 =x"},
+        {9400, "tick", "RR C P r0"},
+        {9500, "rx RR R P r0", "I C s0 r0 =x"},
+        {12500, "tick", "DM R, DOWN retries"},
+    }));
+    // Progress counts the retries afresh.
+    Script(settings).run(afterLinkUp({
+        {200, "send x", "I C s0 r0 =x"},
+        {210, "send y", "I C s1 r0 =y"},
+        {3200, "tick", "RR C P r0"},
+        {3300, "rx RR R P r0", "I C s0 r0 =x, I C s1 r0 =y"},
+        {6300, "tick", "RR C P r0"},
+        {6400, "rx RR R P r1", "I C s1 r0 =y"},
+        {9400, "tick", "RR C P r0"},
+        {9500, "rx RR R P r1", "I C s1 r0 =y"},
+        {12500, "tick", "RR C P r0"},
+        {12600, "rx RR R P r2", ""},
+    }));
+}
+
+// An N(R) that acknowledges frames never sent: the link starts afresh, the user's session and text stay.
+TEST(DataLink, AnAcknowledgementOutsideTheWindowStartsTheLinkAfresh) {
+    for (const char *bad : {"RR R r3", "RR R P r3", "RNR R r2", "REJ R r5", "RR C P r3"}) {
+        SCOPED_TRACE(bad);
+        Script().run(afterLinkUp({
+            {200, "send abc", "I C s0 r0 =abc"},
+            {300, std::string("rx ") + bad, "SABM C P"},
+            {400, "rx UA R P", "I C s0 r0 =abc"}, // no second UP
+            {500, "rx RR R r1", ""},
+        }));
+    }
+    Script().run(afterLinkUp({
+        {200, "rx I C s0 r0 =a", "RR R r1, DATA a"},
+        {300, "rx I C s1 r4 =b", "SABM C P"}, // its text is not taken
+        {400, "rx UA R P", ""},
+        {500, "rx I C s0 r0 =b", "RR R r1, DATA b"},
+    }));
+    Script().run(afterLinkUp({
+        {200, "send abc", "I C s0 r0 =abc"},
+        {300, "rx RR R r7", "SABM C P"},
+        {400, "rx DM R P", "DOWN peer"}, // the station will not start afresh: now the user hears
     }));
 }
 
@@ -378,7 +284,9 @@ TEST(DataLink, ConnectsThroughDigipeatersAndHearsOnlyRepeatedFrames) {
 }
 
 TEST(DataLink, T1FollowsTheMeasuredRoundTrip) {
-    Script script{LinkSettings{}};
+    LinkSettings settings;
+    settings.bitRate = 0; // round trips as they are given, with no air time to leave out
+    Script script{settings};
     script.run({
         {0, "connect", "SABM C P"},
         {8000, "rx UA R P", "UP"}, // smoothed from FRACK / 2 = 1.5 s towards 8 s: 2.312 s, T1 twice that

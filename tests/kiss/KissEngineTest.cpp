@@ -145,6 +145,7 @@ kiss::KissEngineOptions quickOptions() {
     options.link.frack = 300ms;
     options.link.minT1 = 300ms;
     options.link.adaptT1 = false;
+    options.link.bitRate = 0; // the fake TNC sends nothing on the air: T1 is FRACK, nothing more
     options.link.retries = 2;
     options.openWait = 1000ms;
     options.retryInterval = 200ms;

@@ -49,7 +49,10 @@ done
 
 channel=(--paced-channel "$relay")
 [ "$lossy" -eq 0 ] || channel+=(--lossy-channel "$lossy" "$relay")
-export CORVANTLE_ENGINE_A_CONFIG="PACLEN $paclen
+# V20: with the same parameters, Dire Wolf's own link too speaks AX.25 2.0 (otherwise it connects with SABME
+# and a window of its own), so the two rows compare like with like.
+export CORVANTLE_ENGINE_A_CONFIG="V20 GB7DXC
+PACLEN $paclen
 MAXFRAME $maxframe
 FRACK $frack
 RETRY $retry"

@@ -32,6 +32,9 @@ max_exposure=2.0
 failures=0
 scratch=$(mktemp -d /run/corvantle-check.XXXXXX) || exit 1
 chmod 0755 "$scratch"
+# The sandboxed runs below see neither /tmp nor /root as they are, where a checkout may live: what they run
+# of the checkout's comes from here.
+install -m 0644 "$top/tools/lib/deny-write-execute.py" "$scratch/deny-write-execute.py"
 
 # check WHAT COMMAND...: runs COMMAND and reports WHAT as passed or failed.
 check() {
@@ -298,7 +301,7 @@ as_the_unit() {
         identity+=(--inh-caps=-all --ambient-caps=-all --bounding-set=-all)
         no_capabilities=()
     fi
-    local mdwe=(/usr/bin/python3 "$top/tools/lib/deny-write-execute.py")
+    local mdwe=(/usr/bin/python3 "$scratch/deny-write-execute.py")
     if ! "${mdwe[@]}" true 2>/dev/null; then
         echo "    (this kernel cannot refuse writable executable memory: MemoryDenyWriteExecute is not reproduced)" >&2
         mdwe=()

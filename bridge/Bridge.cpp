@@ -1,5 +1,5 @@
 // The bridge's handlers: start-up, frames from the engine, the telnet clients arriving and leaving, the
-// tick, new settings, auto-minimize and shutdown.
+// tick, new settings and shutdown; and what the link's care reports.
 //
 // Everything runs on the user-interface thread, one handler at a time, so the state needs no locking.
 #include "Bridge.h"
@@ -8,7 +8,6 @@
 #include "AgwPortList.h"
 #include "SettingsStore.h"
 #include "StartupSettings.h"
-#include "TelnetSocket.h"
 #include "Ticks.h"
 #include "WindowOps.h"
 
@@ -23,8 +22,7 @@ constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by Z
 
 Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store)
     : window_(window), engine_(engine), store_(store), clients_(socket, log_),
-      keeper_(engine, window, clients_, uplink_, downlink_, state_, log_),
-      uplink_(clients_, engine, keeper_.link(), keeper_.schedule(), traffic_, state_) {
+      keeper_(engine, *this, log_, window.whereToConfigure()) {
     engine_.setListener(this);
 }
 
@@ -37,11 +35,11 @@ void Bridge::start(std::function<void(bool running)> done) {
     state_ = startup.bridge;
     ownCall_ = agw::normalCall(state_.myCallsign);
     clusterCall_ = agw::normalCall(state_.cluster);
-    clients_.socket().setLocalPort(startup.localPort);
+    keeper_.useSettings(state_);
+    uplink_.useSettings(state_);
+    clients_.setLocalPort(startup.localPort);
     clients_.setMaxClients(state_.maxClients);
-
-    window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
-    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
+    window_.setAutoMinimize(state_.autoMinimize != 0, state_.autoMinimizeDelayMs);
 
     for (const std::string &line : startup.warnings)
         log_.warn(line);
@@ -74,14 +72,13 @@ void Bridge::registrationAnswered(bool registered) {
     log_.note("Registered " + ownCall_);
 
     if (state_.cluster == "CLUSTER" || state_.myCallsign == "MYCALL")
-        window_.messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
+        window_.remindToConfigure();
 
-    TelnetSocket &socket = clients_.socket();
     std::string error;
-    if (!socket.listen(error)) {
+    if (!clients_.startListening(error)) {
         // Also said where a terminal or a service manager's journal keeps it: the program ends after the box.
         const std::string reason =
-            "Can't listen on local TCP port " + std::to_string(socket.localPort()) + ": " + error;
+            "Can't listen on local TCP port " + std::to_string(clients_.localPort()) + ": " + error;
         log_.warn(reason);
         window_.messageBox(reason);
         closeEngine();
@@ -90,11 +87,10 @@ void Bridge::registrationAnswered(bool registered) {
         return;
     }
 
-    window_.setTimerEnabled(TimerId::Tick, true);
+    window_.startTicking();
     phase_ = Phase::Running;
-    clients_.allowListening();
-    log_.note("Listening for a telnet client on " + socket.listenAddress() + " port " +
-              std::to_string(socket.localPort()));
+    log_.note("Listening for a telnet client on " + clients_.listenAddress() + " port " +
+              std::to_string(clients_.localPort()));
     done(true);
 }
 
@@ -103,8 +99,12 @@ void Bridge::applySettings(const BridgeState &settings) {
     BridgeState next = settings;
     next.programName = state_.programName;
     next.myCallsign = state_.myCallsign;
+    if (next.autoMinimize != state_.autoMinimize || next.autoMinimizeDelayMs != state_.autoMinimizeDelayMs)
+        window_.setAutoMinimize(next.autoMinimize != 0, next.autoMinimizeDelayMs);
     state_ = next;
     clusterCall_ = agw::normalCall(state_.cluster);
+    keeper_.useSettings(state_);
+    uplink_.useSettings(state_);
     clients_.setMaxClients(state_.maxClients);
     // Monitor Mode opens no link: the clients hear the link's end from its notice, and then monitor.
     if (state_.monitorMode && keeper_.link().is(ClusterLink::State::Up))
@@ -116,9 +116,33 @@ Bridge::HandlerScope::HandlerScope(Bridge &bridge) : bridge_(bridge) {
 }
 
 Bridge::HandlerScope::~HandlerScope() {
-    if (bridge_.handlerDepth_ == 1)
+    if (bridge_.handlerDepth_ == 1) {
         bridge_.endMarkedClients();
+        bridge_.showStatus();
+    }
     --bridge_.handlerDepth_;
+}
+
+// ---- what the window shows ----
+
+// The one place the status line is decided: the link on the air, attempts to get it back, or a session
+// that monitors.
+std::string Bridge::statusText() const {
+    if (keeper_.link().onAir())
+        return "Status: Connected";
+    if (keeper_.relinking())
+        return "Status: Reconnecting";
+    if (state_.monitorMode && !clients_.empty())
+        return "Status: Monitoring";
+    return "Status: Disconnected";
+}
+
+void Bridge::showStatus() {
+    std::string text = statusText();
+    if (text == statusShown_)
+        return;
+    statusShown_ = std::move(text);
+    window_.setStatusText(statusShown_);
 }
 
 // ---- the tick ----
@@ -128,12 +152,9 @@ void Bridge::onTick() {
         return;
     const HandlerScope scope(*this);
 
-    uplink_.tick();
-    downlink_.tick();
+    uplink_.tick(uplinkLink());
+    toClients(downlink_.tick());
     keeper_.tick();
-
-    if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
-        window_.setTimerEnabled(TimerId::AutoMinimize, true);
 
     traffic_.tick();
     window_.setCounterText(traffic_.counterText());
@@ -141,12 +162,6 @@ void Bridge::onTick() {
 
     // Listening again after a session can fail (the port taken meanwhile); keep trying, once a tick.
     clients_.updateListening();
-}
-
-void Bridge::onAutoMinimizeTimer() {
-    if (state_.autoMinimize != 0 && window_.windowState() == kWindowNormal)
-        window_.setWindowState(kWindowMinimized);
-    window_.setTimerEnabled(TimerId::AutoMinimize, false);
 }
 
 // ---- frames from the engine ----
@@ -164,6 +179,37 @@ void Bridge::frameArrived(const EngineFrame &frame) {
 // In a cluster session the clients hear the cluster station and nobody else: a stranger who connects to
 // the user's callsign could otherwise put fake spots into the logging program. Links of other callsigns
 // registered with the same engine (another program, another instance) are none of this bridge's business.
+// ---- what the link's care reports ----
+
+void Bridge::linkCameUp() {
+    uplink_.sendHeldLines(uplinkLink());
+    uplink_.readEveryClient(uplinkLink()); // what the clients sent while the link came up
+}
+
+void Bridge::linkWentDown() {
+    toClients(downlink_.endLine());
+}
+
+// The bridge removes them when its handler is done.
+void Bridge::closeClients() {
+    for (const ClientId id : clients_.ids()) {
+        log_.note("Closing the telnet client: the link has ended");
+        clients_.markEnding(id);
+    }
+}
+
+bool Bridge::toClients(const std::vector<std::string> &writes) {
+    for (const std::string &text : writes)
+        if (!clients_.sendToAll(text))
+            return false;
+    return !clients_.empty();
+}
+
+Uplink::Link Bridge::uplinkLink() const {
+    const ClusterLink &link = keeper_.link();
+    return {link.is(ClusterLink::State::Up), keeper_.linesWaitForLink(), link.station(), link.radioPort()};
+}
+
 void Bridge::clusterFrame(const EngineFrame &frame) {
     switch (frame.kind) {
     case 'c':
@@ -186,7 +232,7 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
     case 'D':
         // Text while the link waits for a returning client has nobody to go to: dropped, not counted.
         if (keeper_.link().is(ClusterLink::State::Up) && isLinkFrame(frame) && !clients_.empty() &&
-            downlink_.relay(frame.text))
+            toClients(downlink_.relay(frame.text)))
             traffic_.fromRadio(frame.text.size());
         return;
     default:
@@ -214,7 +260,7 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
     case 'D':
     case 'I':
         if (isConfiguredCluster(frame) && !clients_.empty())
-            downlink_.relay(frame.text);
+            toClients(downlink_.relay(frame.text));
         return;
     default:
         return;
@@ -259,7 +305,7 @@ void Bridge::onClientArrival(int32_t requestId) {
 }
 
 std::string Bridge::fromAddress(ClientId requestId) const {
-    const std::string address = clients_.socket().peerAddress(requestId);
+    const std::string address = clients_.peerAddress(requestId);
     return address.empty() ? std::string() : " from " + address;
 }
 
@@ -273,8 +319,7 @@ void Bridge::startSession(ClientId client) {
     if (state_.monitorMode) {
         if (linkKept)
             keeper_.closeLink();
-        if (clients_.send(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n"))
-            window_.setStatusText("Status: Monitoring");
+        clients_.send(client, "Monitoring " + state_.cluster + " DX Cluster Station...\r\n");
         return;
     }
     if (linkKept)
@@ -300,7 +345,7 @@ void Bridge::joinSession(ClientId client) {
 
 void Bridge::onClientData(ClientId client) {
     const HandlerScope scope(*this);
-    uplink_.onClientData(client);
+    uplink_.onClientData(client, uplinkLink());
     // A line typed: this client means to stay, and its link need not wait any longer.
     if (uplink_.holdsLines())
         keeper_.linkWantedNow();
@@ -310,7 +355,7 @@ void Bridge::readyForData() {
     if (!handling())
         return;
     const HandlerScope scope(*this);
-    uplink_.readEveryClient();
+    uplink_.readEveryClient(uplinkLink());
 }
 
 // ---- clients leaving ----
@@ -349,7 +394,7 @@ void Bridge::endMarkedClients() {
         const bool hadLinePartlySent = uplink_.linePartlySentBy(*marked);
         leaveClient(*marked, true);
         if (hadLinePartlySent)
-            uplink_.readEveryClient(); // what the others sent while its long line went out
+            uplink_.readEveryClient(uplinkLink()); // what the others sent while its long line went out
     }
     clients_.updateListening();
 }
@@ -357,7 +402,7 @@ void Bridge::endMarkedClients() {
 // The client is gone: its last unfinished line still reaches the cluster. The last client's going ends the
 // session.
 void Bridge::leaveClient(ClientId client, bool mayKeepLink) {
-    uplink_.clientLeaving(client);
+    uplink_.clientLeaving(client, uplinkLink());
     clients_.remove(client);
     if (clients_.empty())
         endSession(mayKeepLink);
@@ -383,7 +428,7 @@ void Bridge::shutDown() {
     } else if (keeper_.link().is(ClusterLink::State::Up)) {
         keeper_.closeLink();
     }
-    clients_.socket().stopListening();
+    clients_.stopListening();
     closeEngine();
 }
 

@@ -2,10 +2,12 @@
 //
 // It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
 // passed in, so its handlers run in tests without a display. Its parts each own one piece of the session:
-// the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text each way (Uplink,
-// Downlink) and what was relayed (Traffic). The bridge
-// decides what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the
-// window's half-second tick, new settings, shutdown) and asks its parts to do it.
+// the clients and the telnet socket (ClientHub), the cluster link with its care over time (LinkKeeper), the
+// text each way (Uplink, Downlink) and what was relayed (Traffic). No part holds another: the bridge decides
+// what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the window's
+// half-second tick, new settings, shutdown), asks its parts to do it, hears what became of the link
+// (LinkListener) and tells the others. The window's status line follows from the link's state and the
+// session's, set in one place once each handler is done.
 //
 // One session (one link to the cluster station) serves up to `maxClients` telnet clients at a time: the
 // cluster's text goes to each of them, and each one's lines go to the cluster as its own requests.
@@ -38,7 +40,7 @@ class SettingsStore;
 // The caption of every message box.
 inline constexpr const char *kApplicationTitle = "ZR8QOD Logger - AGWPE Telnet Corvantle";
 
-class Bridge final : public EngineListener {
+class Bridge final : public EngineListener, private LinkListener {
   public:
     Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store);
 
@@ -52,7 +54,7 @@ class Bridge final : public EngineListener {
     // The same each way, and the link with the station it was made with, for the tray's tooltip.
     const Traffic &traffic() const { return traffic_; }
     const ClusterLink &clusterLink() const { return keeper_.link(); }
-    bool linkUp() const { return keeper_.linkUp(); }
+    bool linkUp() const { return keeper_.link().onAir(); }
 
     // Settings changed in Preferences. The registered callsign, the byte counter and the link's state stay
     // the bridge's own; a link that is up keeps the station, radio port and route it was made with, and the
@@ -66,9 +68,8 @@ class Bridge final : public EngineListener {
     void start(std::function<void(bool running)> done = {});
     bool isRunning() const { return phase_ == Phase::Running; }
 
-    // Every 500 ms: counter, auto-minimize re-arm, listening, held text, relink and keep-link times.
+    // Every 500 ms: counter, listening, held text, relink and keep-link times.
     void onTick();
-    void onAutoMinimizeTimer();
     void onClientArrival(int32_t requestId);
     void onClientData(ClientId client);
     void onClientGone(ClientId client);
@@ -107,6 +108,20 @@ class Bridge final : public EngineListener {
         Bridge &bridge_;
     };
 
+    // What the link's care reports (LinkListener).
+    bool hasClients() const override { return !clients_.empty(); }
+    bool tellClients(const std::string &text) override { return clients_.sendToAll(text); }
+    bool tellClient(ClientId client, const std::string &text) override { return clients_.send(client, text); }
+    void linkCameUp() override;
+    void linkWentDown() override;
+    void linkFailed() override { uplink_.dropHeldLines(); }
+    void closeClients() override;
+
+    // The cluster's text to every client; false when none is left.
+    bool toClients(const std::vector<std::string> &writes);
+    Uplink::Link uplinkLink() const;
+    std::string statusText() const;
+    void showStatus();
     void clusterFrame(const EngineFrame &frame);
     void monitorFrame(const EngineFrame &frame);
     bool isOwnCall(const std::string &call) const;
@@ -142,9 +157,10 @@ class Bridge final : public EngineListener {
     ForwardingLog log_;
     Traffic traffic_{log_};
     ClientHub clients_;
-    Downlink downlink_{clients_};
+    Downlink downlink_;
     LinkKeeper keeper_;
-    Uplink uplink_;
+    Uplink uplink_{clients_, engine_, traffic_};
+    std::string statusShown_ = "Status: Disconnected"; // what the window shows before it is told
     RadioPortCheck radioPorts_;
     RefusedClients refusedClients_{log_};
 };

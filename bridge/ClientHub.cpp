@@ -13,33 +13,33 @@ void ClientHub::setMaxClients(int maxClients) {
 
 void ClientHub::accept(ClientId client) {
     socket_.accept(client);
-    clients_[client] = Client{};
+    ending_[client] = false;
     updateListening();
 }
 
 std::vector<ClientId> ClientHub::ids() const {
     std::vector<ClientId> ids;
-    for (const auto &[id, client] : clients_)
-        if (!client.ending)
+    for (const auto &[id, ending] : ending_)
+        if (!ending)
             ids.push_back(id);
     return ids;
 }
 
 std::vector<ClientId> ClientHub::everyId() const {
     std::vector<ClientId> ids;
-    for (const auto &entry : clients_)
+    for (const auto &entry : ending_)
         ids.push_back(entry.first);
     return ids;
 }
 
 bool ClientHub::has(ClientId client) const {
-    const auto found = clients_.find(client);
-    return found != clients_.end() && !found->second.ending;
+    const auto found = ending_.find(client);
+    return found != ending_.end() && !found->second;
 }
 
 std::size_t ClientHub::liveCount() const {
-    return static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(),
-                                                  [](const auto &entry) { return !entry.second.ending; }));
+    return static_cast<std::size_t>(
+        std::count_if(ending_.begin(), ending_.end(), [](const auto &entry) { return !entry.second; }));
 }
 
 bool ClientHub::send(ClientId client, const std::string &text) {
@@ -67,7 +67,7 @@ bool ClientHub::sendToAll(const std::string &text) {
 
 void ClientHub::markEnding(ClientId client) {
     if (has(client))
-        clients_.at(client).ending = true;
+        ending_.at(client) = true;
 }
 
 void ClientHub::endBecause(ClientId client, const std::string &reason) {
@@ -79,15 +79,22 @@ void ClientHub::endBecause(ClientId client, const std::string &reason) {
 
 std::optional<ClientId> ClientHub::nextEnding() const {
     const auto marked =
-        std::find_if(clients_.begin(), clients_.end(), [](const auto &entry) { return entry.second.ending; });
-    if (marked == clients_.end())
+        std::find_if(ending_.begin(), ending_.end(), [](const auto &entry) { return entry.second; });
+    if (marked == ending_.end())
         return std::nullopt;
     return marked->first;
 }
 
 void ClientHub::remove(ClientId client) {
     socket_.close(client);
-    clients_.erase(client);
+    ending_.erase(client);
+}
+
+bool ClientHub::startListening(std::string &error) {
+    if (!socket_.listen(error))
+        return false;
+    listeningAllowed_ = true;
+    return true;
 }
 
 // The port stays the program's for its whole run, also while every place is taken: closed, it could be

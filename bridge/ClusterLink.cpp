@@ -8,6 +8,7 @@ namespace corvantle {
 
 void ClusterLink::asked(const std::string &station, int radioPort, std::vector<std::string> digipeaters) {
     state_ = State::Connecting;
+    closingOnAir_ = false;
     station_ = agw::normalCall(station);
     radioPort_ = radioPort;
     digipeaters_ = std::move(digipeaters);

@@ -2,7 +2,8 @@
 // was asked for with.
 //
 // A link keeps what it was made with until it ends: settings changed in Preferences meanwhile apply from the
-// next link, so the link's own text and notices are still recognised as its own. Only the bridge changes it.
+// next link, so the link's own text and notices are still recognised as its own. LinkKeeper changes it; the
+// rest of the bridge reads it.
 #pragma once
 
 #include "PacketEngine.h"
@@ -23,6 +24,9 @@ class ClusterLink final {
 
     State state() const { return state_; }
     bool is(State state) const { return state_ == state; }
+    // From the up notice the clients heard to the down notice, also while the link closes: what the window
+    // shows as connected. An attempt withdrawn, or a link that came up with nobody to hear of it, never is.
+    bool onAir() const { return state_ == State::Up || (state_ == State::Closing && closingOnAir_); }
 
     // A connect request went out (or a link came up unasked) for `station` on `radioPort`.
     void asked(const std::string &station, int radioPort, std::vector<std::string> digipeaters);
@@ -30,10 +34,16 @@ class ClusterLink final {
         state_ = State::Up;
         notice_ = notice;
     }
-    void closing() { state_ = State::Closing; }
-    void wentDown() { state_ = State::Down; }
+    void closing() {
+        closingOnAir_ = onAir();
+        state_ = State::Closing;
+    }
+    void wentDown() {
+        state_ = State::Down;
+        closingOnAir_ = false;
+    }
 
-    // The station as the engine reports it (upper case, no "-0"), the radio port and the route.
+    // The station in its normal form (upper case, no "-0"), the radio port and the route.
     const std::string &station() const { return station_; }
     int radioPort() const { return radioPort_; }
     const std::vector<std::string> &digipeaters() const { return digipeaters_; }
@@ -41,11 +51,12 @@ class ClusterLink final {
     const std::string &notice() const { return notice_; }
 
     // Whether a link notice or connected data belongs to this link: from its station, on its radio port, to
-    // `ownCall` (the registered callsign, as normalCall gives it). Meaningless while Down.
+    // `ownCall` (the registered callsign in its normal form). Meaningless while Down.
     bool owns(const EngineFrame &frame, const std::string &ownCall) const;
 
   private:
     State state_ = State::Down;
+    bool closingOnAir_ = false;
     std::string station_;
     int radioPort_ = 0;
     std::vector<std::string> digipeaters_;

@@ -6,34 +6,34 @@
 
 namespace corvantle {
 
-bool Downlink::relay(const std::string &text) {
-    for (const std::string &line : lines_.feed(text)) {
+std::vector<std::string> Downlink::relay(const std::string &text) {
+    std::vector<std::string> writes = lines_.feed(text);
+    if (!writes.empty())
         midLine_ = false;
-        if (!clients_.sendToAll(line))
-            return false;
-    }
     heldTicks_ = 0;
-    return !clients_.empty();
+    return writes;
 }
 
-void Downlink::flush() {
+std::vector<std::string> Downlink::flush() {
     heldTicks_ = 0;
-    const std::string held = lines_.takeHeld();
+    std::string held = lines_.takeHeld();
     if (held.empty())
-        return;
+        return {};
     midLine_ = held.back() != '\r' && held.back() != '\n';
-    clients_.sendToAll(held);
+    return {std::move(held)};
 }
 
-void Downlink::endLine() {
-    flush();
+std::vector<std::string> Downlink::endLine() {
+    std::vector<std::string> writes = flush();
     if (std::exchange(midLine_, false))
-        clients_.sendToAll("\r");
+        writes.emplace_back("\r");
+    return writes;
 }
 
-void Downlink::tick() {
+std::vector<std::string> Downlink::tick() {
     if (lines_.holding() && ++heldTicks_ >= kHoldTicks)
-        flush(); // a prompt without a line end
+        return flush();
+    return {};
 }
 
 void Downlink::reset() {

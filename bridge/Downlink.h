@@ -1,32 +1,31 @@
 // The cluster's text on its way to the clients: whole lines only, each in a write of its own (some clients
 // parse every read on its own), and a prompt without a line end let out after a second.
+//
+// It keeps what is held of a line and hands back the writes for every client; the coordinator sends them.
 #pragma once
 
-#include "ClientHub.h"
 #include "RadioLines.h"
 
 #include <string>
+#include <vector>
 
 namespace corvantle {
 
 class Downlink final {
   public:
-    explicit Downlink(ClientHub &clients) : clients_(clients) {}
-
-    // Relays the text's whole lines to every client; false when no client is left.
-    bool relay(const std::string &text);
-    // Sends what is held now (a prompt that is overdue).
-    void flush();
-    // Before a notice of the bridge's own (the link went down): what is held goes out, and the notice
-    // starts on a line of its own even when the cluster's text stopped in the middle of a line.
-    void endLine();
-    // Every tick: held text goes out once nothing more came for a second.
-    void tick();
+    // The text's whole lines, one write each.
+    std::vector<std::string> relay(const std::string &text);
+    // Before a notice of the bridge's own (the link went down): what is held, and a line end when the
+    // clients' last text stopped in the middle of a line, so the notice starts on a line of its own.
+    std::vector<std::string> endLine();
+    // Every tick: what is held, once nothing more came for a second (a prompt without a line end).
+    std::vector<std::string> tick();
     // A new session: nothing held.
     void reset();
 
   private:
-    ClientHub &clients_;
+    std::vector<std::string> flush();
+
     RadioLines lines_;
     // Ticks since the last text arrived while part of a line is held.
     int heldTicks_ = 0;

@@ -1,8 +1,6 @@
 #include "LinkKeeper.h"
 
 #include "AgwCalls.h"
-#include "Uplink.h"
-#include "WindowOps.h"
 
 #include <utility>
 
@@ -26,13 +24,20 @@ std::string noticeLine(const std::string &text) {
 
 } // namespace
 
-LinkKeeper::LinkKeeper(PacketEngine &engine, WindowOps &window, ClientHub &clients, Uplink &uplink,
-                       Downlink &downlink, const BridgeState &settings, SessionLog &log)
-    : engine_(engine), window_(window), clients_(clients), uplink_(uplink), downlink_(downlink),
-      settings_(settings), log_(log) {}
+LinkKeeper::LinkKeeper(PacketEngine &engine, LinkListener &listener, SessionLog &log,
+                       std::string whereToConfigure)
+    : engine_(engine), listener_(listener), log_(log), whereToConfigure_(std::move(whereToConfigure)) {}
 
 bool LinkKeeper::owns(const EngineFrame &frame, const std::string &ownCall) const {
     return !link_.is(ClusterLink::State::Down) && link_.owns(frame, ownCall);
+}
+
+// Asked for, or about to be: once the engine is back, once the last link ended, or a moment after a new
+// client arrived.
+bool LinkKeeper::linesWaitForLink() const {
+    return link_.is(ClusterLink::State::Connecting) || schedule_.connectDelayed() ||
+           schedule_.waitingForEngine() ||
+           (link_.is(ClusterLink::State::Closing) && schedule_.waitingForPreviousLink());
 }
 
 // ---- asking for the link ----
@@ -125,15 +130,14 @@ void LinkKeeper::linkCameUp(const EngineFrame &frame) {
     }
     // A link is only wanted while its clients are there; otherwise it would stay up with nobody reading.
     log_.note("Link up: " + frame.from + " on radio port " + std::to_string(frame.radioPort));
-    link_.cameUp(noticeText(frame.text));
-    if (clients_.empty() || !clients_.sendToAll(link_.notice())) {
+    const std::string notice = noticeText(frame.text);
+    if (!listener_.hasClients() || !listener_.tellClients(notice)) {
         closeLink();
         return;
     }
+    link_.cameUp(notice);
     schedule_.linkCameUp();
-    setLinkState(ClusterLink::State::Up);
-    uplink_.sendHeldLines();
-    uplink_.readEveryClient(); // what the clients sent while the link came up
+    listener_.linkCameUp();
 }
 
 void LinkKeeper::linkWentDown(const EngineFrame &frame) {
@@ -143,44 +147,40 @@ void LinkKeeper::linkWentDown(const EngineFrame &frame) {
         previousLinkWentDown();
         return;
     }
-    downlink_.endLine();
-    setLinkState(ClusterLink::State::Down);
+    listener_.linkWentDown();
+    link_.wentDown();
     schedule_.stopKeeping();
-    if (clients_.empty())
-        return;
-    if (settings_.monitorMode)
-        window_.setStatusText("Status: Monitoring");
-    if (!clients_.sendToAll(noticeText(frame.text)))
+    if (!listener_.hasClients() || !listener_.tellClients(noticeText(frame.text)))
         return;
     if (!engine_.reachable() && !settings_.monitorMode) {
         engineLostLink();
         return;
     }
-    uplink_.dropHeldLines();
+    listener_.linkFailed();
     afterLinkEnded();
 }
 
 // The engine went away (restarted, or its machine is gone): the cluster did not end the link, so LinkEnd does
 // not apply. The clients stay, their lines are held, and the link is asked for again once the engine is back.
 void LinkKeeper::engineLostLink() {
-    stopRelinking();
+    schedule_.stopRelinking();
     waitForEngine();
 }
 
 void LinkKeeper::waitForEngine() {
-    setLinkState(ClusterLink::State::Down);
+    link_.wentDown();
     if (!schedule_.waitForEngine())
         return;
     log_.note("The packet engine is not reachable: the link to " + settings_.cluster +
               " is asked for when it is back");
-    clients_.sendToAll(engineAwayLine());
+    listener_.tellClients(engineAwayLine());
 }
 
 void LinkKeeper::engineBack() {
     if (!schedule_.stopWaitingForEngine())
         return;
-    if (clients_.empty() || settings_.monitorMode) {
-        uplink_.dropHeldLines();
+    if (!listener_.hasClients() || settings_.monitorMode) {
+        listener_.linkFailed();
         return;
     }
     log_.note("The packet engine is back: asking for the link to " + settings_.cluster + " again");
@@ -190,48 +190,41 @@ void LinkKeeper::engineBack() {
 // The end of a link no client of now has known: its notice is not theirs. Clients that arrived meanwhile
 // get their link now.
 void LinkKeeper::previousLinkWentDown() {
-    setLinkState(ClusterLink::State::Down);
+    link_.wentDown();
     schedule_.stopKeeping();
-    if (schedule_.previousLinkEnded() && !clients_.empty() && !settings_.monitorMode)
+    if (schedule_.previousLinkEnded() && listener_.hasClients() && !settings_.monitorMode)
         requestLink();
 }
 
 // A link that ended, or an attempt the cluster refused, while clients are there: they stay, are closed, or
 // the link is asked for again after a pause.
 void LinkKeeper::afterLinkEnded() {
-    if (settings_.relink && !settings_.monitorMode && !clients_.empty())
+    if (settings_.relink && !settings_.monitorMode && listener_.hasClients())
         scheduleRelink();
     else
-        stopRelinking();
+        schedule_.stopRelinking();
+    // Once the clients have read that the link ended: a telnet cluster closes the connection then, and
+    // logging programs show that (some reconnect).
     if (settings_.closeClientsWhenLinkEnds && !settings_.monitorMode && !schedule_.relinking())
-        closeEveryClient();
+        listener_.closeClients();
 }
 
 // An attempt that could not even be made: without this the clients would wait at "*Please Wait*" for ever.
 void LinkKeeper::linkDidNotCome(const std::string &why) {
-    setLinkState(ClusterLink::State::Down);
-    if (!clients_.sendToAll("*** Can't connect to " + settings_.cluster + ": " + why + "\r\n") ||
-        !clients_.sendToAll("*** DISCONNECTED From Station " + settings_.cluster + "\r\n"))
+    link_.wentDown();
+    if (!listener_.tellClients("*** Can't connect to " + settings_.cluster + ": " + why + "\r\n") ||
+        !listener_.tellClients("*** DISCONNECTED From Station " + settings_.cluster + "\r\n"))
         return;
-    uplink_.dropHeldLines();
+    listener_.linkFailed();
     // An engine that is away now may be back by the next attempt.
     afterLinkEnded();
-}
-
-// Once the clients have read that the link ended: a telnet cluster closes the connection then, and logging
-// programs show that (some reconnect). The bridge removes them when its handler is done.
-void LinkKeeper::closeEveryClient() {
-    for (const ClientId id : clients_.ids()) {
-        log_.note("Closing the telnet client: the link has ended");
-        clients_.markEnding(id);
-    }
 }
 
 // ---- taking it down ----
 
 void LinkKeeper::closeLink() {
     sendDisconnectRequest();
-    setLinkState(ClusterLink::State::Closing);
+    link_.closing(); // still on the air until its down notice
 }
 
 // To the station and radio port the link was made with.
@@ -246,24 +239,6 @@ void LinkKeeper::disconnectStranger(const EngineFrame &frame) {
     engine_.disconnect(frame.from, frame.radioPort);
 }
 
-void LinkKeeper::setLinkState(ClusterLink::State state) {
-    switch (state) {
-    case ClusterLink::State::Up:
-        link_.cameUp(link_.notice());
-        break;
-    case ClusterLink::State::Closing:
-        link_.closing();
-        return; // still on the air until its down notice
-    case ClusterLink::State::Down:
-        link_.wentDown();
-        break;
-    case ClusterLink::State::Connecting:
-        return;
-    }
-    linkUp_ = state == ClusterLink::State::Up;
-    window_.setStatusText(linkUp_ ? "Status: Connected" : "Status: Disconnected");
-}
-
 // ---- the clients coming and going ----
 
 bool LinkKeeper::takeKeptLink() {
@@ -274,14 +249,14 @@ bool LinkKeeper::takeKeptLink() {
 
 void LinkKeeper::clientReturned(ClientId client) {
     log_.note("Link to " + link_.station() + " kept for the returning client");
-    clients_.send(client, link_.notice());
+    listener_.tellClient(client, link_.notice());
 }
 
 void LinkKeeper::clientWantsLink(ClientId client) {
-    if (refusedUnconfigured(client) || !clients_.send(client, connectingLine()))
+    if (refusedUnconfigured(client) || !listener_.tellClient(client, connectingLine()))
         return;
     if (schedule_.waitingForEngine()) {
-        clients_.send(client, engineAwayLine());
+        listener_.tellClient(client, engineAwayLine());
         return;
     }
     if (schedule_.connectDelayed())
@@ -305,7 +280,7 @@ bool LinkKeeper::refusedUnconfigured(ClientId client) {
     if (problem.empty())
         return false;
     log_.warn("no connect request for the telnet client: " + problem);
-    clients_.send(client, "*** Not connecting: " + problem + "; set " + window_.whereToConfigure() + "\r\n");
+    listener_.tellClient(client, "*** Not connecting: " + problem + "; set " + whereToConfigure_ + "\r\n");
     return true;
 }
 
@@ -330,7 +305,7 @@ std::string LinkKeeper::unconfiguredProblem() const {
 void LinkKeeper::clientJoined(ClientId client) {
     switch (link_.state()) {
     case ClusterLink::State::Up:
-        clients_.send(client, link_.notice());
+        listener_.tellClient(client, link_.notice());
         return;
     case ClusterLink::State::Connecting:
         return; // the link's notice reaches every client
@@ -340,7 +315,7 @@ void LinkKeeper::clientJoined(ClientId client) {
         [[fallthrough]];
     case ClusterLink::State::Down:
         if (schedule_.relinking())
-            clients_.send(client, reconnectingLine(schedule_.secondsUntilRelink()));
+            listener_.tellClient(client, reconnectingLine(schedule_.secondsUntilRelink()));
         else
             clientWantsLink(client);
         return;
@@ -366,13 +341,13 @@ void LinkKeeper::sessionEnded(bool mayKeepLink) {
         }
     }
     schedule_.stopWaitingForPreviousLink();
-    stopRelinking();
+    schedule_.stopRelinking();
 }
 
 // ---- over time ----
 
 void LinkKeeper::tick() {
-    if (schedule_.connectDue() && !clients_.empty() && !settings_.monitorMode)
+    if (schedule_.connectDue() && listener_.hasClients() && !settings_.monitorMode)
         requestLink();
     relinkWhenDue();
     keepLinkWhileDue();
@@ -381,35 +356,30 @@ void LinkKeeper::tick() {
         schedule_.linkUpTick();
 }
 
-// One line per attempt to the clients, and the status line, so the user sees that the link is looked after.
+// One line per attempt to the clients (and the window's status line), so the user sees that the link is
+// looked after.
 void LinkKeeper::scheduleRelink() {
     const int seconds = schedule_.scheduleRelink();
     log_.note("Reconnecting to " + settings_.cluster + " in " + std::to_string(seconds) + " s");
-    window_.setStatusText("Status: Reconnecting");
-    clients_.sendToAll(reconnectingLine(seconds));
+    listener_.tellClients(reconnectingLine(seconds));
 }
 
 void LinkKeeper::relinkWhenDue() {
     if (!schedule_.relinkDue())
         return;
     // Switched off meanwhile (Preferences), or the clients are now monitoring: no more attempts.
-    if (clients_.empty() || !settings_.relink || settings_.monitorMode) {
-        stopRelinking();
+    if (!listener_.hasClients() || !settings_.relink || settings_.monitorMode) {
+        schedule_.stopRelinking();
         return;
     }
     requestLink();
-}
-
-void LinkKeeper::stopRelinking() {
-    if (schedule_.stopRelinking() && !link_.is(ClusterLink::State::Up))
-        window_.setStatusText(settings_.monitorMode ? "Status: Monitoring" : "Status: Disconnected");
 }
 
 // A link kept for a returning client ends, with one disconnect request, when nobody came back in time.
 void LinkKeeper::keepLinkWhileDue() {
     if (!schedule_.keepOver())
         return;
-    if (clients_.empty() && link_.is(ClusterLink::State::Up)) {
+    if (!listener_.hasClients() && link_.is(ClusterLink::State::Up)) {
         log_.note("No client came back within " + std::to_string(settings_.keepLinkSeconds) + " s");
         closeLink();
     }

@@ -1,37 +1,58 @@
 // The session's link to the cluster station: asking for it with the settings in force, following its
-// notices, telling the clients what became of it, and looking after it over time (asking again after a
-// drop, keeping it for a returning client, waiting for the previous link's end before a new one).
+// notices, and looking after it over time (asking again after a drop, keeping it for a returning client,
+// waiting for the previous link's end or for the engine to be back before a new one).
 //
-// It owns the link (ClusterLink: its one state, and what it was made with) and its schedule; the rest of
-// the bridge reads them.
+// It owns the link (ClusterLink: its one state, and what it was made with) and its schedule, and reaches
+// nothing but the engine: what became of the link, and what the clients should hear of it, it reports to
+// the coordinator through LinkListener, which passes it on to the clients and the text each way.
 #pragma once
 
 #include "BridgeState.h"
-#include "ClientHub.h"
 #include "ClusterLink.h"
-#include "Downlink.h"
 #include "LinkSchedule.h"
 #include "PacketEngine.h"
 #include "SessionLog.h"
+#include "TelnetSocket.h"
 
 #include <string>
 #include <vector>
 
 namespace corvantle {
 
-class Uplink;
-class WindowOps;
+// What the link's care reports; the bridge implements it.
+class LinkListener {
+  public:
+    virtual ~LinkListener() = default;
+
+    // Whether clients are in the session.
+    virtual bool hasClients() const = 0;
+    // A line for every client, or for one; false when no client (or not that one) is left.
+    virtual bool tellClients(const std::string &text) = 0;
+    virtual bool tellClient(ClientId client, const std::string &text) = 0;
+    // The link is up and the clients have heard so: what they typed meanwhile may go.
+    virtual void linkCameUp() = 0;
+    // The link went down under the clients; its notice follows, on a line of its own.
+    virtual void linkWentDown() = 0;
+    // No link for the lines typed while it was awaited: each client hears how many did not go out.
+    virtual void linkFailed() = 0;
+    // The link has ended and the clients are to be closed once they have read that (LinkEnd=Close).
+    virtual void closeClients() = 0;
+};
 
 class LinkKeeper final {
   public:
-    // The settings are the bridge's, read as they stand at each step.
-    LinkKeeper(PacketEngine &engine, WindowOps &window, ClientHub &clients, Uplink &uplink,
-               Downlink &downlink, const BridgeState &settings, SessionLog &log);
+    // `whereToConfigure` ends the line that tells a client to set the callsign and the cluster.
+    LinkKeeper(PacketEngine &engine, LinkListener &listener, SessionLog &log, std::string whereToConfigure);
+
+    // The settings in force, at start-up and whenever Preferences changes them.
+    void useSettings(const BridgeState &settings) { settings_ = settings; }
 
     const ClusterLink &link() const { return link_; }
-    const LinkSchedule &schedule() const { return schedule_; }
-    // From the link's up notice to its down notice, also while it closes.
-    bool linkUp() const { return linkUp_; }
+    // Lines typed now wait for the link: it is being asked for, or will be in a moment (the new client's
+    // short wait, the engine coming back, the previous link's end).
+    bool linesWaitForLink() const;
+    // Waiting to ask again for a dropped link, or asking.
+    bool relinking() const { return schedule_.relinking(); }
 
     // A notice or data of the link that is asked for, up or closing: from the station it was made with, on
     // its radio port, to `ownCall`.
@@ -83,23 +104,17 @@ class LinkKeeper final {
     void previousLinkWaitWhenDue();
     void scheduleRelink();
     void relinkWhenDue();
-    void stopRelinking();
     void keepLinkWhileDue();
     std::vector<std::string> routeInSettings() const;
     bool attemptMatchesSettings() const;
-    void setLinkState(ClusterLink::State state);
-    void closeEveryClient();
 
     PacketEngine &engine_;
-    WindowOps &window_;
-    ClientHub &clients_;
-    Uplink &uplink_;
-    Downlink &downlink_;
-    const BridgeState &settings_;
+    LinkListener &listener_;
     SessionLog &log_;
+    const std::string whereToConfigure_;
+    BridgeState settings_;
     ClusterLink link_;
     LinkSchedule schedule_;
-    bool linkUp_ = false;
 };
 
 } // namespace corvantle

@@ -1,8 +1,9 @@
 // The link's care over time, counted in the bridge's half-second ticks: the pauses before asking again
-// for a dropped link, how long a link without clients waits for one to come back, and how long new
-// clients wait for the previous link's end before their own link is asked for.
+// for a dropped link, how long a link without clients waits for one to come back, how long new clients
+// wait for the previous link's end before their own link is asked for, the moment a new client's link
+// waits, and whether a link waits for the packet engine to be back.
 //
-// Pure bookkeeping: the bridge asks each tick whether something is due, and does it.
+// Pure bookkeeping: LinkKeeper asks it each tick whether something is due, and does it.
 #pragma once
 
 #include <utility>

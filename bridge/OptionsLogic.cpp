@@ -360,10 +360,8 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     next.keepLinkSeconds = keepLink.value;
     next.maxClients = clients.value;
     next.quietKeepalives = fields.quietKeepalives;
+    // The bridge passes AutoMinimize on to the window, which minimizes itself.
     bridge_.applySettings(next);
-    if (checked.delayMs)
-        window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
-    window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize != 0);
 
     // Callsigns are stored in upper case, as they go on the air: engines match links by exact text and
     // report the calls they hear in upper case.

@@ -8,83 +8,76 @@
 
 namespace corvantle {
 
-Uplink::Uplink(ClientHub &clients, PacketEngine &engine, const ClusterLink &link,
-               const LinkSchedule &schedule, Traffic &traffic, const BridgeState &settings)
-    : clients_(clients), engine_(engine), link_(link), schedule_(schedule), traffic_(traffic),
-      settings_(settings) {}
-
-void Uplink::onClientData(ClientId client) {
+void Uplink::onClientData(ClientId client, const Link &link) {
+    link_ = link;
     if (!clients_.has(client))
         return;
     const bool hadLinePartlySent = linePartlySent_ == client;
     readClientText(client);
     if (hadLinePartlySent && !linePartlySent_)
-        readEveryClient(); // what the others sent while this client's long line went out
+        readAll(); // what the others sent while this client's long line went out
 }
 
-void Uplink::readEveryClient() {
+void Uplink::readEveryClient(const Link &link) {
+    link_ = link;
+    readAll();
+}
+
+void Uplink::readAll() {
     // A client whose line is partly out goes first: the others wait for that line's end.
     if (linePartlySent_ && clients_.has(*linePartlySent_))
         readClientText(*linePartlySent_);
     for (const ClientId id : clients_.ids())
-        if (clients_.has(id) && clients_.socket().bytesAvailable(id) > 0)
+        if (clients_.has(id) && clients_.waiting(id) > 0)
             readClientText(id);
 }
 
 // Text of a client's that waits unread (the engine's queue is full) may hold the line's end: the line is
 // not overdue then.
-void Uplink::tick() {
+void Uplink::tick(const Link &link) {
+    link_ = link;
     for (const ClientId id : clients_.ids()) {
         if (!clients_.has(id) || mustWaitForAnothersLine(id))
             continue;
-        ClientHub::Client &client = clients_.at(id);
-        if (clients_.socket().bytesAvailable(id) > 0) {
-            client.heldTicks = 0;
+        Typing &typing = typing_[id];
+        if (clients_.waiting(id) > 0) {
+            typing.heldTicks = 0;
             continue;
         }
-        if (!client.lines.holding() || ++client.heldTicks < kHoldTicks)
+        if (!typing.lines.holding() || ++typing.heldTicks < kHoldTicks)
             continue;
-        client.heldTicks = 0;
-        if (const auto held = client.lines.takeHeld())
+        typing.heldTicks = 0;
+        if (const auto held = typing.lines.takeHeld())
             takeClientLine(id, *held);
     }
     // A safety net: client text left waiting while the engine's queue was full.
-    readEveryClient();
+    readAll();
     keepalives_.tick();
 }
 
 void Uplink::readClientText(ClientId client) {
-    TelnetSocket &socket = clients_.socket();
     if (settings_.monitorMode) {
-        while (socket.bytesAvailable(client) > 0)
-            socket.read(client, socket.bytesAvailable(client));
+        while (clients_.waiting(client) > 0)
+            clients_.read(client, clients_.waiting(client));
         return;
     }
     if (mustWaitForAnothersLine(client))
         return;
-    while (clients_.has(client) && socket.bytesAvailable(client) > 0 && canTakeClientText()) {
+    while (clients_.has(client) && clients_.waiting(client) > 0 && canTakeClientText()) {
         std::size_t room = kClientReadBytes;
-        if (linesWaitForLink())
+        if (link_.awaited)
             room = kMaxLinesWaitingForLinkBytes - linesWaitingBytes_;
-        const std::string bytes = socket.read(client, room);
-        for (const ClientLine &line : clients_.at(client).lines.feed(bytes))
+        const std::string bytes = clients_.read(client, room);
+        for (const ClientLine &line : typing_[client].lines.feed(bytes))
             takeClientLine(client, line);
-        clients_.at(client).heldTicks = 0;
+        typing_[client].heldTicks = 0;
     }
 }
 
-// Lines typed now are kept until the link is up: it is being asked for, or will be in a moment, once the
-// engine is back or once the last one ended.
-bool Uplink::linesWaitForLink() const {
-    return link_.is(ClusterLink::State::Connecting) || schedule_.connectDelayed() ||
-           schedule_.waitingForEngine() ||
-           (link_.is(ClusterLink::State::Closing) && schedule_.waitingForPreviousLink());
-}
-
 bool Uplink::canTakeClientText() const {
-    if (link_.is(ClusterLink::State::Up))
+    if (link_.up)
         return engine_.canTakeData();
-    if (linesWaitForLink())
+    if (link_.awaited)
         return linesWaitingBytes_ < kMaxLinesWaitingForLinkBytes;
     return true;
 }
@@ -92,15 +85,14 @@ bool Uplink::canTakeClientText() const {
 void Uplink::takeClientLine(ClientId client, const ClientLine &line) {
     // The end of a line that went out in pieces is never a keepalive.
     if (linePartlySent_ != client &&
-        keepalives_.keepOff(line, settings_.quietKeepalives,
-                            link_.is(ClusterLink::State::Up) || linesWaitForLink())) {
+        keepalives_.keepOff(line, settings_.quietKeepalives, link_.up || link_.awaited)) {
         traffic_.keepaliveKeptOff();
         return;
     }
     const std::string text = radioText(line);
-    if (link_.is(ClusterLink::State::Up)) {
+    if (link_.up) {
         sendToCluster(client, text);
-    } else if (linesWaitForLink()) {
+    } else if (link_.awaited) {
         // An engine drops data for a link that is still being set up, or is being taken down.
         linesWaitingForLink_.push_back({client, text});
         linesWaitingBytes_ += text.size();
@@ -122,8 +114,8 @@ std::string Uplink::radioText(const ClientLine &line) const {
 // The link's own station and radio port, whatever the settings say by now. Only what the engine took is
 // counted; the client hears of what it did not take.
 void Uplink::sendToCluster(ClientId client, const std::string &text) {
-    if (!engine_.sendData(link_.station(), text, link_.radioPort())) {
-        clients_.send(client, "*** Not sent, no link to " + link_.station() +
+    if (!engine_.sendData(link_.station, text, link_.radioPort)) {
+        clients_.send(client, "*** Not sent, no link to " + link_.station +
                                   ": the packet engine is not connected\r\n");
         return;
     }
@@ -133,12 +125,13 @@ void Uplink::sendToCluster(ClientId client, const std::string &text) {
 // The last lines of clients that left while another client's line was partly out, now that it has ended.
 void Uplink::sendLinesOfLeftClients() {
     for (const WaitingLine &line : linesOfLeftClients_)
-        if (link_.is(ClusterLink::State::Up))
+        if (link_.up)
             sendToCluster(line.client, line.text);
     linesOfLeftClients_.clear();
 }
 
-void Uplink::sendHeldLines() {
+void Uplink::sendHeldLines(const Link &link) {
+    link_ = link;
     for (const WaitingLine &line : linesWaitingForLink_)
         sendToCluster(line.client, line.text);
     clearWaitingLines();
@@ -160,17 +153,18 @@ void Uplink::dropHeldLines() {
 // long line was going out; the socket reads ahead a bounded amount), then its unfinished line. After the
 // line that another client has partly sent, if there is one. (A line that went out in part always holds
 // its last bytes: pieces go only once more follows.)
-void Uplink::clientLeaving(ClientId client) {
-    if (!link_.is(ClusterLink::State::Up) || settings_.monitorMode) {
+void Uplink::clientLeaving(ClientId client, const Link &link) {
+    link_ = link;
+    auto typing = typing_.extract(client);
+    if (!link_.up || settings_.monitorMode) {
         if (linePartlySent_ == client) {
             linePartlySent_.reset();
             sendLinesOfLeftClients();
         }
         return;
     }
-    TelnetSocket &socket = clients_.socket();
-    ClientLines &lines = clients_.at(client).lines;
-    std::vector<ClientLine> last = lines.feed(socket.read(client, socket.bytesAvailable(client)));
+    ClientLines lines = typing ? std::move(typing.mapped().lines) : ClientLines{};
+    std::vector<ClientLine> last = lines.feed(clients_.read(client, clients_.waiting(client)));
     if (auto held = lines.takeHeld())
         last.push_back(std::move(*held));
     for (const ClientLine &line : last) {
@@ -187,6 +181,7 @@ void Uplink::startSession() {
 
 void Uplink::endSession() {
     clearWaitingLines();
+    typing_.clear();
     linePartlySent_.reset();
     linesOfLeftClients_.clear();
 }

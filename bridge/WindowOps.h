@@ -1,22 +1,14 @@
-// What the bridge does to its main window: labels, window state, timers, message boxes, ending the program.
+// What the bridge does to its main window: labels, the tick, the auto-minimize setting, message boxes,
+// ending the program.
 //
-// ui/ implements this on Qt widgets and timers; tests implement it with a recording fake, so the bridge's
-// handlers run without a display.
+// ui/ implements this on Qt widgets and timers, and without a window for the headless program; tests
+// implement it with a recording fake, so the bridge's handlers run without a display.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace corvantle {
-
-// The half-second tick (counter, auto-minimize re-arm, listening again, held text) and the auto-minimize
-// delay.
-enum class TimerId { Tick, AutoMinimize };
-
-// Window states, as the bridge reads and sets them.
-inline constexpr int kWindowNormal = 0;
-inline constexpr int kWindowMinimized = 1;
-inline constexpr int kWindowMaximized = 2;
 
 class WindowOps {
   public:
@@ -25,16 +17,19 @@ class WindowOps {
     virtual void setStatusText(const std::string &text) = 0;
     virtual void setCounterText(const std::string &text) = 0;
 
-    virtual int windowState() const = 0;
-    virtual void setWindowState(int state) = 0;
+    // The half-second tick (counter, listening again, held text, the link's care) runs from now on.
+    virtual void startTicking() = 0;
 
-    // Setting the interval starts a new countdown; an interval of 0 never fires.
-    virtual void setTimerInterval(TimerId timer, int32_t intervalMs) = 0;
-    // Going from disabled to enabled starts a new countdown; enabling an enabled timer leaves it running.
-    virtual void setTimerEnabled(TimerId timer, bool enabled) = 0;
+    // The AutoMinimize setting: with `on`, the window minimizes itself `delayMs` after it was last shown
+    // normal (0: never). The window keeps its own timer; a new delay starts a new countdown.
+    virtual void setAutoMinimize(bool on, int32_t delayMs) = 0;
 
     // A modal box with the prompt, the application title as caption and a single OK button.
     virtual void messageBox(const std::string &prompt) = 0;
+
+    // At start-up, when the callsign or the cluster station is still the placeholder: where and how to set
+    // them, in the window's words (a box) or the settings file's (without a window).
+    virtual void remindToConfigure() = 0;
 
     // Where the user sets the callsign and the cluster station, as the end of a sentence that begins "set":
     // the dialog with a window, the settings file's keys without one.

@@ -63,8 +63,6 @@ int runHeadless(int &argc, char **argv) {
 
     wireSocketToBridge(socket, bridge);
     QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
-                     [&bridge] { bridge.onAutoMinimizeTimer(); });
 
     // The bridge starts (registers, then listens) once its port can be had; until then nothing has started.
     // Not running: the start-up has ended the event loop with the exit code already.

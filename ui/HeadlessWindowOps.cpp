@@ -9,9 +9,6 @@
 
 namespace corvantle {
 namespace {
-// The bridge's reminder, meant for a window with an Options menu.
-constexpr const char *kConfigureReminder =
-    "Please configure your Callsign and/or Cluster station in the Options Menu";
 // The start of the box that names every stored value start-up could not use, one line each after the first.
 constexpr std::string_view kUnusableSettings = "Some stored settings could not be used";
 
@@ -32,22 +29,15 @@ std::string keyOfProblem(const std::string &line) {
 HeadlessWindowOps::HeadlessWindowOps(StandardErrorLog &log, std::string settingsFile)
     : log_(log), settingsFile_(std::move(settingsFile)) {}
 
-void HeadlessWindowOps::setTimerInterval(TimerId timer, int32_t intervalMs) {
-    this->timer(timer).setInterval(intervalMs);
-}
-
-void HeadlessWindowOps::setTimerEnabled(TimerId timer, bool enabled) {
-    this->timer(timer).setEnabled(enabled);
+// The window's reminder speaks of its Options menu: here the file and its keys.
+void HeadlessWindowOps::remindToConfigure() {
+    const std::string section = settings::kSection;
+    log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name +
+                 " (your callsign) and " + section + "\\" + settings::kCluster.name +
+                 " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
 }
 
 void HeadlessWindowOps::messageBox(const std::string &prompt) {
-    if (prompt == kConfigureReminder) {
-        const std::string section = settings::kSection;
-        log_.message("not configured: set " + section + "\\" + settings::kMyCallsign.name +
-                     " (your callsign) and " + section + "\\" + settings::kCluster.name +
-                     " (the DX cluster station) in " + settingsFile_ + ", then restart corvantle");
-        return;
-    }
     if (prompt.rfind(kUnusableSettings, 0) == 0) {
         log_.message(unusableSettingsLine(prompt));
         return;
@@ -78,7 +68,6 @@ std::string HeadlessWindowOps::whereToConfigure() const {
 }
 
 void HeadlessWindowOps::endProgram(int exitCode) {
-    exitCode_ = exitCode;
     if (exitCode != 0)
         log_.endingOnLastWarning();
     QCoreApplication::exit(exitCode);

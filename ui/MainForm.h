@@ -1,10 +1,10 @@
-// The main window: link status, byte counter, the Options and About menus and the two timers, and, where
+// The main window: link status, byte counter, the Options and About menus, the half-second tick and, where
 // the desktop has a tray, the tray icon.
 //
-// It only shows what QtWindowOps writes into it and reports the user's menu commands and the closing of
-// the window as signals; main connects those to the bridge and the dialogs. The tray icon follows the status
-// line, and its menu gives the same commands as the window's menus; there the window can hide instead of
-// being minimized to the task bar.
+// It shows what QtWindowOps writes into it and reports the user's menu commands and the closing of the
+// window as signals; main connects those to the bridge, the dialogs and the session log. The tray icon
+// follows the status line, shows the session's figures at each tick, and its menu gives the same commands
+// as the window's menus; there the window can hide instead of being minimized to the task bar.
 #pragma once
 
 #include "TrayStatus.h"
@@ -48,8 +48,8 @@ class MainForm final : public QMainWindow {
     void showFromTray();
     bool isHiddenInTray() const { return hiddenInTray_; }
 
-    WindowTimer &tickTimer() { return tickTimer_; }                 // frame pump
-    WindowTimer &autoMinimizeTimer() { return autoMinimizeTimer_; } // auto-minimize
+    // The half-second tick: the bridge's handler, the tray's figures, AutoMinimize's re-arming.
+    WindowTimer &tickTimer() { return tickTimer_; }
 
   signals:
     void preferencesRequested();
@@ -69,7 +69,6 @@ class MainForm final : public QMainWindow {
     std::function<TraySummary()> traySummary_;
     bool hiddenInTray_ = false;
     WindowTimer tickTimer_{500, true};
-    WindowTimer autoMinimizeTimer_{0, true};
     bool closed_ = false;
 };
 

@@ -10,6 +10,10 @@
 
 namespace corvantle {
 
+QtWindowOps::QtWindowOps(MainForm &form)
+    : form_(form), autoMinimizer_(form.tickTimer(), {[this] { return windowState() == kWindowNormal; },
+                                                     [this] { setWindowState(kWindowMinimized); }}) {}
+
 void QtWindowOps::setStatusText(const std::string &text) {
     form_.setStatusText(QString::fromStdString(text));
 }
@@ -65,16 +69,12 @@ void QtWindowOps::setWindowState(int state) {
     }
 }
 
-WindowTimer &QtWindowOps::timer(TimerId id) {
-    return id == TimerId::Tick ? form_.tickTimer() : form_.autoMinimizeTimer();
+void QtWindowOps::startTicking() {
+    form_.tickTimer().setEnabled(true);
 }
 
-void QtWindowOps::setTimerInterval(TimerId timer, int32_t intervalMs) {
-    this->timer(timer).setInterval(intervalMs);
-}
-
-void QtWindowOps::setTimerEnabled(TimerId timer, bool enabled) {
-    this->timer(timer).setEnabled(enabled);
+void QtWindowOps::setAutoMinimize(bool on, int32_t delayMs) {
+    autoMinimizer_.set(on, delayMs);
 }
 
 void QtWindowOps::messageBox(const std::string &prompt) {
@@ -85,8 +85,11 @@ void QtWindowOps::messageBox(const std::string &prompt) {
     box.exec();
 }
 
+void QtWindowOps::remindToConfigure() {
+    messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
+}
+
 void QtWindowOps::endProgram(int exitCode) {
-    exitCode_ = exitCode;
     QCoreApplication::exit(exitCode);
 }
 

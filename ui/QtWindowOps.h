@@ -1,36 +1,40 @@
-// WindowOps on the main window: its labels, window state and timers, message boxes, and the exit code.
+// WindowOps on the main window: its labels, the tick, its own minimizing (AutoMinimize), message boxes, and
+// ending the program.
 #pragma once
 
+#include "AutoMinimizer.h"
 #include "WindowOps.h"
-
-#include <optional>
 
 namespace corvantle {
 
 class MainForm;
-class WindowTimer;
+
+// How the window is shown, as windowState() reads it and setWindowState() sets it.
+inline constexpr int kWindowNormal = 0;
+inline constexpr int kWindowMinimized = 1;
+inline constexpr int kWindowMaximized = 2;
 
 class QtWindowOps final : public WindowOps {
   public:
-    explicit QtWindowOps(MainForm &form) : form_(form) {}
+    explicit QtWindowOps(MainForm &form);
 
     void setStatusText(const std::string &text) override;
     void setCounterText(const std::string &text) override;
-    int windowState() const override;
-    void setWindowState(int state) override;
-    void setTimerInterval(TimerId timer, int32_t intervalMs) override;
-    void setTimerEnabled(TimerId timer, bool enabled) override;
+    void startTicking() override;
+    void setAutoMinimize(bool on, int32_t delayMs) override;
     void messageBox(const std::string &prompt) override;
-    // Records the code and stops the event loop if it runs; before it runs, main returns the code.
+    void remindToConfigure() override;
+    // Stops the event loop with the code, which main returns.
     void endProgram(int exitCode) override;
 
-    std::optional<int> exitCode() const { return exitCode_; }
+    // Minimized also while hidden in the tray; a window not shown yet reads as the state it will show in.
+    int windowState() const;
+    void setWindowState(int state);
+    AutoMinimizer &autoMinimizer() { return autoMinimizer_; }
 
   private:
-    WindowTimer &timer(TimerId id);
-
     MainForm &form_;
-    std::optional<int> exitCode_;
+    AutoMinimizer autoMinimizer_;
 };
 
 } // namespace corvantle

@@ -22,9 +22,10 @@ void WindowTimer::setEnabled(bool enabled) {
 }
 
 void WindowTimer::restart() {
-    if (enabled_ && intervalMs_ > 0)
+    if (enabled_ && intervalMs_ > 0) {
         timer_.start(intervalMs_);
-    else
+        ++countdowns_;
+    } else
         timer_.stop();
 }
 

@@ -1,7 +1,7 @@
 // A window's timer control on top of QTimer: an interval and an enabled flag, ticking while both allow it.
 //
-// The bridge drives the tick and the auto-minimize timer through WindowOps; QtWindowOps forwards
-// those calls here, and main connects each timer's tick() to its bridge handler.
+// The window's half-second tick is one (the bridge starts it through WindowOps, and the program connects it
+// to the bridge's handler); AutoMinimizer's delay is another.
 #pragma once
 
 #include <QObject>
@@ -18,6 +18,8 @@ class WindowTimer final : public QObject {
 
     int32_t interval() const { return intervalMs_; }
     bool isEnabled() const { return enabled_; }
+    // How many countdowns have started: a countdown left running and a new one look the same otherwise.
+    int countdownsStarted() const { return countdowns_; }
 
     // A new interval starts a new countdown; 0 (or less) stops the ticks.
     void setInterval(int32_t intervalMs);
@@ -35,6 +37,7 @@ class WindowTimer final : public QObject {
     int32_t intervalMs_ = 0;
     bool enabled_ = false;
     bool inTick_ = false;
+    int countdowns_ = 0;
 };
 
 } // namespace corvantle

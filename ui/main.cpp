@@ -62,8 +62,6 @@ int main(int argc, char *argv[]) {
 
     wireSocketToBridge(socket, bridge);
     QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick,
-                     [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
     QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
     form.setTraySummary([&bridge] { return traySummary(bridge); });

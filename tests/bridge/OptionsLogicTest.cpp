@@ -72,13 +72,12 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
     EXPECT_EQ(state.digipeaters, "RELAY1,RELAY2");
     EXPECT_EQ(state.radioPort, 3);
     EXPECT_EQ(state.autoMinimizeDelayMs, 2500);
-    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 2500);
-    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_EQ(window.autoMinimizeDelayMs, 2500);
+    EXPECT_TRUE(window.autoMinimize);
     EXPECT_TRUE(state.compatibilityMode);
     EXPECT_EQ(socket.port, 4444); // a new local port applies from the next start
 
-    const Journal expected = {"AutoMinimize.interval 2500",
-                              "AutoMinimize.enable",
+    const Journal expected = {"window.autoMinimize on 2500",
                               "store.write MyCallsign=G4ABC-1",
                               "store.write Cluster=GB7DXC",
                               "store.write RadioPort=3",
@@ -111,7 +110,7 @@ TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
     fields.radioPort = "two";
     fields.localPort = "";
     fields.autoMinimizeDelay = "";
-    const int startsBefore = window.countdownStarts[TimerId::AutoMinimize];
+    journal.clear();
     ASSERT_TRUE(options.applyAndSave(fields).closeDialog);
 
     EXPECT_EQ(state.radioPort, 0);
@@ -119,7 +118,11 @@ TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
     EXPECT_EQ(stored(settings::kLocalPort), "4444");
     EXPECT_EQ(state.autoMinimizeDelayMs, 7000);
     EXPECT_EQ(stored(settings::kAutoMinimizeDelay), "7000");
-    EXPECT_EQ(window.countdownStarts[TimerId::AutoMinimize], startsBefore); // interval untouched
+    const auto toldWindow = [](const std::string &entry) {
+        return entry.rfind("window.autoMinimize", 0) == 0;
+    };
+    EXPECT_EQ(std::count_if(journal.begin(), journal.end(), toldWindow),
+              0); // the delay's countdown untouched
 }
 
 TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
@@ -184,11 +187,12 @@ TEST_F(OptionsLogicTest, DigipeaterBoxChangesTheBridgeAtOnceEvenWithoutOk) {
 }
 
 TEST_F(OptionsLogicTest, AutoMinimizeClearedStopsTheTimer) {
-    window.enabled[TimerId::AutoMinimize] = true;
+    change([&](BridgeState &s) { s.autoMinimize = 1; });
+    ASSERT_TRUE(window.autoMinimize);
     OptionsFields fields = options.fieldsToShow();
     fields.autoMinimize = false;
     options.applyAndSave(fields);
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_FALSE(window.autoMinimize);
 }
 
 // The callsign and the local port apply at the next start: a second OK must not write the old ones back.

@@ -59,19 +59,16 @@ TEST_F(StartupTest, EmptyStoreStartsWithDefaultsAndReminds) {
     EXPECT_FALSE(bridge.linkUp());
     EXPECT_EQ(bridge.transferredBytes(), 0);
 
-    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 10000);
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-    EXPECT_TRUE(window.enabled[TimerId::Tick]);
+    EXPECT_EQ(window.autoMinimizeDelayMs, 10000);
+    EXPECT_FALSE(window.autoMinimize);
+    EXPECT_TRUE(window.ticking);
     EXPECT_EQ(engine.registeredCall, "MYCALL");
     EXPECT_EQ(engine.registeredName, "ZR8QOD Logger/AGWPE Corvantle ");
     EXPECT_TRUE(socket.listening);
     const Journal expected = {
-        "AutoMinimize.interval 10000",
-        "AutoMinimize.disable",
-        "engine.register",
+        "window.autoMinimize off 10000", "engine.register",
         "window.messageBox Please configure your Callsign and/or Cluster station in the Options Menu",
-        "socket.listen 4444",
-        "Tick.enable"};
+        "socket.listen 4444", "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 
@@ -98,8 +95,8 @@ TEST_F(StartupTest, StoredValuesReachTheStateTimerAndSocket) {
     EXPECT_TRUE(state.compatibilityMode);
     EXPECT_TRUE(state.connectViaDigipeaters);
     EXPECT_EQ(state.digipeaters, "relay1,RELAY2");
-    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 70000);
-    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
+    EXPECT_EQ(window.autoMinimizeDelayMs, 70000);
+    EXPECT_TRUE(window.autoMinimize);
     EXPECT_TRUE(window.messages.empty()); // "n0call" is not the default "MYCALL"
 }
 
@@ -282,7 +279,7 @@ TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     bridge.start();
     EXPECT_FALSE(bridge.isRunning());
 
-    const Journal expected = {"AutoMinimize.interval 10000", "AutoMinimize.disable", "engine.register",
+    const Journal expected = {"window.autoMinimize off 10000", "engine.register",
                               "window.messageBox Can't connect to AGW Packet Engine", "window.endProgram"};
     EXPECT_EQ(journal, expected);
     EXPECT_NE(window.exitCode, 0);
@@ -302,8 +299,7 @@ TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
     EXPECT_FALSE(bridge.isRunning());
 
     const Journal expected = {
-        "AutoMinimize.interval 10000",
-        "AutoMinimize.disable",
+        "window.autoMinimize off 10000",
         "engine.register",
         "socket.listen 4445",
         "window.messageBox Can't listen on local TCP port 4445: The bound address is already in use",
@@ -341,12 +337,9 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("could not be read in full"), std::string::npos);
     const Journal expected = {
-        "AutoMinimize.interval 10000",
-        "AutoMinimize.disable",
+        "window.autoMinimize off 10000",
         "window.messageBox The settings file /fake/settings.ini could not be read in full.",
-        "engine.register",
-        "socket.listen 4444",
-        "Tick.enable"};
+        "engine.register", "socket.listen 4444", "Tick.enable"};
     EXPECT_EQ(journal, expected);
 }
 

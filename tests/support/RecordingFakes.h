@@ -28,31 +28,24 @@ class FakeWindow final : public WindowOps {
 
     std::string statusText = "Status: Disconnected";
     std::string counterText = "Transferred Bytes:";
-    int state = kWindowNormal;
-    std::map<TimerId, int32_t> intervalMs{{TimerId::Tick, 500}, {TimerId::AutoMinimize, 0}};
-    std::map<TimerId, bool> enabled{{TimerId::Tick, true}, {TimerId::AutoMinimize, true}};
-    // How often a timer's countdown was (re)started: by a new interval or by going from off to on.
-    std::map<TimerId, int> countdownStarts;
+    bool ticking = true; // as the window's tick timer is made
+    // The AutoMinimize setting as the window was last given it.
+    bool autoMinimize = false;
+    int32_t autoMinimizeDelayMs = 0;
     std::vector<std::string> messages;
     int exitCode = -1;
 
     void setStatusText(const std::string &text) override { statusText = text; }
     void setCounterText(const std::string &text) override { counterText = text; }
-    int windowState() const override { return state; }
-    void setWindowState(int newState) override {
-        state = newState;
-        journal_.push_back("window.state " + std::to_string(newState));
+    void startTicking() override {
+        ticking = true;
+        journal_.push_back("Tick.enable");
     }
-    void setTimerInterval(TimerId timer, int32_t ms) override {
-        intervalMs[timer] = ms;
-        ++countdownStarts[timer];
-        journal_.push_back(name(timer) + ".interval " + std::to_string(ms));
-    }
-    void setTimerEnabled(TimerId timer, bool on) override {
-        if (on && !enabled[timer])
-            ++countdownStarts[timer];
-        enabled[timer] = on;
-        journal_.push_back(name(timer) + (on ? ".enable" : ".disable"));
+    void setAutoMinimize(bool on, int32_t delayMs) override {
+        autoMinimize = on;
+        autoMinimizeDelayMs = delayMs;
+        journal_.push_back("window.autoMinimize " + std::string(on ? "on " : "off ") +
+                           std::to_string(delayMs));
     }
     // Runs while a message box is "open", as the event loop of a real one would run ticks.
     std::function<void()> onMessageBox;
@@ -63,14 +56,16 @@ class FakeWindow final : public WindowOps {
         if (onMessageBox)
             onMessageBox();
     }
+    // The window's words.
+    void remindToConfigure() override {
+        messageBox("Please configure your Callsign and/or Cluster station in the Options Menu");
+    }
     void endProgram(int code) override {
         exitCode = code;
         journal_.push_back("window.endProgram");
     }
 
   private:
-    static std::string name(TimerId timer) { return timer == TimerId::Tick ? "Tick" : "AutoMinimize"; }
-
     Journal &journal_;
 };
 

@@ -1,12 +1,14 @@
-// The main window and QtWindowOps on it: labels, window state, timers and closing.
+// The main window and QtWindowOps on it: labels, window state, timers, the reminder box and closing.
 #include "CaptionChecks.h"
 #include "MainForm.h"
 #include "QtWindowOps.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace corvantle;
 using namespace corvantle::test;
@@ -20,6 +22,7 @@ class MainWindowTest final : public QObject {
     void windowStateBeforeShowDoesNotShow_data();
     void windowStateBeforeShowDoesNotShow();
     void timersReachTheirControls();
+    void reminderToConfigureIsABoxWithItsWords();
     void closingIsReportedOnce();
 };
 
@@ -78,19 +81,43 @@ void MainWindowTest::windowStateBeforeShowDoesNotShow() {
     QCOMPARE(window.windowState(), state);
 }
 
+// The tick starts when the bridge says so; AutoMinimize's delay runs on a timer of the window's own, and the
+// window minimizes itself when it is over (not shown yet, it takes the state on).
 void MainWindowTest::timersReachTheirControls() {
     MainForm form;
     QtWindowOps window(form);
     QCOMPARE(form.tickTimer().interval(), 500);
     QVERIFY(form.tickTimer().isEnabled());
-    QCOMPARE(form.autoMinimizeTimer().interval(), 0);
+    QCOMPARE(window.autoMinimizer().timer().interval(), 0);
 
-    window.setTimerInterval(TimerId::AutoMinimize, 30);
-    window.setTimerEnabled(TimerId::Tick, false);
-    QCOMPARE(form.autoMinimizeTimer().interval(), 30);
-    QVERIFY(!form.tickTimer().isEnabled());
-    QSignalSpy ticks(&form.autoMinimizeTimer(), &WindowTimer::tick);
+    form.tickTimer().setEnabled(false);
+    window.startTicking();
+    QVERIFY(form.tickTimer().isEnabled());
+    window.setAutoMinimize(true, 30);
+    QCOMPARE(window.autoMinimizer().timer().interval(), 30);
+    QSignalSpy ticks(&window.autoMinimizer().timer(), &WindowTimer::tick);
     QVERIFY(ticks.wait(2000));
+    QCOMPARE(window.windowState(), kWindowMinimized);
+    QVERIFY(!form.isVisible());
+}
+
+void MainWindowTest::reminderToConfigureIsABoxWithItsWords() {
+    MainForm form;
+    QtWindowOps window(form);
+    QString title;
+    QString text;
+    QTimer closer; // the box runs an event loop of its own: read and closed from there
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
+    window.remindToConfigure();
+    QCOMPARE(title, QString("ZR8QOD Logger - AGWPE Telnet Corvantle"));
+    QCOMPARE(text, QString("Please configure your Callsign and/or Cluster station in the Options Menu"));
 }
 
 void MainWindowTest::closingIsReportedOnce() {

@@ -158,27 +158,27 @@ void TrayTest::quitIsClosingTheWindowEvenFromTheTray() {
     QVERIFY(!rig.form.tray()->icon().isVisible());
 }
 
-// The bridge's auto-minimize, through QtWindowOps: with a tray the window leaves the task bar, reads as
-// minimized (so the timer is not armed again), and comes back from the tray as a normal window, after which
-// the delay runs again.
+// The window's auto-minimize, set by the bridge through QtWindowOps: with a tray the window leaves the task
+// bar, reads as minimized (so the timer is not armed again), and comes back from the tray as a normal window,
+// after which the delay runs again.
 void TrayTest::autoMinimizeHidesToTheTrayAndTheTrayBringsItBack() {
     Rig rig;
     rig.change([](BridgeState &s) { s.autoMinimize = 1; });
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
 
-    rig.bridge.onAutoMinimizeTimer();
+    emit rig.window.autoMinimizer().timer().tick(); // the delay is over
     QVERIFY(!rig.form.isVisible());
     QVERIFY(rig.form.isHiddenInTray());
     QCOMPARE(rig.window.windowState(), kWindowMinimized);
     rig.tick();
-    QVERIFY(!rig.form.autoMinimizeTimer().isEnabled());
+    QVERIFY(!rig.window.autoMinimizer().timer().isEnabled());
 
     rig.menuCommand("Show window")->trigger();
     QVERIFY(rig.form.isVisible());
     QCOMPARE(rig.window.windowState(), kWindowNormal);
     rig.tick();
-    QVERIFY(rig.form.autoMinimizeTimer().isEnabled());
+    QVERIFY(rig.window.autoMinimizer().timer().isEnabled());
 }
 
 void TrayTest::withoutATrayAutoMinimizeMinimizesAsBefore() {
@@ -187,7 +187,7 @@ void TrayTest::withoutATrayAutoMinimizeMinimizesAsBefore() {
     rig.change([](BridgeState &s) { s.autoMinimize = 1; });
     rig.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.form));
-    rig.bridge.onAutoMinimizeTimer();
+    emit rig.window.autoMinimizer().timer().tick(); // the delay is over
     QVERIFY(!rig.form.isHiddenInTray());
     QCOMPARE(rig.window.windowState(), kWindowMinimized);
 }

@@ -1,61 +1,10 @@
+// Shutdown when the window closes: the link dropped, the clients closed, the port and the engine let go.
 #include "BridgeFixture.h"
 
 using namespace corvantle;
 using namespace corvantle::test;
 
 namespace {
-
-class AutoMinimizeTest : public BridgeFixture {
-  protected:
-    void start(const std::string &autoMinimize, const std::string &delayMs) {
-        store_setting(settings::kAutoMinimize, autoMinimize);
-        store_setting(settings::kAutoMinimizeDelay, delayMs);
-        startConfigured();
-    }
-};
-
-TEST_F(AutoMinimizeTest, MinimizesOnceThenAgainAfterTheUserRestores) {
-    start("1", "10000");
-    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
-    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 10000);
-
-    bridge.onAutoMinimizeTimer();
-    EXPECT_EQ(window.state, kWindowMinimized);
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-
-    bridge.onTick(); // minimized: not re-armed
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-
-    window.state = kWindowNormal; // the user restores the window
-    const int startsBefore = window.countdownStarts[TimerId::AutoMinimize];
-    bridge.onTick();
-    bridge.onTick(); // an enabled timer keeps its countdown
-    EXPECT_TRUE(window.enabled[TimerId::AutoMinimize]);
-    EXPECT_EQ(window.countdownStarts[TimerId::AutoMinimize], startsBefore + 1);
-}
-
-TEST_F(AutoMinimizeTest, WindowMinimizedByHandIsLeftAlone) {
-    start("1", "10000");
-    window.state = kWindowMinimized;
-    bridge.onAutoMinimizeTimer();
-    EXPECT_EQ(window.state, kWindowMinimized);
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-    EXPECT_EQ(journal, Journal{"AutoMinimize.disable"}); // the window state was never set
-}
-
-TEST_F(AutoMinimizeTest, OffNeverArmsOrMinimizes) {
-    start("0", "10000");
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-    bridge.onTick();
-    EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
-    bridge.onAutoMinimizeTimer(); // even a stray tick minimizes nothing
-    EXPECT_EQ(window.state, kWindowNormal);
-}
-
-TEST_F(AutoMinimizeTest, DelayOfZeroGivesATimerThatNeverFires) {
-    start("1", "0");
-    EXPECT_EQ(window.intervalMs[TimerId::AutoMinimize], 0);
-}
 
 TEST(ShutdownTest, DropsTheLinkClosesTheSocketAndUnregistersInThatOrderOnce) {
     struct Row {

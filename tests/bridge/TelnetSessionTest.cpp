@@ -1,6 +1,8 @@
 // The telnet session: the greeting and the connect request, the client's lines to the radio, the end.
 #include "BridgeFixture.h"
 
+#include <functional>
+
 using namespace corvantle;
 using namespace corvantle::test;
 
@@ -264,6 +266,51 @@ TEST_F(TelnetSessionTest, AListenerLostIsOpenedAgainOnEveryTick) {
     const std::string warning = "cannot listen on local TCP port 4444: address in use";
     EXPECT_NE(warnings.find(warning), std::string::npos);
     EXPECT_EQ(warnings.find(warning), warnings.rfind(warning)) << warnings;
+}
+
+} // namespace
+
+namespace {
+
+// The status line follows from the link and the session at the end of each handler: connected while the
+// link is on the air (also while it closes), reconnecting while it is asked for again, monitoring while a
+// client monitors, and disconnected otherwise: also once the last monitoring client has left, or Monitor
+// Mode is switched off under it.
+TEST(StatusLineTest, FollowsTheLinkAndTheSession) {
+    const std::string connected = "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0');
+    const std::string disconnected = "*** DISCONNECTED From Station GB7DXC\r" + std::string(1, '\0');
+    struct Step {
+        const char *what;
+        std::function<void(BridgeRig &)> act;
+        std::string status;
+    };
+    const auto monitor = [](bool on) {
+        return [on](BridgeRig &rig) { rig.change([on](BridgeState &s) { s.monitorMode = on; }); };
+    };
+    const Step steps[] = {
+        {"a client, its link asked for", [](BridgeRig &rig) { rig.clientStays(1); }, "Status: Disconnected"},
+        {"the link up", [&](BridgeRig &rig) { rig.frame('c', connected); }, "Status: Connected"},
+        {"the client leaves: closing", [](BridgeRig &rig) { rig.bridge.onClientGone(1); },
+         "Status: Connected"},
+        {"its down notice", [&](BridgeRig &rig) { rig.frame('d', disconnected); }, "Status: Disconnected"},
+        {"a monitoring client",
+         [&](BridgeRig &rig) {
+             monitor(true)(rig);
+             rig.clientStays(2);
+         },
+         "Status: Monitoring"},
+        {"Monitor Mode off under it", monitor(false), "Status: Disconnected"},
+        {"on again", monitor(true), "Status: Monitoring"},
+        {"the monitoring client leaves", [](BridgeRig &rig) { rig.bridge.onClientGone(2); },
+         "Status: Disconnected"},
+    };
+    BridgeRig rig;
+    rig.startConfigured();
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act(rig);
+        EXPECT_EQ(rig.window.statusText, step.status);
+    }
 }
 
 } // namespace

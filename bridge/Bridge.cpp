@@ -6,8 +6,6 @@
 
 #include "AgwCalls.h"
 #include "AgwPortList.h"
-#include "SettingsStore.h"
-#include "StartupSettings.h"
 #include "Ticks.h"
 #include "WindowOps.h"
 
@@ -20,8 +18,8 @@ constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by Z
 
 } // namespace
 
-Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store)
-    : window_(window), engine_(engine), store_(store), clients_(socket, log_),
+Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, const StartupSettings &startup)
+    : window_(window), engine_(engine), startup_(startup), clients_(socket, log_),
       keeper_(engine, *this, log_, window.whereToConfigure()) {
     engine_.setListener(this);
 }
@@ -31,19 +29,18 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 void Bridge::start(std::function<void(bool running)> done) {
     const HandlerScope scope(*this);
     startDone_ = std::move(done);
-    const StartupSettings startup = readStartupSettings(store_);
-    state_ = startup.bridge;
+    state_ = startup_.bridge;
     ownCall_ = agw::normalCall(state_.myCallsign);
     clusterCall_ = agw::normalCall(state_.cluster);
     keeper_.useSettings(state_);
     uplink_.useSettings(state_);
-    clients_.setLocalPort(startup.localPort);
+    clients_.setLocalPort(startup_.localPort);
     clients_.setMaxClients(state_.maxClients);
     window_.setAutoMinimize(state_.autoMinimize != 0, state_.autoMinimizeDelayMs);
 
-    for (const std::string &line : startup.warnings)
+    for (const std::string &line : startup_.warnings)
         log_.warn(line);
-    for (const std::string &box : startup.boxes)
+    for (const std::string &box : startup_.boxes)
         window_.messageBox(box);
 
     log_.note("Registering " + ownCall_ + " with the packet engine");

@@ -22,6 +22,7 @@
 #include "RadioPortCheck.h"
 #include "RefusedClients.h"
 #include "SessionLog.h"
+#include "StartupSettings.h"
 #include "Traffic.h"
 #include "Uplink.h"
 
@@ -35,14 +36,15 @@ namespace corvantle {
 
 class WindowOps;
 class TelnetSocket;
-class SettingsStore;
 
 // The caption of every message box.
 inline constexpr const char *kApplicationTitle = "ZR8QOD Logger - AGWPE Telnet Corvantle";
 
 class Bridge final : public EngineListener, private LinkListener {
   public:
-    Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store);
+    // `startup` is the settings as the program read them, with what the user must hear of them; start() puts
+    // them in force and says so, so they must outlive that call.
+    Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, const StartupSettings &startup);
 
     // Where the bridge says what happens; by default only warnings, on standard error.
     void setLog(SessionLog &log) { log_.setTarget(log); }
@@ -61,7 +63,8 @@ class Bridge final : public EngineListener, private LinkListener {
     // new ones apply from the next link. Monitor Mode switched on takes down the link that is up.
     void applySettings(const BridgeState &settings);
 
-    // Start-up, before the window is shown: reads the settings and asks the engine to register; the rest
+    // Start-up, before the window is shown: puts the settings in force, names the values that could not be
+    // used, and asks the engine to register; the rest
     // follows the engine's answer (registrationAnswered). `done` hears once whether the bridge runs; false
     // when the start-up ended the program (no engine, or the local port cannot be listened on), and the
     // window must then not be shown.
@@ -137,7 +140,7 @@ class Bridge final : public EngineListener, private LinkListener {
 
     WindowOps &window_;
     PacketEngine &engine_;
-    SettingsStore &store_;
+    const StartupSettings &startup_;
     BridgeState state_;
     // The registered callsign and the cluster's, as the engine writes them, to compare frames with.
     std::string ownCall_;

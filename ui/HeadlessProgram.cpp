@@ -58,7 +58,8 @@ int runHeadless(int &argc, char **argv) {
     const ListenPolicy policy = readListenPolicy(store, kProgramName, warnings);
     socket.setListenPolicy(policy, store.location());
     HeadlessWindowOps window(sessionLog, store.location());
-    Bridge bridge(window, socket, engine, store);
+    const StartupSettings startup = readStartupSettings(store);
+    Bridge bridge(window, socket, engine, startup);
     bridge.setLog(sessionLog);
 
     wireSocketToBridge(socket, bridge);

@@ -55,7 +55,8 @@ int main(int argc, char *argv[]) {
             ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
             : EngineLogLine());
     PacketEngine &engine = *chosenEngine;
-    Bridge bridge(window, socket, engine, store);
+    const StartupSettings startup = readStartupSettings(store);
+    Bridge bridge(window, socket, engine, startup);
     bridge.setLog(sessionLog);
     OptionsLogic options(bridge, window, socket, store);
     DialogLauncher dialogs(form, options);

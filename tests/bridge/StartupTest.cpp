@@ -192,7 +192,7 @@ TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
     store_setting(settings::kCluster, "GB7DXC");
     store_setting(settings::kRadioPort, "abc");
     store_setting(settings::kClients, "9");
-    store.values[{kProgramName, settings::kEngineSection, settings::kEnginePort.name}] = "80x";
+    store_setting(settings::kEnginePort, "80x");
     bridge.start();
     ASSERT_TRUE(bridge.isRunning());
 
@@ -331,6 +331,7 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     store_setting(settings::kMyCallsign, "N0CALL");
     store_setting(settings::kCluster, "GB7DXC");
     store.problemMessage = "The settings file /fake/settings.ini could not be read in full.";
+    storeChanged();
     ::testing::internal::CaptureStderr();
     bridge.start();
     ASSERT_TRUE(bridge.isRunning());

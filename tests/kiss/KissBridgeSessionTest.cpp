@@ -45,6 +45,7 @@ class BridgeOnKissPort {
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
         bool answered = false;
+        startup = readStartupSettings(store);
         bridge.start([&](bool running) {
             loaded = running;
             answered = true;
@@ -64,7 +65,8 @@ class BridgeOnKissPort {
     QtTelnetSocket socket;
     kiss::KissEngine engine{std::make_unique<kiss::TcpKissTransport>(
         "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_KISS_PORT").toUInt()))};
-    Bridge bridge{window, socket, engine, store};
+    StartupSettings startup;
+    Bridge bridge{window, socket, engine, startup};
     quint16 localPort = freePort();
     QTimer tick;
     bool loaded = false;

@@ -17,7 +17,9 @@ struct BridgeRig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    Bridge bridge{window, socket, engine, store};
+    // What start() puts in force: the store as the program reads it, read again at each change.
+    StartupSettings startup = readStartupSettings(store);
+    Bridge bridge{window, socket, engine, startup};
     const BridgeState &state = bridge.state();
 
     // New settings, as Preferences hands them to the bridge.
@@ -28,8 +30,11 @@ struct BridgeRig {
     }
 
     void store_setting(const settings::Key &key, const std::string &text) {
-        store.values[{kProgramName, settings::kSection, key.name}] = text;
+        store.values[{kProgramName, key.section, key.name}] = text;
+        storeChanged();
     }
+    // The store was changed by hand: read it again for the next start.
+    void storeChanged() { startup = readStartupSettings(store); }
 
     // Start-up with callsigns N0CALL and GB7DXC, so no reminder box appears.
     void startConfigured() {

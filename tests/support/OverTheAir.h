@@ -50,6 +50,7 @@ class BridgeOnEngineA {
         });
         QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
         bool answered = false;
+        startup = readStartupSettings(store);
         bridge.start([&](bool running) {
             loaded = running;
             answered = true;
@@ -71,7 +72,8 @@ class BridgeOnEngineA {
     AgwEngine engine{
         [this](const std::string &app, const std::string &section, const std::string &key,
                const std::string &defaultText) { return store.readSetting(app, section, key, defaultText); }};
-    Bridge bridge{window, socket, engine, store};
+    StartupSettings startup;
+    Bridge bridge{window, socket, engine, startup};
     quint16 localPort = freePort();
     QTimer tick;
     bool loaded = false;

@@ -65,7 +65,8 @@ struct Rig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    Bridge bridge{window, socket, engine, store};
+    StartupSettings startup;
+    Bridge bridge{window, socket, engine, startup};
     const BridgeState &state = bridge.state();
     OptionsLogic logic{bridge, window, socket, store};
     MainForm form;
@@ -77,6 +78,7 @@ struct Rig {
         store.values[{kProgramName, "Config", "RadioPort"}] = "1";
         store.values[{kProgramName, "Engine", "Host"}] = "127.0.0.1";
         store.values[{kProgramName, "Engine", "Port"}] = agwEngine.port();
+        startup = readStartupSettings(store);
         bridge.start();
     }
     // Settings in force, as Preferences hands them to the bridge.

@@ -82,8 +82,26 @@ std::vector<std::string> manualKeys(const std::vector<std::string> &manual) {
     return keys;
 }
 
-// Names each key the document lacks, lists twice, or has that the table does not.
-std::string differences(const std::vector<std::string> &documented) {
+// The example file's lines, "Config\MyCallsign=G4ABC-1", between the lines `opening` and `closing` of the
+// section; in the manual page a backslash is written "\e".
+std::vector<std::string> exampleKeys(const std::vector<std::string> &lines, const std::string &opening,
+                                     const std::string &closing) {
+    static const std::regex line(R"(^(Config|Engine)\\e?([A-Za-z]+)=)");
+    std::vector<std::string> keys;
+    bool in = false;
+    for (const std::string &text : lines) {
+        if (in && text == closing)
+            break;
+        std::smatch match;
+        if (in && std::regex_search(text, match, line))
+            keys.push_back(match[1].str() + "\\" + match[2].str());
+        in = in || text == opening;
+    }
+    return keys;
+}
+
+// Names each key the document has that the table does not, and each it lists twice.
+std::string unknownOrTwice(const std::vector<std::string> &documented) {
     const std::set<std::string> table = tableKeys();
     std::set<std::string> seen;
     std::ostringstream said;
@@ -93,7 +111,15 @@ std::string differences(const std::vector<std::string> &documented) {
         if (!seen.insert(key).second)
             said << "  listed twice: " << key << "\n";
     }
-    for (const std::string &key : table)
+    return said.str();
+}
+
+// ... and each key of the table it lacks.
+std::string differences(const std::vector<std::string> &documented) {
+    std::ostringstream said;
+    said << unknownOrTwice(documented);
+    const std::set<std::string> seen(documented.begin(), documented.end());
+    for (const std::string &key : tableKeys())
         if (!seen.contains(key))
             said << "  missing: " << key << "\n";
     return said.str();
@@ -115,6 +141,19 @@ TEST(DocumentedKeys, TheManualPageNamesEveryKeyOfTheSettingsTable) {
     const std::vector<std::string> keys = manualKeys(linesOf(CORVANTLE_SOURCE_DIR "/packaging/corvantle.1"));
     ASSERT_FALSE(keys.empty()) << "no keys under \".SH SETTINGS\"";
     EXPECT_EQ(differences(keys), "") << "packaging/corvantle.1, the entries under \".SH SETTINGS\"";
+}
+
+// The example files show keys as a person writes them into the file: each a key of the table, once.
+TEST(DocumentedKeys, TheExampleFilesHoldOnlyKeysOfTheSettingsTable) {
+    const std::vector<std::string> readme = exampleKeys(
+        section(linesOf(CORVANTLE_SOURCE_DIR "/README.md"), "## Settings", "## "), "```ini", "```");
+    ASSERT_FALSE(readme.empty()) << "no example file under \"## Settings\"";
+    EXPECT_EQ(unknownOrTwice(readme), "") << "README.md, the example file under \"## Settings\"";
+    const std::vector<std::string> manual =
+        exampleKeys(section(linesOf(CORVANTLE_SOURCE_DIR "/packaging/corvantle.1"), ".SH SETTINGS", ".SH "),
+                    ".nf", ".fi");
+    ASSERT_FALSE(manual.empty()) << "no example file under \".SH SETTINGS\"";
+    EXPECT_EQ(unknownOrTwice(manual), "") << "packaging/corvantle.1, the example file under \".SH SETTINGS\"";
 }
 
 } // namespace

@@ -865,6 +865,21 @@ TEST_F(AgwEnginePacingTest, KeepsAtMostAWindowOutstandingWhenTheEngineCounts) {
     EXPECT_TRUE(arrived == text) << "data lost, doubled or out of order";
 }
 
+// Some engines never answer 'Y'. The engine hands the pacer its wait for an answer and ticks it, so the
+// data still leaves, unpaced, once the wait is over.
+TEST_F(AgwEnginePacingTest, SendsUnpacedWhenTheEngineDoesNotCount) {
+    linkUp("GB7DXC");
+    const std::string text = numberedLines(1 << 20);
+    const std::size_t givenWhenFull = feed(text, 1000, [] {});
+    ASSERT_TRUE(waitUntil([&] { return server.dataBytesReceived() >= text.size(); }, 60s));
+
+    EXPECT_GE(givenWhenFull, limits().queuedDataBytes);
+    EXPECT_TRUE(listener.roomWhenReady);
+    const std::string arrived = dataTo("GB7DXC");
+    EXPECT_EQ(arrived.size(), text.size());
+    EXPECT_TRUE(arrived == text) << "data lost, doubled or out of order";
+}
+
 // The window closes right after the logger sent "bye": the bridge asks for the 'd', then closes the engine.
 // What is still queued or unsent in the engine leaves before the 'd', which an engine would otherwise obey
 // by dropping it.

@@ -52,14 +52,8 @@ QString asWrittenInFile(const QString &path) {
 // Every key the program reads, where QSettings lists it.
 QStringList keysRead(const std::string &appName) {
     QStringList paths;
-    const auto add = [&](const auto &table) {
-        for (const settings::Key &key : table)
-            paths << settingPath(appName, key.section, key.name);
-    };
-    add(settings::kAllKeys);
-    add(settings::kLinkCareKeys);
-    add(settings::kEngineKeys);
-    add(settings::kListenKeys);
+    for (const settings::Key &key : settings::kEveryKey)
+        paths << settingPath(appName, key.section, key.name);
     return paths;
 }
 

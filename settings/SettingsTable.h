@@ -67,9 +67,6 @@ inline constexpr Key kAllKeys[] = {
     kMyCallsign,        kCluster,     kRadioPort,         kLocalPort,      kAutoMinimize,
     kAutoMinimizeDelay, kMonitorMode, kCompatibilityMode, kConnectViaDigi, kDigis};
 
-// The link's keys, read at start-up after the bridge's.
-inline constexpr Key kLinkCareKeys[] = {kRelink, kKeepLinkSeconds, kClients, kQuietKeepalives, kLinkEnd};
-
 // Which engine carries the link: "AGW" (a packet engine over the AGW TCP API, the default) or "KISS" (a
 // TNC's KISS port, with the program's own AX.25 link). The KISS port is "host:port" on TCP, or a serial
 // device with its speed, "/dev/ttyUSB0:9600". The AX.25 link's parameters apply to KISS only.
@@ -82,18 +79,19 @@ inline constexpr Key kKissRetries{"Retries", "10", 1, 30, kEngineSection};
 // In 10 ms steps, as KISS sends it; 0 leaves the TNC's own.
 inline constexpr Key kKissTxDelay{"TxDelay", "0", 0, 255, kEngineSection};
 
-// The engine's keys, read when the engine connects.
-inline constexpr Key kEngineKeys[] = {kEngineHost,       kEnginePort,   kEngineKind,
-                                      kEngineKiss,       kKissMaxFrame, kKissPaclen,
-                                      kKissFrackSeconds, kKissRetries,  kKissTxDelay};
-
 // Where the telnet port listens ("any" or an address) and the clients it serves there: addresses and CIDR
 // ranges separated by commas. By default only this machine.
 inline constexpr Key kListenAddress{"ListenAddress", "127.0.0.1"};
 inline constexpr Key kAllowedClients{"AllowedClients", "127.0.0.0/8,::1"};
 
-// The listener's keys, read when it starts.
-inline constexpr Key kListenKeys[] = {kListenAddress, kAllowedClients};
+// Every key the program reads, as the settings file and the documents list them: the Config section's,
+// then the Engine section's.
+inline constexpr Key kEveryKey[] = {
+    kMyCallsign,  kCluster,           kRadioPort,      kLocalPort,     kAutoMinimize,   kAutoMinimizeDelay,
+    kMonitorMode, kCompatibilityMode, kConnectViaDigi, kDigis,         kRelink,         kKeepLinkSeconds,
+    kClients,     kQuietKeepalives,   kLinkEnd,        kListenAddress, kAllowedClients, kEngineHost,
+    kEnginePort,  kEngineKind,        kEngineKiss,     kKissMaxFrame,  kKissPaclen,     kKissFrackSeconds,
+    kKissRetries, kKissTxDelay};
 
 // The numeric test shared by the dialog and start-up: optional blanks, an optional sign, digits with an
 // optional "." fraction, optional blanks. Returns the value, or nothing when the text does not pass.

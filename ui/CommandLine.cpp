@@ -14,8 +14,11 @@ namespace {
 // that may be left out (--verbose[=frames]) and names the program after whatever path started it.
 constexpr const char *kHelpText =
     "Usage: corvantle [options]\n"
-    "Relays a DX cluster session between a telnet client on 127.0.0.1 and a\n"
-    "cluster station over AX.25, through an AGW packet engine such as Dire Wolf.\n"
+    "Relays a DX cluster session between telnet clients (up to 8 sharing one\n"
+    "radio link) and a cluster station over AX.25, through an AGW packet engine\n"
+    "such as Dire Wolf, or a KISS TNC with corvantle's own AX.25 link.\n"
+    "Clients connect to 127.0.0.1 port 4444, or where the settings' LocalPort\n"
+    "and ListenAddress say; AllowedClients names the machines served.\n"
     "\n"
     "Options:\n"
     "  -h, --help          show this help and end\n"
@@ -23,8 +26,8 @@ constexpr const char *kHelpText =
     "  --config FILE       use FILE as the settings file instead of\n"
     "                      $XDG_CONFIG_HOME/corvantle/settings.ini\n"
     "                      (one file per radio, each with its own LocalPort)\n"
-    "  --verbose[=frames]  log the session to standard error;\n"
-    "                      =frames also logs every AGW frame\n"
+    "  --verbose[=frames]  log the session to standard error; =frames also logs\n"
+    "                      every frame to and from the AGW engine or KISS TNC\n"
     "  --headless          run without a window (as a service): the session log\n"
     "                      goes to standard error; SIGTERM ends the program\n";
 

@@ -17,7 +17,7 @@ namespace corvantle {
 struct CommandLineOptions {
     std::string configPath;     // absolute; empty: the per-user settings file
     bool verbose = false;       // log the session to standard error
-    bool verboseFrames = false; // also log every AGW frame (implies verbose)
+    bool verboseFrames = false; // also log every frame to and from the engine or TNC (implies verbose)
     bool headless = false;      // no window; the session log on standard error
     bool configIsNew = false;   // the --config file does not exist yet
 };

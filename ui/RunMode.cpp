@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <netdb.h>
 #include <poll.h>
 #include <string>
@@ -16,16 +17,31 @@ namespace {
 
 constexpr int kTcpAnswerMs = 2000;
 
-bool asksForHeadless(int argc, const char *const *argv) {
+// Whether one of `names` is among the options, where the command line reads options: not as the file name
+// after --config, nor after "--".
+bool hasOption(int argc, const char *const *argv, std::initializer_list<const char *> names) {
     for (int index = 1; index < argc; ++index) {
         if (std::strcmp(argv[index], "--") == 0)
             return false;
-        if (std::strcmp(argv[index], "--config") == 0)
+        if (std::strcmp(argv[index], "--config") == 0) {
             ++index; // its value is a file name
-        else if (std::strcmp(argv[index], "--headless") == 0)
-            return true;
+            continue;
+        }
+        for (const char *name : names)
+            if (std::strcmp(argv[index], name) == 0)
+                return true;
     }
     return false;
+}
+
+bool asksForHeadless(int argc, const char *const *argv) {
+    return hasOption(argc, argv, {"--headless"});
+}
+
+// --help and --version are answered and the program ends: no window and no session, so nothing to say about
+// running without one.
+bool onlyAsksAQuestion(int argc, const char *const *argv) {
+    return hasOption(argc, argv, {"-h", "--help", "--version"});
 }
 
 bool namesADisplay(const QProcessEnvironment &environment) {
@@ -105,15 +121,19 @@ RunMode chooseRunMode(int argc, const char *const *argv, const QProcessEnvironme
                       std::ostream &err, const std::function<bool(const QString &display)> &answers) {
     if (asksForHeadless(argc, argv))
         return RunMode::Headless;
+    const bool saysWhy = !onlyAsksAQuestion(argc, argv);
     if (!namesADisplay(environment)) {
-        err << "corvantle: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are not set): running "
-               "headless, without a window\n";
+        if (saysWhy)
+            err << "corvantle: no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are not set): "
+                   "running "
+                   "headless, without a window\n";
         return RunMode::Headless;
     }
     const QString display = environment.value(QStringLiteral("DISPLAY"));
     if (onlyAnXDisplay(environment) && !answers(display)) {
-        err << "corvantle: no X server answers at DISPLAY=" << display.toStdString()
-            << ": running headless, without a window\n";
+        if (saysWhy)
+            err << "corvantle: no X server answers at DISPLAY=" << display.toStdString()
+                << ": running headless, without a window\n";
         return RunMode::Headless;
     }
     return RunMode::Window;

@@ -19,7 +19,8 @@ bool xServerAnswers(const QString &display);
 
 // Headless with --headless among `argc`/`argv` (not as the file name after --config, nor after "--"), when
 // `environment` names no display (no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM), and when it names only
-// a DISPLAY at which no X server answers (Qt would abort); the last two are said on `err` in one line.
+// a DISPLAY at which no X server answers (Qt would abort); the last two are said on `err` in one line,
+// unless the command line asks for --help or --version, which are answered without a window or a session.
 RunMode chooseRunMode(int argc, const char *const *argv, const QProcessEnvironment &environment,
                       std::ostream &err,
                       const std::function<bool(const QString &display)> &answers = xServerAnswers);

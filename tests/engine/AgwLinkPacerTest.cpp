@@ -137,6 +137,19 @@ const std::vector<Case> kCases = {
        [](AgwLinkPacer &pacer, TableHost &) { pacer.endLinks(); },
        {"D:GB7DXC:256", "d:GB7DXC"},
        true}}},
+    {"lines queued one by one while the window is full wait together, and leave in one frame",
+     {{"a full window", queueLines(2, 256), {"D:GB7DXC:256", "D:GB7DXC:256"}, false},
+      {"ten short lines, each pumped on its own",
+       [](AgwLinkPacer &pacer, TableHost &) {
+           for (int i = 0; i < 10; ++i) {
+               pacer.queue(kLink, std::string(12, 'x'), 0);
+               pacer.pump(kLink);
+           }
+       },
+       {},
+       true},
+      {"the tick asks", tickAfter(250ms), {"Y:GB7DXC"}, true},
+      {"both gone: the ten in one frame", answer(0), {"D:GB7DXC:120"}, true}}},
     {"a write the connection refuses stops the pump with the data still queued",
      {{"refused",
        [](AgwLinkPacer &pacer, TableHost &host) {
@@ -160,6 +173,51 @@ TEST(AgwLinkPacerTest, StepsOfEachCase) {
             EXPECT_EQ(host.take(), step.frames);
             EXPECT_EQ(host.ticking(), step.ticking);
         }
+    }
+}
+
+// A line of `bytes` bytes, CR included, made of one letter so that a misplaced piece shows.
+std::string lineOf(std::size_t bytes, std::size_t index) {
+    return std::string(bytes - 1, static_cast<char>('a' + index % 26)) + "\r";
+}
+
+// The lines of a burst (queued before one pump) share frames of up to 256 bytes; a line is never cut to fill
+// a frame, and one longer than a frame goes in full frames.
+TEST(AgwLinkPacerTest, LinesOfABurstShareFramesWithoutBeingCut) {
+    struct Row {
+        const char *name;
+        std::vector<std::size_t> lines;  // their sizes, in the order queued
+        std::vector<std::size_t> frames; // the sizes of the frames they go in
+    };
+    const Row rows[] = {
+        {"ten short lines", std::vector<std::size_t>(10, 12), {120}},
+        {"a line longer than a frame", {300}, {256, 44}},
+        {"a line that does not fit starts a frame", {200, 100}, {200, 100}},
+        {"three that fit two by two", {100, 100, 100}, {200, 100}},
+        {"a full frame, then one byte", {256, 1}, {256, 1}},
+        {"a long line starts a frame of its own", {100, 300, 20}, {100, 256, 64}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TableHost host;
+        AgwLinkPacer pacer(host, AgwPacing{}); // a window wide enough for every row
+        std::string text;
+        for (std::size_t i = 0; i < row.lines.size(); ++i) {
+            const std::string line = lineOf(row.lines[i], i);
+            pacer.queue(kLink, line, 0);
+            text += line;
+        }
+        pacer.pump(kLink);
+        std::vector<std::size_t> sizes;
+        std::string joined;
+        for (const agw::Frame &frame : host.sent) {
+            if (frame.kind != 'D')
+                continue;
+            sizes.push_back(frame.data.size());
+            joined += frame.data;
+        }
+        EXPECT_EQ(sizes, row.frames);
+        EXPECT_TRUE(joined == text) << "lost, doubled or out of order";
     }
 }
 

@@ -3,6 +3,7 @@
 #include "KissEngine.h"
 #include "SerialKissTransport.h"
 #include "TcpKissTransport.h"
+#include "TimerMark.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -521,7 +522,7 @@ TEST(KissEngineSerial, ADeviceThatGoesAwayAndComesBackIsOpenedAgain) {
     ASSERT_TRUE(recorder.waitFor('d'));
     EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.isUp(); }));
-    QTest::qWait(500); // a few attempts to reopen it fail meanwhile
+    ASSERT_TRUE(test::TimerMark(500).wait()); // a few attempts to reopen it fail meanwhile
     EXPECT_FALSE(engine.isUp());
 
     tnc = std::make_unique<PseudoTerminalTnc>();

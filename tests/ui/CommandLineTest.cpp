@@ -104,7 +104,12 @@ void CommandLineTest::endsWithExitCode_data() {
                                 "$XDG_CONFIG_HOME/corvantle/settings.ini",
                                 "--verbose[=frames]",
                                 "log the session to standard error",
-                                "=frames also logs every AGW frame"};
+                                "=frames also logs",
+                                "every frame to and from the AGW engine or KISS TNC",
+                                "KISS TNC with corvantle's own AX.25 link",
+                                "up to 8 sharing one",
+                                "ListenAddress",
+                                "AllowedClients"};
     const QStringList tryHelp{"Try 'corvantle --help'"};
     QTest::newRow("--help") << QStringList{"--help"} << kCommandLineDone << helpLines << QStringList();
     QTest::newRow("-h") << QStringList{"-h"} << kCommandLineDone << helpLines << QStringList();
@@ -278,6 +283,18 @@ void CommandLineTest::runModeFollowsTheOptionAndTheDisplay_data() {
     QTest::newRow("no X server, Wayland")
         << QStringList() << QStringList{"DISPLAY=:7", "WAYLAND_DISPLAY=wayland-0"} << false << false
         << QString();
+    // --help and --version answer and end: no window to go without, so no line about it.
+    QTest::newRow("--help, no display")
+        << QStringList{"--help"} << QStringList() << false << true << QString();
+    QTest::newRow("-h, no display") << QStringList{"-h"} << QStringList() << false << true << QString();
+    QTest::newRow("--version, no display")
+        << QStringList{"--verbose", "--version"} << QStringList() << false << true << QString();
+    QTest::newRow("--version, no X server")
+        << QStringList{"--version"} << QStringList{"DISPLAY=:7"} << false << true << QString();
+    QTest::newRow("a file named --help")
+        << QStringList{"--config", "--help"} << QStringList() << false << true << noDisplay;
+    QTest::newRow("--version after --")
+        << QStringList{"--", "--version"} << QStringList() << false << true << noDisplay;
 }
 
 void CommandLineTest::runModeFollowsTheOptionAndTheDisplay() {

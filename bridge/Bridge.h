@@ -99,7 +99,8 @@ class Bridge final : public EngineListener, private LinkListener {
     void engineBack() override;
 
   private:
-    // Every entry point holds one; when the outermost ends, the clients marked as ending are removed.
+    // Every entry point holds one; when the outermost ends, the clients marked as ending are removed and the
+    // status line is brought up to date.
     class HandlerScope final {
       public:
         explicit HandlerScope(Bridge &bridge);
@@ -122,6 +123,7 @@ class Bridge final : public EngineListener, private LinkListener {
 
     // The cluster's text to every client; false when none is left.
     bool toClients(const std::vector<std::string> &writes);
+    // The link as the uplink needs it, at each call.
     Uplink::Link uplinkLink() const;
     std::string statusText() const;
     void showStatus();

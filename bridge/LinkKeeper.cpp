@@ -153,18 +153,15 @@ void LinkKeeper::linkWentDown(const EngineFrame &frame) {
     if (!listener_.hasClients() || !listener_.tellClients(noticeText(frame.text)))
         return;
     if (!engine_.reachable() && !settings_.monitorMode) {
-        engineLostLink();
+        // The engine went away (restarted, or its machine is gone): the cluster did not end the link, so
+        // LinkEnd does not apply. The clients stay, their lines are held, and the link is asked for again
+        // once the engine is back.
+        schedule_.stopRelinking();
+        waitForEngine();
         return;
     }
     listener_.linkFailed();
     afterLinkEnded();
-}
-
-// The engine went away (restarted, or its machine is gone): the cluster did not end the link, so LinkEnd does
-// not apply. The clients stay, their lines are held, and the link is asked for again once the engine is back.
-void LinkKeeper::engineLostLink() {
-    schedule_.stopRelinking();
-    waitForEngine();
 }
 
 void LinkKeeper::waitForEngine() {

@@ -95,7 +95,6 @@ class LinkKeeper final {
     std::string unconfiguredProblem() const;
     bool refusedUnconfigured(ClientId client);
     void waitForEngine();
-    void engineLostLink();
     std::string reconnectingLine(int seconds) const;
     void previousLinkWentDown();
     void afterLinkEnded();

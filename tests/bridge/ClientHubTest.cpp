@@ -35,8 +35,9 @@ TEST(ClientHubTest, AClientThatCannotTakeMoreIsEndedAloneAndRemovedLater) {
     const Row rows[] = {
         {"reading", 0, false, ""},
         {"just under the bound", kMaxUnsentToClientBytes - 6, false, ""},
-        {"at the bound", kMaxUnsentToClientBytes - 5,
-         false, "warning: ending the telnet session: the client stopped reading: more than 1024 KB are waiting for it"},
+        {"at the bound", kMaxUnsentToClientBytes - 5, false,
+         "warning: ending the telnet session: the client stopped reading: more than 1024 KB are waiting for "
+         "it"},
         {"send fails", 0, true, "warning: ending the telnet session: sending to the client failed"},
     };
     for (const Row &row : rows) {
@@ -75,8 +76,9 @@ TEST(ClientHubTest, AConnectionBeyondThePlacesIsToldAndClosed) {
             clients.accept(id);
         EXPECT_TRUE(clients.full());
         clients.turnAway(9);
-        EXPECT_EQ(socket.client(9).sent, places == 1 ? "*** All 1 place is taken here; try again later\r\n"
-                                                     : "*** All 3 places are taken here; try again later\r\n");
+        EXPECT_EQ(socket.client(9).sent, places == 1
+                                             ? "*** All 1 place is taken here; try again later\r\n"
+                                             : "*** All 3 places are taken here; try again later\r\n");
         EXPECT_FALSE(socket.connected(9));
         EXPECT_EQ(clients.liveCount(), static_cast<std::size_t>(places));
     }

@@ -22,7 +22,11 @@ TEST(DownlinkTest, WholeLinesAtOnceAPromptASecondLate) {
         Writes beforeANotice; // endLine() after that
     };
     const Row rows[] = {
-        {"a line in two frames", {"DX de G4XYZ: 14025", ".0 JA1XYZ\r"}, {"DX de G4XYZ: 14025.0 JA1XYZ\r"}, {}, {}},
+        {"a line in two frames",
+         {"DX de G4XYZ: 14025", ".0 JA1XYZ\r"},
+         {"DX de G4XYZ: 14025.0 JA1XYZ\r"},
+         {},
+         {}},
         {"two lines in one frame", {"a\rb\r"}, {"a\r", "b\r"}, {}, {}},
         {"a prompt", {"\rN0CALL de GB7DXC >"}, {"\r"}, {"N0CALL de GB7DXC >"}, {"\r"}},
         {"a line cut off by the notice", {"DX de"}, {}, {"DX de"}, {"\r"}},

@@ -170,7 +170,8 @@ TEST(LinkKeeperTest, NothingGoesOnTheAirUnderAPlaceholder) {
             continue;
         }
         EXPECT_TRUE(rig.engine.requests.empty());
-        EXPECT_EQ(rig.journal, Journal{"client 1: *** Not connecting: " + row.problem + "; set them in the test\r\n"});
+        EXPECT_EQ(rig.journal,
+                  Journal{"client 1: *** Not connecting: " + row.problem + "; set them in the test\r\n"});
         EXPECT_FALSE(rig.keeper.linesWaitForLink());
     }
 }

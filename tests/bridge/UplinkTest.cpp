@@ -51,7 +51,13 @@ TEST(UplinkTest, ATypedLineGoesWhereTheLinkStands) {
     const Row rows[] = {
         {"up", kUp, false, false, true, {"sh/dx \r"}, ""},
         {"up, compatibility", kUp, false, true, true, {"sh/dx\r"}, ""},
-        {"up, engine gone", kUp, false, false, false, {}, "*** Not sent, no link to GB7DXC: the packet engine is not connected\r\n"},
+        {"up, engine gone",
+         kUp,
+         false,
+         false,
+         false,
+         {},
+         "*** Not sent, no link to GB7DXC: the packet engine is not connected\r\n"},
         {"awaited", kAwaited, false, false, true, {}, ""},
         {"no link", kNone, false, false, true, {}, "*** Not sent, no link to GB7DXC\r\n"},
         {"monitoring", kUp, true, false, true, {}, ""},
@@ -70,7 +76,8 @@ TEST(UplinkTest, ATypedLineGoesWhereTheLinkStands) {
         EXPECT_EQ(rig.traffic.transferredBytes(), row.toEngine.empty() ? 0 : int64_t(row.toEngine[0].size()));
         EXPECT_EQ(rig.uplink.holdsLines(), row.link.awaited);
         for (const auto &request : rig.engine.requests)
-            EXPECT_EQ(std::make_pair(request.station, request.radioPort), std::make_pair(std::string("GB7DXC"), 1));
+            EXPECT_EQ(std::make_pair(request.station, request.radioPort),
+                      std::make_pair(std::string("GB7DXC"), 1));
     }
 }
 
@@ -91,7 +98,8 @@ TEST(UplinkTest, HoldsAboutFourKilobytesForTheAwaitedLink) {
         typedWhileAwaited(failed);
         failed.uplink.dropHeldLines();
         EXPECT_FALSE(failed.uplink.holdsLines());
-        EXPECT_EQ(failed.socket.client(2).sent, "*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n");
+        EXPECT_EQ(failed.socket.client(2).sent,
+                  "*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n");
         EXPECT_NE(failed.socket.client(1).sent.find(" lines typed while connecting\r\n"), std::string::npos);
     }
     UplinkRig rig;

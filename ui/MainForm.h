@@ -2,7 +2,7 @@
 // the desktop has a tray, the tray icon.
 //
 // It shows what QtWindowOps writes into it and reports the user's menu commands and the closing of the
-// window as signals; main connects those to the bridge, the dialogs and the session log. The tray icon
+// window as signals; the program connects those to the bridge, the dialogs and the session log. The tray icon
 // follows the status line, shows the session's figures at each tick, and its menu gives the same commands
 // as the window's menus; there the window can hide instead of being minimized to the task bar.
 #pragma once

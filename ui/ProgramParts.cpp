@@ -25,7 +25,8 @@ ProgramParts::ProgramParts(const SettingsStore &store, PartsHost host)
     wireSocketToBridge(socket_, bridge_);
     // With the socket as the context, the timers let go of the bridge when the parts go.
     QObject::connect(&host.tick, &WindowTimer::tick, &socket_, [this] { bridge_.onTick(); });
-    QObject::connect(&host.autoMinimize, &WindowTimer::tick, &socket_, [this] { bridge_.onAutoMinimizeTimer(); });
+    QObject::connect(&host.autoMinimize, &WindowTimer::tick, &socket_,
+                     [this] { bridge_.onAutoMinimizeTimer(); });
 }
 
 } // namespace corvantle

@@ -1,6 +1,6 @@
 // The one reading of the settings: every key once, under the program's name, with one list of problems.
-#include "IniSettingsStore.h"
 #include "ProgramSettings.h"
+#include "IniSettingsStore.h"
 #include "SettingsStore.h"
 
 #include <QTemporaryDir>
@@ -44,7 +44,8 @@ TEST(ProgramSettingsReading, AsksForEveryKeyOnceUnderTheProgramsName) {
     const std::string program = kProgramName;
     for (const std::string &engineKey : {program + "|Engine|Host|127.0.0.1", program + "|Engine|Port|8000",
                                          program + "|Config|ListenAddress|127.0.0.1"})
-        EXPECT_NE(std::find(store.asked.begin(), store.asked.end(), engineKey), store.asked.end()) << engineKey;
+        EXPECT_NE(std::find(store.asked.begin(), store.asked.end(), engineKey), store.asked.end())
+            << engineKey;
     // The defaults make the value a fresh start runs with.
     EXPECT_EQ(reading.settings.bridge.myCallsign, "MYCALL");
     EXPECT_EQ(reading.settings.localPort, 4444);

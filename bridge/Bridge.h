@@ -1,7 +1,7 @@
 // The bridge: the coordinator of one session between the telnet clients and the cluster station.
 //
-// It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
-// passed in, so its handlers run in tests without a display. Its parts each own one piece of the session:
+// It reaches the window, the telnet socket and the packet engine only through the interfaces passed in, and
+// gets the settings as values, so its handlers run in tests without a display. Its parts each own one piece of the session:
 // the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text each way (Uplink,
 // Downlink) and what was relayed (Traffic). The bridge
 // decides what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the

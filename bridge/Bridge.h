@@ -1,13 +1,13 @@
 // The bridge: the coordinator of one session between the telnet clients and the cluster station.
 //
-// It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
-// passed in, so its handlers run in tests without a display. Its parts each own one piece of the session:
-// the clients and the telnet socket (ClientHub), the cluster link with its care over time (LinkKeeper), the
-// text each way (Uplink, Downlink) and what was relayed (Traffic). No part holds another: the bridge decides
-// what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the window's
-// half-second tick, new settings, shutdown), asks its parts to do it, hears what became of the link
-// (LinkListener) and tells the others. The window's status line follows from the link's state and the
-// session's, set in one place once each handler is done.
+// It reaches the window, the telnet socket and the packet engine only through the interfaces passed in, and
+// gets the settings as values, so its handlers run in tests without a display. Its parts each own one piece
+// of the session: the clients and the telnet socket (ClientHub), the cluster link with its care over time
+// (LinkKeeper), the text each way (Uplink, Downlink) and what was relayed (Traffic). No part holds another:
+// the bridge decides what happens at each event (start-up, a frame from the engine, a client arriving or
+// leaving, the window's half-second tick, new settings, shutdown), asks its parts to do it, hears what
+// became of the link (LinkListener) and tells the others. The window's status line follows from the link's
+// state and the session's, set in one place once each handler is done.
 //
 // One session (one link to the cluster station) serves up to `maxClients` telnet clients at a time: the
 // cluster's text goes to each of them, and each one's lines go to the cluster as its own requests.

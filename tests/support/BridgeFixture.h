@@ -3,8 +3,10 @@
 
 #include "Bridge.h"
 #include "LinkSchedule.h"
+#include "ProgramSettings.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
+#include "SettingsWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +19,11 @@ struct BridgeRig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    // What start() puts in force: the store as the program reads it, read again at each change.
-    StartupSettings startup = readStartupSettings(store);
+    // The store as the program reads it, read again at each change, and what start() puts in force from it.
+    SettingsReading reading = readProgramSettings(store);
+    StartupSettings startup = startupFrom(reading);
     Bridge bridge{window, socket, engine, startup};
+    StoreWriter writer{store}; // where Preferences saves
     const BridgeState &state = bridge.state();
 
     // New settings, as Preferences hands them to the bridge.
@@ -34,7 +38,10 @@ struct BridgeRig {
         storeChanged();
     }
     // The store was changed by hand: read it again for the next start.
-    void storeChanged() { startup = readStartupSettings(store); }
+    void storeChanged() {
+        reading = readProgramSettings(store);
+        startup = startupFrom(reading);
+    }
 
     // Start-up with callsigns N0CALL and GB7DXC, so no reminder box appears.
     void startConfigured() {

@@ -174,7 +174,7 @@ void OptionsDialog::showRadioPorts(const EnginePortList &list, const QString &en
     QComboBox *field = ui_->RadioPortText;
     const QString shown = field->currentText();
     field->clear();
-    for (const agw::RadioPortChoice &choice : list.choices)
+    for (const RadioPortChoice &choice : list.choices)
         field->addItem(qs(radioPortChoiceText(choice)), choice.number);
     bool isNumber = false;
     const int number = shown.trimmed().toInt(&isNumber);

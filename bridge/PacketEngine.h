@@ -20,9 +20,9 @@ inline constexpr std::size_t kMaxFrameTextBytes = 4000;
 
 // What a frame from the engine tells.
 enum class FrameKind {
-    LinkUp,           // a link of the registered callsign came up, or one that another program holds
-    LinkDown,         // such a link went down (also every link, when the engine itself is lost)
-    LinkData,         // text a station sent on one of the user's links
+    LinkUp,           // a link came up: the user's, or another callsign's registered with the engine
+    LinkDown,         // such a link went down (each of the user's, when the engine itself is lost)
+    LinkData,         // text a station sent on such a link
     HeardInformation, // an information frame of other stations' link, heard on the channel
     HeardUnnumbered,  // an unnumbered frame heard on the channel (UI with its text; SABM, DISC, UA, DM)
     HeardSupervisory, // a supervisory frame heard on the channel (RR, RNR, REJ): no text
@@ -47,10 +47,10 @@ class EngineListener {
   public:
     virtual ~EngineListener() = default;
     virtual void frameArrived(const EngineFrame &frame) = 0;
-    // Data queued for the radio has left for the engine: canTakeData() may be true again.
+    // The data queued for the radio has shrunk: canTakeData() may be true again.
     virtual void readyForData() = 0;
-    // The engine's radio ports, as it listed them after each registration; an engine that gives no list
-    // never calls this. A connect on a port not in the list is refused.
+    // The engine's radio ports, as it listed them on each connection to it; an engine that gives no list (a
+    // KISS TNC) never calls this. A connect on a port not in the list is refused.
     virtual void radioPortsKnown(const std::vector<int> & /*ports*/) {}
     // The answer to registerCallsign, once, from the event loop: false when the engine cannot be reached or
     // refuses, or the callsign cannot be registered.
@@ -69,12 +69,14 @@ class PacketEngine {
 
     virtual void setListener(EngineListener *listener) = 0;
 
-    // Registers `callsign` under `programName`; the answer comes through registrationAnswered, never from
-    // inside this call, within a bounded time. A close() before the answer abandons it.
+    // Registers `callsign` under `programName` (a KISS TNC knows no registration: its port is opened); the
+    // answer comes through registrationAnswered, never from inside this call, within a bounded time. A
+    // close() before the answer abandons it.
     virtual void registerCallsign(const std::string &callsign, const std::string &programName) = 0;
 
     // Asks for a link to `station`, through `digipeaters` when there are any. Returns an empty text when the
-    // request went out, otherwise why it could not (the link is then down).
+    // request is under way (its LinkUp or LinkDown follows), otherwise why it could not go out (the link is
+    // then down, and no notice follows).
     virtual std::string connect(const std::string &station, const std::vector<std::string> &digipeaters,
                                 int radioPort) = 0;
 

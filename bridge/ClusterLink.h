@@ -43,7 +43,7 @@ class ClusterLink final {
         closingOnAir_ = false;
     }
 
-    // The station in its normal form (upper case, no "-0"), the radio port and the route.
+    // The station as the engine reports it (as callsign::normal writes it), the radio port and the route.
     const std::string &station() const { return station_; }
     int radioPort() const { return radioPort_; }
     const std::vector<std::string> &digipeaters() const { return digipeaters_; }
@@ -51,7 +51,7 @@ class ClusterLink final {
     const std::string &notice() const { return notice_; }
 
     // Whether a link notice or connected data belongs to this link: from its station, on its radio port, to
-    // `ownCall` (the registered callsign in its normal form). Meaningless while Down.
+    // `ownCall` (the registered callsign, as callsign::normal writes it). Meaningless while Down.
     bool owns(const EngineFrame &frame, const std::string &ownCall) const;
 
   private:

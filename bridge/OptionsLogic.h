@@ -7,9 +7,9 @@
 // link) and saves the fields' texts.
 #pragma once
 
-#include "AgwPortList.h"
 #include "BridgeState.h"
 #include "ProgramSettings.h"
+#include "RadioPorts.h"
 #include "SettingsTable.h"
 
 #include <cstdint>
@@ -52,7 +52,7 @@ struct OptionsFields {
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".
-std::string radioPortChoiceText(const agw::RadioPortChoice &choice);
+std::string radioPortChoiceText(const RadioPortChoice &choice);
 
 // The field a refusal names, so the dialog can bring it to the front.
 enum class OptionsField {

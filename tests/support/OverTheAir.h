@@ -35,8 +35,7 @@ using Config = std::map<std::string, std::string>;
 // recorded instead of drawn.
 class BridgeOnEngineA {
   public:
-    explicit BridgeOnEngineA(const Config &config)
-        : parts(configured(config), {window, tick, log}) {
+    explicit BridgeOnEngineA(const Config &config) : parts(configured(config), {window, tick, log}) {
         bool answered = false;
         bridge.start([&](bool running) {
             loaded = running;

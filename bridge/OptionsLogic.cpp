@@ -7,7 +7,6 @@
 #include "PlainText.h"
 #include "SettingsTable.h"
 #include "SettingsWriter.h"
-#include "WindowOps.h"
 
 #include <algorithm>
 #include <cctype>
@@ -266,8 +265,8 @@ std::string radioPortChoiceText(const RadioPortChoice &choice) {
     return std::to_string(choice.number) + ": " + choice.description;
 }
 
-OptionsLogic::OptionsLogic(Bridge &bridge, WindowOps &window, ProgramSettings stored, SettingsWriter &writer)
-    : bridge_(bridge), state_(bridge.state()), window_(window), stored_(std::move(stored)), writer_(writer) {}
+OptionsLogic::OptionsLogic(Bridge &bridge, ProgramSettings stored, SettingsWriter &writer)
+    : bridge_(bridge), state_(bridge.state()), stored_(std::move(stored)), writer_(writer) {}
 
 OptionsFields OptionsLogic::fieldsToShow() {
     OptionsFields fields;

@@ -18,7 +18,6 @@
 namespace corvantle {
 
 class Bridge;
-class WindowOps;
 class SettingsWriter;
 
 // The dialog's controls as texts and check states.
@@ -86,7 +85,7 @@ struct OkOutcome {
 class OptionsLogic final {
   public:
     // `stored` is the settings as the file holds them; `writer` is where OK saves them.
-    OptionsLogic(Bridge &bridge, WindowOps &window, ProgramSettings stored, SettingsWriter &writer);
+    OptionsLogic(Bridge &bridge, ProgramSettings stored, SettingsWriter &writer);
 
     // The values the dialog shows when it opens. OK checks the callsigns typed since against them: what was
     // stored (the unconfigured defaults, or a file written by hand) is the user's to change when they choose.
@@ -110,8 +109,7 @@ class OptionsLogic final {
   private:
     Bridge &bridge_;
     const BridgeState &state_; // the bridge's settings in force, read only
-    WindowOps &window_;
-    ProgramSettings stored_; // what the file holds: what start-up read, then what OK saved
+    ProgramSettings stored_;   // what the file holds: what start-up read, then what OK saved
     SettingsWriter &writer_;
     OptionsFields openedWith_; // what fieldsToShow last gave the dialog
 };

@@ -49,7 +49,7 @@ int main(int argc, char *argv[]) {
     ProgramParts parts(store, {window, form.tickTimer(), sessionLog, startOptions.verboseFrames});
     Bridge &bridge = parts.bridge();
     StoreWriter settingsWriter(store);
-    OptionsLogic options(bridge, window, parts.settings().settings, settingsWriter);
+    OptionsLogic options(bridge, parts.settings().settings, settingsWriter);
     DialogLauncher dialogs(form, options);
 
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });

@@ -22,7 +22,7 @@ class OptionsLogicTest : public BridgeFixture {
     // As the program that starts with the store as it is now.
     void preferencesOverTheStore() {
         storeChanged();
-        options.emplace(bridge, window, reading.settings, writer);
+        options.emplace(bridge, reading.settings, writer);
     }
 
     std::string stored(const settings::Key &key) {
@@ -34,8 +34,7 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
     rig.bridge.start();
     ASSERT_TRUE(rig.bridge.isRunning());
-    const OptionsFields fields =
-        OptionsLogic{rig.bridge, rig.window, rig.reading.settings, rig.writer}.fieldsToShow();
+    const OptionsFields fields = OptionsLogic{rig.bridge, rig.reading.settings, rig.writer}.fieldsToShow();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
     EXPECT_EQ(fields.localPort, "4444");
@@ -248,7 +247,7 @@ TEST_F(OptionsLogicTest, TypedCallsignsThatCannotGoOnTheAirAreRefusedNamingTheFi
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+        OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.callsign = row.callsign;
         fields.cluster = row.cluster;
@@ -267,7 +266,7 @@ TEST_F(OptionsLogicTest, CallsignsLeftAsTheyWereStoredAreNotRefused) {
     rig.store_setting(settings::kDigis, "RELAY1,LONGDIGI10");
     rig.bridge.start();
     ASSERT_TRUE(rig.bridge.isRunning()); // MYCALL and CLUSTER
-    OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+    OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
     OptionsFields fields = logic.fieldsToShow();
     fields.radioPort = "1";
     fields.digis = "relay1, longdigi10 ,RELAY3"; // the stored two kept, in other case and spacing
@@ -319,7 +318,7 @@ TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+        OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.cluster = "gb7abc";
         fields.engineHost = row.host;
@@ -362,7 +361,7 @@ TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+        OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.linkEnd = LinkEnd::Relink;
         fields.quietKeepalives = true;
@@ -415,7 +414,7 @@ TEST_F(OptionsLogicTest, ListenSettingsAreStoredOrRefusedNamingTheRule) {
         SCOPED_TRACE(row.address + " / " + row.allowed);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+        OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.listenAddress = row.address;
         fields.allowedClients = row.allowed;
@@ -544,7 +543,7 @@ TEST_F(OptionsLogicTest, KissLinkSettingsAreCheckedAndStoredWithTheTnc) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
+        OptionsLogic logic{rig.bridge, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.kissEngine = true;
         fields.kissMaxFrame = row.maxFrame;

@@ -75,7 +75,7 @@ struct Rig {
     StartupSettings startup = startupFrom(reading);
     Bridge bridge{window, socket, engine, startup};
     const BridgeState &state = bridge.state();
-    OptionsLogic logic{bridge, window, reading.settings, writer};
+    OptionsLogic logic{bridge, reading.settings, writer};
     MainForm form;
     DialogLauncher launcher{form, logic};
 

@@ -119,7 +119,7 @@ Bridge::HandlerScope::~HandlerScope() {
 
 // The one place the status line is decided: the link on the air, attempts to get it back, or a session
 // that monitors.
-std::string Bridge::statusText() const {
+const char *Bridge::statusText() const {
     if (keeper_.link().onAir())
         return "Status: Connected";
     if (keeper_.relinking())
@@ -129,11 +129,12 @@ std::string Bridge::statusText() const {
     return "Status: Disconnected";
 }
 
+// At the end of every handler, also each frame's: told to the window only when it changed.
 void Bridge::showStatus() {
-    std::string text = statusText();
-    if (text == statusShown_)
+    const char *text = statusText();
+    if (statusShown_ == text)
         return;
-    statusShown_ = std::move(text);
+    statusShown_ = text;
     window_.setStatusText(statusShown_);
 }
 

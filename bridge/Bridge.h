@@ -125,7 +125,7 @@ class Bridge final : public EngineListener, private LinkListener {
     bool toClients(const std::vector<std::string> &writes);
     // The link as the uplink needs it, at each call.
     Uplink::Link uplinkLink() const;
-    std::string statusText() const;
+    const char *statusText() const;
     void showStatus();
     void clusterFrame(const EngineFrame &frame);
     void monitorFrame(const EngineFrame &frame);

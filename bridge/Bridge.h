@@ -1,11 +1,11 @@
 // The bridge: the coordinator of one session between the telnet clients and the cluster station.
 //
 // It reaches the window, the telnet socket and the packet engine only through the interfaces passed in, and
-// gets the settings as values, so its handlers run in tests without a display. Its parts each own one piece of the session:
-// the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text each way (Uplink,
-// Downlink) and what was relayed (Traffic). The bridge
-// decides what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the
-// window's half-second tick, new settings, shutdown) and asks its parts to do it.
+// gets the settings as values, so its handlers run in tests without a display. Its parts each own one piece
+// of the session: the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text
+// each way (Uplink, Downlink) and what was relayed (Traffic). The bridge decides what happens at each event
+// (start-up, a frame from the engine, a client arriving or leaving, the window's half-second tick, new
+// settings, shutdown) and asks its parts to do it.
 //
 // One session (one link to the cluster station) serves up to `maxClients` telnet clients at a time: the
 // cluster's text goes to each of them, and each one's lines go to the cluster as its own requests.

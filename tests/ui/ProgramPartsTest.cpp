@@ -1,9 +1,9 @@
 // The program's parts as ProgramParts puts them together from a settings store: the engine the settings
 // choose, the socket with their listen policy and local port, the bridge told what could not be used, and
 // the window's timers driving the bridge.
+#include "ProgramParts.h"
 #include "AgwEngine.h"
 #include "KissEngine.h"
-#include "ProgramParts.h"
 #include "RecordingFakes.h"
 #include "WindowTimer.h"
 

@@ -99,9 +99,6 @@ std::string secondsText(int32_t milliseconds) {
     return text + "." + fractionText;
 }
 
-StartupReader::StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings)
-    : store_(store), appName_(std::move(appName)), warnings_(&warnings) {}
-
 StartupReader::StartupReader(const SettingsStore &store, std::string appName)
     : store_(store), appName_(std::move(appName)) {}
 
@@ -118,8 +115,6 @@ std::string StartupReader::stored(const Key &key) const {
 void StartupReader::unusable(const Key &key, const std::string &value, const std::string &why) const {
     problems_.push_back("setting \"" + keyLabel(key) + "\" holds \"" + value + "\", " + why +
                         "; using the default \"" + key.defaultText + "\"");
-    if (warnings_ != nullptr)
-        *warnings_ << "corvantle: " << problems_.back() << "\n";
 }
 
 std::string StartupReader::text(const Key &key) const {

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,12 +115,10 @@ std::string secondsText(int32_t milliseconds);
 // the INI file spells them.
 std::string keyLabel(const Key &key);
 
-// Start-up's reads: the stored text converted, or the key's default with a problem named (and, given
-// `warnings`, a line there too).
+// Start-up's reads: the stored text converted, or the key's default with a problem named, which the caller
+// tells the user.
 class StartupReader final {
   public:
-    StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings);
-    // The same without the lines: the caller tells problems() to the user.
     StartupReader(const SettingsStore &store, std::string appName);
 
     std::string text(const Key &key) const;
@@ -141,7 +138,6 @@ class StartupReader final {
 
     const SettingsStore &store_;
     std::string appName_;
-    std::ostream *warnings_ = nullptr;
     mutable std::vector<std::string> problems_;
 };
 

@@ -4,8 +4,8 @@
 // Everything runs on the user-interface thread, one handler at a time, so the state needs no locking.
 #include "Bridge.h"
 
-#include "AgwCalls.h"
-#include "AgwPortList.h"
+#include "Callsign.h"
+#include "RadioPorts.h"
 #include "SettingsStore.h"
 #include "StartupSettings.h"
 #include "TelnetSocket.h"
@@ -35,8 +35,8 @@ void Bridge::start(std::function<void(bool running)> done) {
     startDone_ = std::move(done);
     const StartupSettings startup = readStartupSettings(store_);
     state_ = startup.bridge;
-    ownCall_ = agw::normalCall(state_.myCallsign);
-    clusterCall_ = agw::normalCall(state_.cluster);
+    ownCall_ = callsign::normal(state_.myCallsign);
+    clusterCall_ = callsign::normal(state_.cluster);
     clients_.socket().setLocalPort(startup.localPort);
     clients_.setMaxClients(state_.maxClients);
 
@@ -65,7 +65,7 @@ void Bridge::registrationAnswered(bool registered) {
     if (!registered) {
         phase_ = Phase::Loading;
         log_.note("Registration failed");
-        window_.messageBox("Can't connect to AGW Packet Engine");
+        window_.messageBox(engine_.registrationFailure());
         window_.endProgram(1);
         done(false);
         return;
@@ -104,7 +104,7 @@ void Bridge::applySettings(const BridgeState &settings) {
     next.programName = state_.programName;
     next.myCallsign = state_.myCallsign;
     state_ = next;
-    clusterCall_ = agw::normalCall(state_.cluster);
+    clusterCall_ = callsign::normal(state_.cluster);
     clients_.setMaxClients(state_.maxClients);
     // Monitor Mode opens no link: the clients hear the link's end from its notice, and then monitor.
     if (state_.monitorMode && keeper_.link().is(ClusterLink::State::Up))
@@ -166,7 +166,7 @@ void Bridge::frameArrived(const EngineFrame &frame) {
 // registered with the same engine (another program, another instance) are none of this bridge's business.
 void Bridge::clusterFrame(const EngineFrame &frame) {
     switch (frame.kind) {
-    case 'c':
+    case FrameKind::LinkUp:
         if (!isOwnCall(frame.to))
             return;
         if (isLinkFrame(frame)) {
@@ -179,11 +179,11 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
             keeper_.disconnectStranger(frame);
         }
         return;
-    case 'd':
+    case FrameKind::LinkDown:
         if (isLinkFrame(frame))
             keeper_.linkWentDown(frame);
         return;
-    case 'D':
+    case FrameKind::LinkData:
         // Text while the link waits for a returning client has nobody to go to: dropped, not counted.
         if (keeper_.link().is(ClusterLink::State::Up) && isLinkFrame(frame) && !clients_.empty() &&
             downlink_.relay(frame.text))
@@ -197,7 +197,7 @@ void Bridge::clusterFrame(const EngineFrame &frame) {
 // Monitor Mode opens no link and passes on what the cluster is heard sending to others.
 void Bridge::monitorFrame(const EngineFrame &frame) {
     switch (frame.kind) {
-    case 'c':
+    case FrameKind::LinkUp:
         // A link that comes up anyway (a connect still pending when Monitor Mode was switched on) would hold
         // the cluster with nobody reading.
         if (!isOwnCall(frame.to))
@@ -207,12 +207,12 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
         else
             keeper_.disconnectStranger(frame);
         return;
-    case 'd':
+    case FrameKind::LinkDown:
         if (isLinkFrame(frame))
             keeper_.linkWentDown(frame);
         return;
-    case 'D':
-    case 'I':
+    case FrameKind::LinkData:
+    case FrameKind::HeardInformation:
         if (isConfiguredCluster(frame) && !clients_.empty())
             downlink_.relay(frame.text);
         return;
@@ -222,7 +222,7 @@ void Bridge::monitorFrame(const EngineFrame &frame) {
 }
 
 bool Bridge::isOwnCall(const std::string &call) const {
-    return agw::normalCall(call) == ownCall_;
+    return callsign::same(call, ownCall_);
 }
 
 // A notice or data of the link that is asked for, up or closing: from the station it was made with, on its
@@ -232,7 +232,7 @@ bool Bridge::isLinkFrame(const EngineFrame &frame) const {
 }
 
 bool Bridge::isConfiguredCluster(const EngineFrame &frame) const {
-    return frame.radioPort == state_.radioPort && agw::normalCall(frame.from) == clusterCall_;
+    return frame.radioPort == state_.radioPort && callsign::same(frame.from, clusterCall_);
 }
 
 // ---- the telnet session ----
@@ -410,7 +410,7 @@ void Bridge::engineBack() {
 void Bridge::radioPortsKnown(const std::vector<int> &ports) {
     if (!handling())
         return;
-    log_.note("The packet engine's radio ports: " + agw::portNumbersText(ports));
+    log_.note("The packet engine's radio ports: " + portNumbersText(ports));
     const RadioPortCheck::Verdict verdict = radioPorts_.heard(ports, state_.radioPort);
     if (!verdict.tell)
         return;

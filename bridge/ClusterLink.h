@@ -33,7 +33,7 @@ class ClusterLink final {
     void closing() { state_ = State::Closing; }
     void wentDown() { state_ = State::Down; }
 
-    // The station as the engine reports it (upper case, no "-0"), the radio port and the route.
+    // The station as the engine reports it (as callsign::normal writes it), the radio port and the route.
     const std::string &station() const { return station_; }
     int radioPort() const { return radioPort_; }
     const std::vector<std::string> &digipeaters() const { return digipeaters_; }
@@ -41,7 +41,7 @@ class ClusterLink final {
     const std::string &notice() const { return notice_; }
 
     // Whether a link notice or connected data belongs to this link: from its station, on its radio port, to
-    // `ownCall` (the registered callsign, as normalCall gives it). Meaningless while Down.
+    // `ownCall` (the registered callsign, as callsign::normal writes it). Meaningless while Down.
     bool owns(const EngineFrame &frame, const std::string &ownCall) const;
 
   private:

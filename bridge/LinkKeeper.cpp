@@ -1,6 +1,6 @@
 #include "LinkKeeper.h"
 
-#include "AgwCalls.h"
+#include "Callsign.h"
 #include "Uplink.h"
 #include "WindowOps.h"
 
@@ -69,7 +69,7 @@ void LinkKeeper::requestLink() {
         route += (route.empty() ? " via " : ",") + digipeater;
     log_.note("Connect request to " + cluster + route + " on radio port " +
               std::to_string(settings_.radioPort));
-    if (const std::string odd = agw::airRouteProblem(settings_.myCallsign, cluster, digipeaters);
+    if (const std::string odd = callsign::routeAirProblem(settings_.myCallsign, cluster, digipeaters);
         !odd.empty())
         log_.warn(odd + ": the engine can make no frame for it, and the link will not come up");
     const std::string problem = engine_.connect(cluster, digipeaters, settings_.radioPort);
@@ -100,11 +100,11 @@ void LinkKeeper::previousLinkWaitWhenDue() {
 std::vector<std::string> LinkKeeper::routeInSettings() const {
     if (!settings_.connectViaDigipeaters || settings_.digipeaters.empty())
         return {};
-    return agw::routeCalls(settings_.digipeaters);
+    return callsign::routeCalls(settings_.digipeaters);
 }
 
 bool LinkKeeper::attemptMatchesSettings() const {
-    return link_.station() == agw::normalCall(settings_.cluster) &&
+    return link_.station() == callsign::normal(settings_.cluster) &&
            link_.radioPort() == settings_.radioPort && link_.digipeaters() == routeInSettings();
 }
 
@@ -313,7 +313,7 @@ bool LinkKeeper::refusedUnconfigured(ClientId client) {
 // link under it would go on the air with no station identified.
 std::string LinkKeeper::unconfiguredProblem() const {
     const auto unset = [](const std::string &call, const char *placeholder) {
-        const std::string normal = agw::normalCall(call);
+        const std::string normal = callsign::normal(call);
         return normal.empty() || normal == placeholder;
     };
     const bool noCallsign = unset(settings_.myCallsign, "MYCALL");

@@ -1,9 +1,10 @@
 // The Preferences dialog's effect on the running bridge and on the settings store.
 #include "OptionsLogic.h"
 
-#include "AgwCalls.h"
 #include "Bridge.h"
+#include "Callsign.h"
 #include "ListenPolicy.h"
+#include "PlainText.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
 #include "TelnetSocket.h"
@@ -35,13 +36,13 @@ struct Refusal {
 // with it is not checked; a digipeater counts as typed when the route it opened with did not name it.
 Refusal callsignRefusal(const OptionsFields &fields, const OptionsFields &openedWith) {
     const auto check = [](OptionsField id, const char *field, const std::string &call) -> Refusal {
-        if (const std::string problem = agw::airCallProblem(call);
-            !problem.empty() && !agw::normalCall(call).empty())
+        if (const std::string problem = callsign::airProblem(call);
+            !problem.empty() && !callsign::normal(call).empty())
             return {id, std::string(field) + ": \"" + call + "\" " + problem + "."};
         return {};
     };
     const auto typed = [](const std::string &call, const std::string &opened) {
-        return agw::normalCall(call) != agw::normalCall(opened);
+        return callsign::normal(call) != callsign::normal(opened);
     };
     if (typed(fields.callsign, openedWith.callsign))
         if (Refusal refusal = check(OptionsField::Callsign, "Callsign", fields.callsign); !refusal.empty())
@@ -49,11 +50,11 @@ Refusal callsignRefusal(const OptionsFields &fields, const OptionsFields &opened
     if (typed(fields.cluster, openedWith.cluster))
         if (Refusal refusal = check(OptionsField::Cluster, "DX Cluster", fields.cluster); !refusal.empty())
             return refusal;
-    const std::vector<std::string> digis = agw::routeCalls(fields.digis);
-    if (digis.size() > agw::kMaxDigipeaters)
+    const std::vector<std::string> digis = callsign::routeCalls(fields.digis);
+    if (digis.size() > callsign::kMaxDigipeaters)
         return {OptionsField::Digis, "Via: " + std::to_string(digis.size()) + " digipeaters, at most " +
-                                         std::to_string(agw::kMaxDigipeaters) + " fit."};
-    const std::vector<std::string> openedDigis = agw::routeCalls(openedWith.digis);
+                                         std::to_string(callsign::kMaxDigipeaters) + " fit."};
+    const std::vector<std::string> openedDigis = callsign::routeCalls(openedWith.digis);
     for (const std::string &digi : digis)
         if (std::find(openedDigis.begin(), openedDigis.end(), digi) == openedDigis.end())
             if (Refusal refusal = check(OptionsField::Digis, "Via", digi); !refusal.empty())
@@ -66,7 +67,7 @@ std::string radioPortNumberText(const std::string &field) {
     const std::size_t colon = field.find(':');
     if (colon == std::string::npos)
         return field;
-    const std::string number = agw::trimmed(field.substr(0, colon));
+    const std::string number = plain::trimmed(field.substr(0, colon));
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (number.empty() || !std::all_of(number.begin(), number.end(), digit))
         return field;
@@ -82,7 +83,7 @@ struct EngineTexts {
 
 EngineTexts checkEngineAddress(const OptionsFields &fields) {
     EngineTexts texts;
-    texts.host = agw::trimmed(fields.engineHost);
+    texts.host = plain::trimmed(fields.engineHost);
     const auto unfit = [](char c) { return c == ' ' || static_cast<unsigned char>(c) < 0x20; };
     if (std::any_of(texts.host.begin(), texts.host.end(), unfit)) {
         texts.refusal = {OptionsField::EngineHost,
@@ -92,7 +93,7 @@ EngineTexts checkEngineAddress(const OptionsFields &fields) {
     if (texts.host.empty())
         texts.host = settings::kEngineHost.defaultText;
 
-    const std::string port = agw::trimmed(fields.enginePort);
+    const std::string port = plain::trimmed(fields.enginePort);
     const settings::Key &key = settings::kEnginePort;
     if (port.empty()) {
         texts.port = key.defaultText;
@@ -115,7 +116,7 @@ struct CheckedLinkNumber {
 
 CheckedLinkNumber checkLinkNumber(OptionsField id, const char *field, const std::string &text,
                                   const settings::Key &key) {
-    const std::string trimmed = agw::trimmed(text);
+    const std::string trimmed = plain::trimmed(text);
     if (!settings::readNumber(trimmed))
         return {0, {id, std::string(field) + ": \"" + text + "\" is not a number."}};
     const auto number = settings::readWholeNumber(trimmed, key.min, key.max);
@@ -178,7 +179,7 @@ struct ListenTexts {
 };
 
 ListenTexts checkListenFields(const OptionsFields &fields) {
-    ListenTexts texts{agw::trimmed(fields.listenAddress), agw::trimmed(fields.allowedClients), {}};
+    ListenTexts texts{plain::trimmed(fields.listenAddress), plain::trimmed(fields.allowedClients), {}};
     if (texts.address.empty())
         texts.address = settings::kListenAddress.defaultText;
     const auto address = parseListenAddress(texts.address);
@@ -212,7 +213,7 @@ struct KissTexts {
 
 KissTexts checkKissFields(const OptionsFields &fields) {
     KissTexts texts;
-    std::string address = agw::trimmed(fields.kissAddress);
+    std::string address = plain::trimmed(fields.kissAddress);
     if (address.empty())
         address = settings::kEngineKiss.defaultText;
     if (const std::string problem = settings::kissAddressProblem(address); !problem.empty()) {
@@ -253,7 +254,7 @@ OkOutcome refused(const Refusal &refusal) {
 
 } // namespace
 
-std::string radioPortChoiceText(const agw::RadioPortChoice &choice) {
+std::string radioPortChoiceText(const RadioPortChoice &choice) {
     return std::to_string(choice.number) + ": " + choice.description;
 }
 
@@ -283,7 +284,7 @@ OptionsFields OptionsLogic::fieldsToShow() {
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
-    fields.kissEngine = agw::upper(agw::trimmed(stored(settings::kEngineKind))) == "KISS";
+    fields.kissEngine = plain::upper(plain::trimmed(stored(settings::kEngineKind))) == "KISS";
     fields.kissAddress = stored(settings::kEngineKiss);
     // The link's numbers as the next start will use them: one the file holds out of range is its default.
     const settings::StartupReader next(store_, state_.programName);
@@ -342,10 +343,10 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         return refused(listen.refusal);
 
     // The registered callsign stays in use until the next start; only the store gets the new one.
-    const std::string callsign = agw::upper(fields.callsign);
+    const std::string callsign = plain::upper(fields.callsign);
     BridgeState next = state_;
-    next.cluster = agw::upper(fields.cluster);
-    next.digipeaters = agw::upper(fields.digis);
+    next.cluster = plain::upper(fields.cluster);
+    next.digipeaters = plain::upper(fields.digis);
     next.radioPort = checked.radioPort;
     next.connectViaDigipeaters = fields.connectVia;
     next.monitorMode = fields.monitorMode;

@@ -5,8 +5,8 @@
 // (the bridge decides what applies now and what from the next link) and saves them.
 #pragma once
 
-#include "AgwPortList.h"
 #include "BridgeState.h"
+#include "RadioPorts.h"
 #include "SettingsTable.h"
 
 #include <cstdint>
@@ -50,7 +50,7 @@ struct OptionsFields {
 };
 
 // A radio port the engine offers, as the radio port field lists it: "1: first soundcard right".
-std::string radioPortChoiceText(const agw::RadioPortChoice &choice);
+std::string radioPortChoiceText(const RadioPortChoice &choice);
 
 // The field a refusal names, so the dialog can bring it to the front.
 enum class OptionsField {

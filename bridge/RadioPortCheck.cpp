@@ -1,6 +1,6 @@
 #include "RadioPortCheck.h"
 
-#include "AgwPortList.h"
+#include "RadioPorts.h"
 
 #include <algorithm>
 #include <utility>
@@ -13,7 +13,7 @@ RadioPortCheck::Verdict RadioPortCheck::heard(const std::vector<int> &ports, int
     if (std::find(ports.begin(), ports.end(), radioPortInUse) == ports.end())
         verdict.problem =
             "Radio port " + std::to_string(radioPortInUse) +
-            " is not one of the packet engine's radio ports (" + agw::portNumbersText(ports) +
+            " is not one of the packet engine's radio ports (" + portNumbersText(ports) +
             "): connects are refused until RadioPort in Options > Preferences names one of them";
     const std::string said = std::exchange(problemSaid_, verdict.problem);
     verdict.tell = !verdict.problem.empty() && verdict.problem != said;

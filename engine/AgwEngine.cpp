@@ -10,6 +10,7 @@
 #include "AgwCalls.h"
 #include "AgwPortList.h"
 #include "AgwTexts.h"
+#include "Callsign.h"
 #include "EngineFrames.h"
 #include "SettingsStore.h"
 #include "SettingsTable.h"
@@ -91,7 +92,7 @@ void AgwEngine::registerCallsign(const std::string &callsign, const std::string 
     closing_ = false;
     ++registration_;
     answerPending_ = true;
-    ownCall_ = normalCall(callsign);
+    ownCall_ = callsign::normal(callsign);
     if (const std::string problem = callProblem(ownCall_); !problem.empty()) {
         note("the callsign \"" + callsign + "\" " + problem + "; it cannot be registered");
         answerPending_ = false;
@@ -168,7 +169,8 @@ void AgwEngine::onLost() {
     paceTimer_.stop();
     std::vector<EngineFrame> notices;
     for (const auto &[shownCall, port] : pacer_.links())
-        notices.push_back({'d', port, shownCall, ownCall_, disconnectNotice(shownCall)});
+        notices.push_back(
+            {FrameKind::LinkDown, port, callsign::normal(shownCall), ownCall_, disconnectNotice(shownCall)});
     pacer_.clear();
     // Later, not from inside whatever request found the connection gone.
     for (EngineFrame &notice : notices)
@@ -241,7 +243,8 @@ void AgwEngine::handleFrame(agw::Frame frame) {
         onPortList(frame);
         return;
     case 'Y':
-        pacer_.outstandingAnswered(normalCall(remoteOf(frame, ownCall_)), littleEndianCount(frame.data));
+        pacer_.outstandingAnswered(callsign::normal(remoteOf(frame, ownCall_)),
+                                   littleEndianCount(frame.data));
         return;
     case 'C':
     case 'd':
@@ -261,8 +264,8 @@ void AgwEngine::handleFrame(agw::Frame frame) {
 
 void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
     // The frame's callsigns, normalised once for every comparison below.
-    const std::string from = normalCall(frame.callFrom);
-    const std::string to = normalCall(frame.callTo);
+    const std::string from = callsign::normal(frame.callFrom);
+    const std::string to = callsign::normal(frame.callTo);
     // A link of another callsign registered with the same engine, to the same station, is not ours.
     if (from != ownCall_ && to != ownCall_)
         return;
@@ -275,8 +278,8 @@ void AgwEngine::trackLinkNotice(const agw::Frame &frame) {
 }
 
 bool AgwEngine::isOwnLinkTraffic(const agw::Frame &frame) const {
-    const std::string from = normalCall(frame.callFrom);
-    const std::string to = normalCall(frame.callTo);
+    const std::string from = callsign::normal(frame.callFrom);
+    const std::string to = callsign::normal(frame.callTo);
     return (from == ownCall_ && pacer_.holds(to)) || (to == ownCall_ && pacer_.holds(from));
 }
 
@@ -339,10 +342,10 @@ std::string AgwEngine::connect(const std::string &station, const std::vector<std
                                int radioPort) {
     if (radioPort < 0 || radioPort > 255)
         return "radio port " + std::to_string(radioPort) + " is not 0 to 255";
-    const std::string remote = normalCall(station);
+    const std::string remote = callsign::normal(station);
     std::vector<std::string> digis;
     for (const std::string &digi : digipeaters)
-        if (std::string call = normalCall(digi); !call.empty())
+        if (std::string call = callsign::normal(digi); !call.empty())
             digis.push_back(call);
     if (const std::string problem = routeProblem(remote, digis); !problem.empty())
         return problem;
@@ -375,7 +378,7 @@ bool AgwEngine::sendData(const std::string &station, const std::string &data, in
         return false;
     if (data.empty())
         return true;
-    const std::string remote = normalCall(station);
+    const std::string remote = callsign::normal(station);
     pacer_.queue(remote, data, static_cast<std::uint8_t>(radioPort));
     pumpLater(remote);
     if (!canTakeData())
@@ -386,7 +389,7 @@ bool AgwEngine::sendData(const std::string &station, const std::string &data, in
 void AgwEngine::disconnect(const std::string &station, int radioPort) {
     if (radioPort < 0 || radioPort > 255)
         return;
-    pacer_.disconnect(normalCall(station), static_cast<std::uint8_t>(radioPort));
+    pacer_.disconnect(callsign::normal(station), static_cast<std::uint8_t>(radioPort));
 }
 
 // What the caller hands over in one turn of the event loop (the lines of one read from a client) is packed

@@ -74,6 +74,8 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     void disconnect(const std::string &station, int radioPort) override;
     void close() override;
     bool reachable() const override { return connection_.isUp(); }
+    // The same words whatever failed: the engine did not answer, refused, or the callsign does not fit.
+    std::string registrationFailure() const override { return "Can't connect to AGW Packet Engine"; }
 
     // True while registered with a reachable engine.
     bool isUp() const { return connection_.isUp(); }
@@ -114,7 +116,7 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     LogLine warnings_;
     std::string host_;
     std::uint16_t port_ = 8000;
-    std::string ownCall_;            // as registered: upper case, no "-0"
+    std::string ownCall_;            // as registered, written as callsign::normal writes it
     bool closing_ = false;           // close() was called: nothing more reaches the listener
     bool answerPending_ = false;     // registerCallsign() has not been answered yet
     std::uint64_t registration_ = 0; // counts registrations and closes, so an abandoned answer is dropped
@@ -125,7 +127,7 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     QTimer closePoll_; // looks at the shutdown's progress
 
     AgwConnection connection_;
-    AgwLinkPacer pacer_; // the user's own links, keyed by the remote call, upper case, no "-0"
+    AgwLinkPacer pacer_; // the user's own links, keyed by the remote call as callsign::normal writes it
     QTimer paceTimer_;   // 'Y' answers and the next 'Y'
     bool wasFull_ = false;
     // The engine's radio ports, once its answer to 'G' on this connection has named any.

@@ -53,7 +53,7 @@ class AgwLinkPacer final {
 
     AgwLinkPacer(AgwPacerHost &host, AgwPacing pacing) : host_(host), pacing_(pacing) {}
 
-    // Links are keyed by the remote callsign, normalised (upper case, no "-0") by the caller.
+    // Links are keyed by the remote callsign, written by the caller as callsign::normal writes it.
     bool holds(const std::string &key) const { return links_.contains(key); }
     // A link asked for: a new one, whatever was queued for an earlier one to the same station dropped.
     void startLink(const std::string &key, std::uint8_t port);

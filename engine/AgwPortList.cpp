@@ -129,11 +129,4 @@ std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData) {
     return choices;
 }
 
-std::string portNumbersText(const std::vector<int> &ports) {
-    std::string text;
-    for (const int port : ports)
-        text += (text.empty() ? "" : ", ") + std::to_string(port);
-    return text;
-}
-
 } // namespace corvantle::agw

@@ -13,23 +13,15 @@
 // None of them can be trusted with the count in front. The list ends at the first NUL.
 #pragma once
 
-#include <string>
+#include "RadioPorts.h"
+
 #include <string_view>
 #include <vector>
 
 namespace corvantle::agw {
 
-struct RadioPortChoice {
-    int number = 0;          // the port in the frames' header: 0 for the engine's first port
-    std::string description; // the engine's words for it, without its "PortK" name
-
-    bool operator==(const RadioPortChoice &) const = default;
-};
-
-// The usable radio ports in the engine's order. Empty when the data is empty or not a port list.
+// The usable radio ports in the engine's order: each one's number is the port in the frames' header, its
+// description the engine's words without its "PortK" name. Empty when the data is empty or not a port list.
 std::vector<RadioPortChoice> radioPortChoices(std::string_view answerData);
-
-// Port numbers as the user reads them: "0, 1".
-std::string portNumbersText(const std::vector<int> &ports);
 
 } // namespace corvantle::agw

@@ -2,6 +2,7 @@
 #include "EnginePortQuery.h"
 
 #include "AgwFrame.h"
+#include "AgwPortList.h"
 #include "SettingsTable.h"
 
 #include <utility>

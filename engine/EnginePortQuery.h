@@ -1,13 +1,14 @@
-// Asks a packet engine for its list of radio ports, on a connection of its own.
+// Asks an AGW packet engine for its list of radio ports, on a connection of its own.
 //
-// The Preferences dialog uses it to offer the engine's radio ports by name. It connects to the engine's AGW
-// port (no registration), sends one port list request ('G'), reads the answer, and closes again; the
-// program's own engine connection is not involved. Everything runs on the event loop, and every step has one
-// time limit: Dire Wolf serves three clients and never answers a fourth, although it accepts the connection.
+// The Preferences dialog uses it to offer the engine's radio ports by name while the AGW engine is chosen (a
+// KISS TNC has no such list). It connects to the engine's AGW port (no registration), sends one port list
+// request ('G'), reads the answer, and closes again; the program's own engine connection is not involved.
+// Everything runs on the event loop, and every step has one time limit: Dire Wolf serves three clients and
+// never answers a fourth, although it accepts the connection.
 #pragma once
 
 #include "AgwConnection.h"
-#include "AgwPortList.h"
+#include "RadioPorts.h"
 
 #include <QObject>
 #include <QTimer>
@@ -21,8 +22,8 @@
 namespace corvantle {
 
 struct EnginePortList {
-    std::vector<agw::RadioPortChoice> choices; // empty: no list
-    std::string problem;                       // why there is no list, for the user; empty when there is one
+    std::vector<RadioPortChoice> choices; // empty: no list
+    std::string problem;                  // why there is no list, for the user; empty when there is one
 };
 
 // A QObject, so that a dialog's signals can reach cancel().

@@ -3,6 +3,7 @@
 
 #include "EnginePortQuery.h"
 #include "OptionsLogic.h"
+#include "RadioPorts.h"
 #include "SettingsTable.h"
 #include "ui_frmOptions.h"
 
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -49,7 +51,7 @@ OptionsDialog::OptionsDialog(OptionsLogic &logic, QWidget *parent)
 
     connect(ui_->AutoMinimizeCheck, &QCheckBox::clicked, this, &OptionsDialog::updateDelayRow);
     connect(ui_->ConnectVia, &QCheckBox::clicked, this, &OptionsDialog::onDigipeaterBoxClicked);
-    connect(ui_->EngineKindChoice, &QComboBox::currentIndexChanged, this, &OptionsDialog::updateEngineGroups);
+    connect(ui_->EngineKindChoice, &QComboBox::currentIndexChanged, this, &OptionsDialog::onEngineKindChosen);
     connect(ui_->cmdOK, &QPushButton::clicked, this, &OptionsDialog::onOk);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     // A question still open would hold one of the engine's few client places for nothing.
@@ -140,7 +142,11 @@ void OptionsDialog::showCurrentValues() {
     ui_->Compatibility->setChecked(f.compatibilityMode);
     ui_->EngineHostText->setText(qs(f.engineHost));
     ui_->EnginePortText->setText(qs(f.enginePort));
-    ui_->EngineKindChoice->setCurrentIndex(f.kissEngine ? 1 : 0);
+    {
+        // The radio ports are offered once, below, for the engine the dialog opens with.
+        const QSignalBlocker filling(ui_->EngineKindChoice);
+        ui_->EngineKindChoice->setCurrentIndex(f.kissEngine ? 1 : 0);
+    }
     ui_->KissAddressText->setText(qs(f.kissAddress));
     ui_->KissMaxFrameField->setValue(qs(f.kissMaxFrame).toInt());
     ui_->KissPaclenField->setValue(qs(f.kissPaclen).toInt());
@@ -156,7 +162,31 @@ void OptionsDialog::showCurrentValues() {
     ui_->ListenAddressText->setText(qs(f.listenAddress));
     ui_->AllowedClientsText->setText(qs(f.allowedClients));
     ui_->CallsignText->setFocus();
-    askForRadioPorts();
+    offerRadioPorts();
+}
+
+bool OptionsDialog::kissChosen() const {
+    return ui_->EngineKindChoice->currentIndex() == 1;
+}
+
+void OptionsDialog::onEngineKindChosen() {
+    updateEngineGroups();
+    offerRadioPorts();
+}
+
+// The AGW engine is asked for its list; a KISS TNC cannot be asked, and a list of all sixteen KISS ports
+// would offer ports the TNC may not have (most have port 0 alone), so the field takes the number alone.
+void OptionsDialog::offerRadioPorts() {
+    if (!kissChosen()) {
+        askForRadioPorts();
+        return;
+    }
+    // A question still open would hold one of the AGW engine's few client places for nothing.
+    portQuery_->cancel();
+    listRadioPorts({});
+    ui_->RadioPortText->setToolTip(QStringLiteral(
+        "A KISS TNC names no radio ports: type the number of its KISS port, 0 to 15 (0 for a TNC with one "
+        "port)."));
 }
 
 void OptionsDialog::askForRadioPorts() {
@@ -169,12 +199,15 @@ void OptionsDialog::askForRadioPorts() {
 }
 
 // The field keeps what it shows: a number that is in the list shows as its entry, anything else (the
-// stored number of a port the engine does not list, or what the user typed meanwhile) stays as it is.
-void OptionsDialog::showRadioPorts(const EnginePortList &list, const QString &engine) {
+// stored number of a port the engine does not list, or what the user typed meanwhile) stays as it is. An
+// entry picked from an earlier list stays as its number.
+void OptionsDialog::listRadioPorts(const std::vector<RadioPortChoice> &choices) {
     QComboBox *field = ui_->RadioPortText;
-    const QString shown = field->currentText();
+    const int picked = field->currentIndex();
+    const QString shown =
+        picked >= 0 ? QString::number(field->itemData(picked).toInt()) : field->currentText();
     field->clear();
-    for (const agw::RadioPortChoice &choice : list.choices)
+    for (const RadioPortChoice &choice : choices)
         field->addItem(qs(radioPortChoiceText(choice)), choice.number);
     bool isNumber = false;
     const int number = shown.trimmed().toInt(&isNumber);
@@ -184,7 +217,11 @@ void OptionsDialog::showRadioPorts(const EnginePortList &list, const QString &en
         field->setEditText(shown);
     // The list may be wider than the field; its entries are shown whole.
     field->view()->setMinimumWidth(field->view()->sizeHintForColumn(0) + field->view()->frameWidth() * 2);
+}
 
+void OptionsDialog::showRadioPorts(const EnginePortList &list, const QString &engine) {
+    listRadioPorts(list.choices);
+    QComboBox *field = ui_->RadioPortText;
     if (list.choices.empty())
         field->setToolTip(
             QStringLiteral("No list of radio ports from the packet engine at %1: %2. Type the number of "
@@ -205,7 +242,7 @@ void OptionsDialog::updateDelayRow() {
 
 // Each engine's settings are in use only while that kind of engine is chosen; the radio port is both's.
 void OptionsDialog::updateEngineGroups() {
-    const bool kiss = ui_->EngineKindChoice->currentIndex() == 1;
+    const bool kiss = kissChosen();
     ui_->AgwGroup->setEnabled(!kiss);
     ui_->KissGroup->setEnabled(kiss);
 }
@@ -230,7 +267,7 @@ OptionsFields OptionsDialog::fields() const {
     f.compatibilityMode = ui_->Compatibility->isChecked();
     f.engineHost = ss(ui_->EngineHostText->text());
     f.enginePort = ss(ui_->EnginePortText->text());
-    f.kissEngine = ui_->EngineKindChoice->currentIndex() == 1;
+    f.kissEngine = kissChosen();
     f.kissAddress = ss(ui_->KissAddressText->text());
     f.kissMaxFrame = std::to_string(ui_->KissMaxFrameField->value());
     f.kissPaclen = std::to_string(ui_->KissPaclenField->value());

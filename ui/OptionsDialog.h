@@ -3,14 +3,16 @@
 // It moves texts and check states between its controls and OptionsFields; what they mean, and what OK
 // does with them, is OptionsLogic's business. Its settings stand on four pages (the station, the packet
 // engine, the link to the cluster, the telnet clients) above OK and Cancel, so it fits a small screen;
-// each page scrolls where a large font needs more room than the screen has. Each time it opens it asks
-// the packet engine for its radio ports and offers them in the radio port field, which also takes a
-// typed number.
+// each page scrolls where a large font needs more room than the screen has. While the AGW engine is chosen
+// (as it opens, and each time it is chosen again) it asks that engine for its radio ports and offers them in
+// the radio port field, which also takes a typed number; a KISS TNC names no ports, so with KISS the field
+// takes the number alone.
 #pragma once
 
 #include <QDialog>
 
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class frmOptions;
@@ -23,6 +25,7 @@ class OptionsLogic;
 enum class OptionsField;
 struct EnginePortList;
 struct OptionsFields;
+struct RadioPortChoice;
 
 class OptionsDialog final : public QDialog {
     Q_OBJECT
@@ -38,7 +41,11 @@ class OptionsDialog final : public QDialog {
     void nameFieldsByTheirLabels();
     void fitToScreen();
     void showCurrentValues();
+    bool kissChosen() const;
+    void onEngineKindChosen();
+    void offerRadioPorts();
     void askForRadioPorts();
+    void listRadioPorts(const std::vector<RadioPortChoice> &choices);
     void showRadioPorts(const EnginePortList &list, const QString &engine);
     void updateDelayRow();
     void updateEngineGroups();

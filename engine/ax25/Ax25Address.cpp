@@ -1,12 +1,13 @@
 #include "Ax25Address.h"
 
+#include "Callsign.h"
+
 #include <cctype>
 
 namespace corvantle::ax25 {
 namespace {
 
-constexpr std::size_t kMaxCallChars = 6;
-constexpr std::uint8_t kMaxSsid = 15;
+constexpr std::size_t kMaxCallChars = callsign::kMaxBaseChars;
 constexpr std::uint8_t kReservedBits = 0x60;
 constexpr std::uint8_t kTopBit = 0x80;
 constexpr std::uint8_t kLastBit = 0x01;
@@ -15,58 +16,18 @@ bool isCallChar(char c) {
     return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'Z');
 }
 
-bool validCall(std::string_view call) {
-    if (call.empty() || call.size() > kMaxCallChars)
-        return false;
-    for (const char c : call)
-        if (!isCallChar(c))
-            return false;
-    return true;
-}
-
-std::optional<std::uint8_t> parseSsid(std::string_view digits) {
-    if (digits.empty() || digits.size() > 2)
-        return std::nullopt;
-    unsigned value = 0;
-    for (const char c : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return std::nullopt;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > kMaxSsid)
-        return std::nullopt;
-    return static_cast<std::uint8_t>(value);
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 } // namespace
 
 std::string Address::text() const {
-    return ssid == 0 ? call : call + "-" + std::to_string(ssid);
+    return callsign::text({call, ssid});
 }
 
+// The callsign module's reading, so that a stored text names the same station for every engine.
 std::optional<Address> Address::parse(std::string_view text) {
-    std::string upperText;
-    for (const char c : trimmed(text))
-        upperText += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::size_t dash = upperText.find('-');
-    Address address{upperText.substr(0, dash), 0};
-    if (!validCall(address.call))
+    const std::optional<callsign::Parts> parts = callsign::parse(text);
+    if (!parts)
         return std::nullopt;
-    if (dash != std::string::npos) {
-        const std::optional<std::uint8_t> ssid = parseSsid(std::string_view(upperText).substr(dash + 1));
-        if (!ssid)
-            return std::nullopt;
-        address.ssid = *ssid;
-    }
-    return address;
+    return Address{parts->base, parts->ssid};
 }
 
 std::string encodeAddress(const Address &address, bool topBit, bool last) {

@@ -19,7 +19,8 @@ struct Address {
     std::string text() const;
     bool operator==(const Address &) const = default;
 
-    // Reads "gb7dxc-1" (case and surrounding blanks do not matter); nothing when it is no valid address.
+    // Reads "gb7dxc-1" as callsign::parse does (case and surrounding blanks do not matter, "-05" is SSID 5);
+    // nothing when it is no valid address.
     static std::optional<Address> parse(std::string_view text);
 };
 

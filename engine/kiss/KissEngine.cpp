@@ -1,6 +1,7 @@
 #include "KissEngine.h"
 
 #include "Ax25Frame.h"
+#include "Callsign.h"
 #include "FrameText.h"
 #include "KissEngineFrames.h"
 
@@ -69,6 +70,7 @@ void KissEngine::registerCallsign(const std::string &callsign, const std::string
     reopens_ = false;
     ++registration_;
     const std::optional<ax25::Address> own = ax25::Address::parse(callsign);
+    refusedCall_ = own ? std::string() : callsign;
     if (!own) {
         note("the callsign \"" + callsign +
              "\" is no AX.25 callsign (1 to 6 letters or digits, SSID 0 to 15)");
@@ -85,6 +87,12 @@ void KissEngine::registerCallsign(const std::string &callsign, const std::string
     awaitingOpen_ = true;
     openTimer_.start(options_.openWait);
     openPort();
+}
+
+std::string KissEngine::registrationFailure() const {
+    if (!refusedCall_.empty())
+        return "Your callsign \"" + refusedCall_ + "\" " + callsign::airProblem(refusedCall_);
+    return "Can't connect to the KISS TNC at " + transport_->name();
 }
 
 void KissEngine::openPort() {

@@ -2,11 +2,12 @@
 // port), running the program's own AX.25 link.
 //
 // It speaks KISS over a KissTransport (TCP with TcpKissTransport), runs one DataLink for the user's callsign
-// and hands the bridge the same EngineFrames the AGW engine does: 'c' and 'd' notices with the AGW texts,
-// 'D' for text from the station, and 'I' / 'U' for frames heard between other stations. Radio port N is the
-// TNC's KISS port N (0 to 15). A lost TNC is reported as the link going down and is reopened every few
-// seconds; a connect asked meanwhile opens it at once and goes out when it is open. Everything runs on the
-// calling thread's event loop; only registration at start-up and close at shutdown wait, a bounded time.
+// and hands the bridge the same EngineFrames the AGW engine does: LinkUp and LinkDown notices with the AGW
+// engines' texts, LinkData for text from the station, and the I and UI frames heard between other stations
+// as HeardInformation and HeardUnnumbered. Radio port N is the TNC's KISS port N (0 to 15). A lost TNC is
+// reported as the link going down and is reopened every few seconds; a connect asked meanwhile opens it at
+// once and goes out when it is open. Everything runs on the calling thread's event loop; only registration
+// at start-up and close at shutdown wait, a bounded time.
 #pragma once
 
 #include "DataLink.h"
@@ -76,6 +77,9 @@ class KissEngine final : public PacketEngine {
     void close() override;
     // False from the loss of the TNC's port until it is open again.
     bool reachable() const override { return !portLost_; }
+    // The TNC named as the settings give it ("Can't connect to the KISS TNC at /dev/ttyUSB0"), or the
+    // callsign that is no AX.25 address.
+    std::string registrationFailure() const override;
 
     // True while the KISS port is open.
     bool isUp() const { return transport_->isOpen(); }
@@ -112,6 +116,7 @@ class KissEngine final : public PacketEngine {
     LogLine warnings_;
     LogLine frameLog_;
     std::optional<ax25::DataLink> link_; // from registration on
+    std::string refusedCall_;            // the last registration's callsign, when it is no AX.25 address
     std::uint8_t linkPort_ = 0;
     KissDecoder decoder_;
     QObject context_; // owns the timers' connections and the later deliveries

@@ -24,7 +24,7 @@ TEST_F(EngineFramesTest, TickWithoutTrafficOnlyRefreshesTheCounter) {
 
 TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWithoutPadding) {
     connectClient();
-    frame('c', kConnected);
+    frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(client().sent, "*** CONNECTED With Station GB7DXC\r\n");
     EXPECT_TRUE(bridge.linkUp());
     EXPECT_EQ(window.statusText, "Status: Connected");
@@ -32,7 +32,7 @@ TEST_F(EngineFramesTest, ClusterConnectNoticeMarksTheLinkUpAndReachesTheClientWi
 }
 
 TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
-    frame('c', kConnected, "GB7DXC-2");
+    frame(FrameKind::LinkUp, kConnected, "GB7DXC-2");
     EXPECT_FALSE(bridge.linkUp());
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC-2")});
@@ -40,7 +40,7 @@ TEST_F(EngineFramesTest, LinkThatComesUpWithoutAClientIsTakenDownAtOnce) {
 
 TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
     connectClientWithLink();
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     EXPECT_FALSE(bridge.linkUp());
     EXPECT_EQ(window.statusText, "Status: Disconnected");
     EXPECT_EQ(client().sent, "*** DISCONNECTED From Station GB7DXC\r\n");
@@ -50,9 +50,9 @@ TEST_F(EngineFramesTest, DisconnectNoticeMarksTheLinkDownAndTellsTheClient) {
 // Anyone on the channel can connect to the user's callsign; that must not reach the logging program.
 TEST_F(EngineFramesTest, AnotherStationsLinkIsTakenDownAndNeverReachesTheClient) {
     connectClientWithLink();
-    frame('c', "*** CONNECTED To Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
-    frame('D', "DX de G4XYZ: fake spot\r", "G4XYZ");
-    frame('d', "*** DISCONNECTED From Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
+    frame(FrameKind::LinkUp, "*** CONNECTED To Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
+    frame(FrameKind::LinkData, "DX de G4XYZ: fake spot\r", "G4XYZ");
+    frame(FrameKind::LinkDown, "*** DISCONNECTED From Station G4XYZ\r" + std::string(1, '\0'), "G4XYZ");
 
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("G4XYZ")});
     EXPECT_EQ(client().sent, "");
@@ -67,20 +67,20 @@ TEST_F(EngineFramesTest, AnotherStationsLinkIsTakenDownAndNeverReachesTheClient)
 TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
     struct Row {
         const char *what;
-        char kind;
+        FrameKind kind;
         std::string from;
         int radioPort;
         std::string expectedSent;
     };
     const Row rows[] = {
-        {"D from the cluster", 'D', "GB7DXC", 0, kSpot + "\n"},
-        {"the cluster with a -0 SSID", 'D', "GB7DXC-0", 0, kSpot + "\n"},
-        {"D from another station", 'D', "G4XYZ", 0, ""},
-        {"the cluster with another SSID", 'D', "GB7DXC-1", 0, ""},
-        {"another radio port", 'D', "GB7DXC", 1, ""},
-        {"monitored frame between others", 'I', "G4XYZ", 0, ""},
-        {"monitored frame of the cluster", 'I', "GB7DXC", 0, ""},
-        {"kind T", 'T', "GB7DXC", 0, ""},
+        {"D from the cluster", FrameKind::LinkData, "GB7DXC", 0, kSpot + "\n"},
+        {"the cluster with a -0 SSID", FrameKind::LinkData, "GB7DXC-0", 0, kSpot + "\n"},
+        {"D from another station", FrameKind::LinkData, "G4XYZ", 0, ""},
+        {"the cluster with another SSID", FrameKind::LinkData, "GB7DXC-1", 0, ""},
+        {"another radio port", FrameKind::LinkData, "GB7DXC", 1, ""},
+        {"monitored frame between others", FrameKind::HeardInformation, "G4XYZ", 0, ""},
+        {"monitored frame of the cluster", FrameKind::HeardInformation, "GB7DXC", 0, ""},
+        {"a frame the engine transmitted", FrameKind::Transmitted, "GB7DXC", 0, ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -97,9 +97,9 @@ TEST_F(EngineFramesTest, OnlyTheClustersDataOnTheRadioPortIsForwarded) {
 // Some clients parse every read on its own: each gets whole lines, one write per line.
 TEST_F(EngineFramesTest, LinesSplitAcrossFramesReachTheClientWholeInWritesOfTheirOwn) {
     connectClientWithLink();
-    frame('D', "DX de K1ABC:     14025.0  JA1XYZ   ");
+    frame(FrameKind::LinkData, "DX de K1ABC:     14025.0  JA1XYZ   ");
     EXPECT_TRUE(client().writes.empty());
-    frame('D', "    CW 599    1234Z\rDX de G4ABC:  7012.5  VP8ABC\rWWV de");
+    frame(FrameKind::LinkData, "    CW 599    1234Z\rDX de G4ABC:  7012.5  VP8ABC\rWWV de");
     const std::vector<std::string> expected = {"DX de K1ABC:     14025.0  JA1XYZ       CW 599    1234Z\r\n",
                                                "DX de G4ABC:  7012.5  VP8ABC\r\n"};
     EXPECT_EQ(client().writes, expected);
@@ -111,8 +111,8 @@ TEST_F(EngineFramesTest, LinesSplitAcrossFramesReachTheClientWholeInWritesOfThei
     EXPECT_EQ(client().writes.back(), "WWV de");
 
     // A CR at the end of one frame and an LF at the start of the next are one line end.
-    frame('D', "N0CALL de GB7DXC >\r");
-    frame('D', "\nnext\r");
+    frame(FrameKind::LinkData, "N0CALL de GB7DXC >\r");
+    frame(FrameKind::LinkData, "\nnext\r");
     EXPECT_EQ(client().sent.substr(client().sent.size() - 26), "N0CALL de GB7DXC >\r\nnext\r\n");
 }
 
@@ -134,15 +134,15 @@ TEST(EngineFrames, HeldTextGoesOutBeforeTheDisconnectNoticeWhichStartsALineOfIts
         test::BridgeRig rig;
         rig.startConfigured();
         rig.connectClientWithLink();
-        rig.frame('D', row.text);
+        rig.frame(FrameKind::LinkData, row.text);
         rig.ticks(row.ticksBefore);
-        rig.frame('d', kDisconnected);
+        rig.frame(FrameKind::LinkDown, kDisconnected);
         EXPECT_EQ(rig.client().writes, row.writes) << row.text;
     }
 }
 
 TEST_F(EngineFramesTest, TextWithoutAClientIsDroppedUncounted) {
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     EXPECT_EQ(bridge.transferredBytes(), 0);
     EXPECT_TRUE(engine.requests.empty());
 }
@@ -150,7 +150,7 @@ TEST_F(EngineFramesTest, TextWithoutAClientIsDroppedUncounted) {
 // The counter the window shows after each tick: whole kilobytes, never wrapping.
 TEST_F(EngineFramesTest, TheTickShowsTheCounter) {
     connectClientWithLink();
-    frame('D', std::string(2048, 'x'));
+    frame(FrameKind::LinkData, std::string(2048, 'x'));
     bridge.onTick();
     EXPECT_EQ(window.counterText, "Bytes Transferred: 2K");
 }
@@ -159,7 +159,7 @@ TEST_F(EngineFramesTest, ClientThatCannotBeWrittenToEndsTheSession) {
     connectClientWithLink();
     client().failSends = true;
     ::testing::internal::CaptureStderr();
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     ::testing::internal::GetCapturedStderr();
 
     const Journal expected = {"socket.close 1", "engine.disconnect GB7DXC"};
@@ -172,9 +172,9 @@ TEST_F(EngineFramesTest, ClientThatStopsReadingIsEndedAtTheBound) {
     connectClientWithLink();
     client().unsent = kMaxUnsentToClientBytes - kSpot.size() - 1; // room for one more line with its LF
     ::testing::internal::CaptureStderr();
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     EXPECT_TRUE(socket.connected(1));
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(socket.connected(1));
     EXPECT_TRUE(socket.listening);
@@ -192,19 +192,19 @@ class MonitorFramesTest : public BridgeFixture {
 };
 
 TEST_F(MonitorFramesTest, FramesHeardFromTheClusterReachTheClientUncounted) {
-    frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
-    frame('I', "DX de G4XYZ: other port\r", "GB7DXC", 1);
-    frame('I', "sh/dx\r", "G4XYZ");
+    frame(FrameKind::HeardInformation, "DX de G4XYZ: spot\r", "GB7DXC");
+    frame(FrameKind::HeardInformation, "DX de G4XYZ: other port\r", "GB7DXC", 1);
+    frame(FrameKind::HeardInformation, "sh/dx\r", "G4XYZ");
     EXPECT_EQ(client().sent, "DX de G4XYZ: spot\r\n");
     EXPECT_EQ(bridge.transferredBytes(), 0);
 
     bridge.onClientGone(1); // without a client the same frame is dropped
-    frame('I', "DX de G4XYZ: spot\r", "GB7DXC");
+    frame(FrameKind::HeardInformation, "DX de G4XYZ: spot\r", "GB7DXC");
     EXPECT_EQ(client().sent, "DX de G4XYZ: spot\r\n");
 }
 
 TEST_F(MonitorFramesTest, ALinkThatComesUpAnywayIsTakenDown) {
-    frame('c', kConnected);
+    frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC")});
     EXPECT_EQ(window.statusText, "Status: Monitoring");
     EXPECT_EQ(client().sent, "");
@@ -216,7 +216,7 @@ TEST(MonitorModeSwitchTest, TheClusterLinksDownNoticeIsAppliedInMonitorMode) {
     rig.startConfigured();
     rig.connectClientWithLink();
     rig.change([&](BridgeState &s) { s.monitorMode = true; }); // as the Preferences dialog's OK does
-    rig.frame('d', kDisconnected);
+    rig.frame(FrameKind::LinkDown, kDisconnected);
     EXPECT_FALSE(rig.bridge.linkUp());
     EXPECT_EQ(rig.window.statusText, "Status: Monitoring");
     EXPECT_EQ(rig.client().sent, "*** DISCONNECTED From Station GB7DXC\r\n");

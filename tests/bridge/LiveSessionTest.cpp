@@ -28,7 +28,7 @@ class LiveSessionTest : public BridgeFixture {
     void SetUp() override { startConfigured(); }
 
     // A frame from `from` to `to`, as the engine hands it over.
-    void frameTo(char kind, const std::string &text, const std::string &from, const std::string &to,
+    void frameTo(FrameKind kind, const std::string &text, const std::string &from, const std::string &to,
                  int radioPort = 0) {
         bridge.frameArrived(EngineFrame{kind, static_cast<std::uint8_t>(radioPort), from, to, text});
     }
@@ -45,12 +45,12 @@ TEST_F(LiveSessionTest, ALinkKeepsItsStationPortAndRouteUntilItEnds) {
     changed.digipeaters = "RELAY1";
     bridge.applySettings(changed);
 
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     EXPECT_EQ(client().sent, kSpot + "\n");
     clientSends("bye\r\n");
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>({{"data", "GB7DXC", "bye \r", 0, {}}}));
 
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     EXPECT_EQ(client().sent, kSpot + "\n" + "*** DISCONNECTED From Station GB7DXC\r\n");
     EXPECT_FALSE(bridge.linkUp());
 
@@ -65,22 +65,22 @@ TEST_F(LiveSessionTest, ALinkKeepsItsStationPortAndRouteUntilItEnds) {
 TEST_F(LiveSessionTest, OnlyTheLinksOwnStationCallsignAndPortCount) {
     struct Row {
         const char *what;
-        char kind;
+        FrameKind kind;
         std::string to;
         int radioPort;
     };
     const Row rows[] = {
-        {"data to another callsign", 'D', "N0CALL-2", 0},
-        {"down notice to another callsign", 'd', "N0CALL-2", 0},
-        {"data on another radio port", 'D', "N0CALL", 1},
-        {"down notice on another radio port", 'd', "N0CALL", 1},
+        {"data to another callsign", FrameKind::LinkData, "N0CALL-2", 0},
+        {"down notice to another callsign", FrameKind::LinkDown, "N0CALL-2", 0},
+        {"data on another radio port", FrameKind::LinkData, "N0CALL", 1},
+        {"down notice on another radio port", FrameKind::LinkDown, "N0CALL", 1},
     };
     for (const Row &row : rows) {
         BridgeRig rig;
         rig.startConfigured();
         rig.connectClientWithLink();
         rig.bridge.frameArrived(EngineFrame{row.kind, static_cast<std::uint8_t>(row.radioPort), "GB7DXC",
-                                            row.to, row.kind == 'D' ? kSpot : kDisconnected});
+                                            row.to, row.kind == FrameKind::LinkData ? kSpot : kDisconnected});
         EXPECT_EQ(rig.client().sent, "") << row.what;
         EXPECT_TRUE(rig.bridge.linkUp()) << row.what;
         EXPECT_EQ(rig.window.statusText, "Status: Connected") << row.what;
@@ -89,11 +89,11 @@ TEST_F(LiveSessionTest, OnlyTheLinksOwnStationCallsignAndPortCount) {
     // A link coming up for another callsign is neither ours nor a stranger's to take down.
     clientStays(1);
     clearRecords();
-    frameTo('c', kConnected, "GB7DXC", "N0CALL-2");
+    frameTo(FrameKind::LinkUp, kConnected, "GB7DXC", "N0CALL-2");
     EXPECT_EQ(client().sent, "");
     EXPECT_TRUE(engine.requests.empty());
     EXPECT_FALSE(bridge.linkUp());
-    frameTo('c', kConnected, "GB7DXC", "N0CALL");
+    frameTo(FrameKind::LinkUp, kConnected, "GB7DXC", "N0CALL");
     EXPECT_EQ(client().sent, "*** CONNECTED With Station GB7DXC\r\n");
 }
 
@@ -110,11 +110,11 @@ TEST_F(LiveSessionTest, AClientArrivingWhileTheLinkClosesGetsALinkOfItsOwn) {
     EXPECT_EQ(client(2).sent, kWelcome + kPleaseWait);
     EXPECT_TRUE(engine.requests.empty()); // no connect into the closing link, no data into it
 
-    frame('d', kDisconnected); // the old link's end
+    frame(FrameKind::LinkDown, kDisconnected); // the old link's end
     EXPECT_EQ(client(2).sent, kWelcome + kPleaseWait);
     EXPECT_EQ(engine.requests, std::vector<EngineRequest>{connectRequest("GB7DXC")});
 
-    frame('c', kConnected);
+    frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(client(2).sent, kWelcome + kPleaseWait + "*** CONNECTED With Station GB7DXC\r\n");
     EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
 }
@@ -130,10 +130,10 @@ TEST_F(LiveSessionTest, AnAbandonedAttemptThatComesUpIsNotTheNewClients) {
     clientStays(2);
     EXPECT_EQ(engine.requests.size(), 1u); // its connect waits for the withdrawn link's end
 
-    frame('c', kConnected); // GB7DXC, too late
+    frame(FrameKind::LinkUp, kConnected); // GB7DXC, too late
     EXPECT_EQ(countOf(engine.requests, "disconnect"), 2u);
     EXPECT_EQ(client(2).sent.find("CONNECTED"), std::string::npos);
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     EXPECT_EQ(client(2).sent.find("DISCONNECTED"), std::string::npos);
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7XYZ"));
 }
@@ -175,7 +175,7 @@ TEST_F(LiveSessionTest, AClientFailingInsideASendLeavesNothingBehind) {
     change([&](BridgeState &s) { s.maxClients = 2; });
     connectClientWithLink(1);
     clientStays(2);
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     clearRecords();
     socket.onFailedSend = [this](ClientId id) { bridge.onClientGone(id); };
     client(1).failSends = true;
@@ -185,7 +185,7 @@ TEST_F(LiveSessionTest, AClientFailingInsideASendLeavesNothingBehind) {
     EXPECT_FALSE(socket.connected(1));
     EXPECT_EQ(bridge.clientCount(), 1u);
 
-    frame('c', kConnected); // the cluster connects again
+    frame(FrameKind::LinkUp, kConnected); // the cluster connects again
     clientSends("sh/dx\r\n", 2);
     EXPECT_EQ(engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
 }
@@ -210,7 +210,7 @@ TEST_F(LiveSessionTest, WhenTheLinkEndsTheClientStaysIsClosedOrTheLinkIsAskedFor
         rig.change([&](BridgeState &s) { s.relink = row.relink; });
         rig.change([&](BridgeState &s) { s.closeClientsWhenLinkEnds = row.close; });
         rig.connectClientWithLink();
-        rig.frame('d', kDisconnected);
+        rig.frame(FrameKind::LinkDown, kDisconnected);
         EXPECT_EQ(rig.socket.connected(1), row.stillConnected);
         ASSERT_FALSE(rig.client().writes.empty());
         EXPECT_EQ(rig.client().writes.back(), row.lastLine);

@@ -1,6 +1,6 @@
 #include "OptionsLogic.h"
-#include "AgwCalls.h"
 #include "BridgeFixture.h"
+#include "PlainText.h"
 
 #include <algorithm>
 
@@ -164,7 +164,7 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     fields.monitorMode = false;
     options.applyAndSave(fields);
     clientStays(1);
-    frame('c', "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
+    frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
     ASSERT_TRUE(bridge.linkUp());
     clearRecords();
     fields.monitorMode = true;
@@ -370,8 +370,8 @@ TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
         EXPECT_EQ(stored(settings::kQuietKeepalives), "True");
         EXPECT_EQ(stored(settings::kKeepLinkSeconds), std::to_string(rig.state.keepLinkSeconds));
         EXPECT_EQ(stored(settings::kClients), std::to_string(rig.state.maxClients));
-        EXPECT_EQ(logic.fieldsToShow().keepLinkSeconds, agw::trimmed(row.keepLink));
-        EXPECT_EQ(logic.fieldsToShow().clients, agw::trimmed(row.clients));
+        EXPECT_EQ(logic.fieldsToShow().keepLinkSeconds, plain::trimmed(row.keepLink));
+        EXPECT_EQ(logic.fieldsToShow().clients, plain::trimmed(row.clients));
     }
 }
 
@@ -551,13 +551,13 @@ TEST_F(OptionsLogicTest, KissLinkSettingsAreCheckedAndStoredWithTheTnc) {
         for (const auto &[key, text] : expected)
             EXPECT_EQ(rig.store.readSetting(kProgramName, key.section, key.name, "<unset>"), text)
                 << key.name;
-        EXPECT_EQ(shown.kissMaxFrame, agw::trimmed(row.maxFrame));
+        EXPECT_EQ(shown.kissMaxFrame, plain::trimmed(row.maxFrame));
         EXPECT_EQ(shown.kissTxDelay, row.txDelay);
         // Stored right after the TNC, in the engine's section.
         const auto kiss =
             std::find(rig.journal.begin(), rig.journal.end(), "store.write Kiss=127.0.0.1:8001");
         ASSERT_NE(kiss, rig.journal.end());
-        EXPECT_EQ(*(kiss + 1), "store.write MaxFrame=" + agw::trimmed(row.maxFrame));
+        EXPECT_EQ(*(kiss + 1), "store.write MaxFrame=" + plain::trimmed(row.maxFrame));
         EXPECT_EQ(*(kiss + 5), "store.write TxDelay=" + row.txDelay);
     }
 }

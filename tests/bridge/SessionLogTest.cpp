@@ -15,13 +15,13 @@ TEST(SessionLogTest, ASessionFromRegistrationToTheClientsLeaving) {
     rig.store_setting(settings::kDigis, "RELAY1,RELAY2");
     rig.startConfigured();
     rig.connectClient();
-    rig.frame('c', "*** CONNECTED To Station G4XYZ\r", "G4XYZ");
-    rig.frame('c', "*** CONNECTED With Station GB7DXC\r", "GB7DXC");
-    rig.frame('D', "DX de K1ABC: spot\r");
+    rig.frame(FrameKind::LinkUp, "*** CONNECTED To Station G4XYZ\r", "G4XYZ");
+    rig.frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r", "GB7DXC");
+    rig.frame(FrameKind::LinkData, "DX de K1ABC: spot\r");
     rig.clientSends("sh/dx\r\n");
     for (int tick = 0; tick < 120; ++tick)
         rig.bridge.onTick();
-    rig.frame('d', std::string("*** DISCONNECTED From Station GB7DXC\r\0", 38));
+    rig.frame(FrameKind::LinkDown, std::string("*** DISCONNECTED From Station GB7DXC\r\0", 38));
     rig.bridge.onClientGone(1);
 
     const std::vector<std::string> expected = {

@@ -53,7 +53,7 @@ class RelinkTest : public BridgeFixture {
 };
 
 TEST_F(RelinkTest, DroppedLinkIsPassedOnThenAskedForAgainAfterTenSeconds) {
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     const std::vector<std::string> expected = {"*** DISCONNECTED From Station GB7DXC\r\n",
                                                "Reconnecting to GB7DXC in 10 s...\r\n"};
     EXPECT_EQ(client().writes, expected);
@@ -65,7 +65,7 @@ TEST_F(RelinkTest, DroppedLinkIsPassedOnThenAskedForAgainAfterTenSeconds) {
     EXPECT_EQ(window.statusText, "Status: Reconnecting"); // until the link is up again
 
     client().writes.clear();
-    frame('c', kConnected);
+    frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(client().writes, std::vector<std::string>{"*** CONNECTED With Station GB7DXC\r\n"});
     EXPECT_EQ(window.statusText, "Status: Connected");
     clientSends("sh/dx\r\n");
@@ -74,11 +74,11 @@ TEST_F(RelinkTest, DroppedLinkIsPassedOnThenAskedForAgainAfterTenSeconds) {
 
 // Each attempt the cluster refuses (its 'd' right after the connect) doubles the pause, up to five minutes.
 TEST_F(RelinkTest, RefusedAttemptsDoubleThePauseUpToFiveMinutes) {
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     std::vector<int> pauses;
     for (int attempt = 0; attempt < 7; ++attempt) {
         pauses.push_back(secondsUntilConnectRequest());
-        frame('d', kRetryOut);
+        frame(FrameKind::LinkDown, kRetryOut);
     }
     EXPECT_EQ(pauses, (std::vector<int>{10, 20, 40, 80, 160, 300, 300}));
     EXPECT_NE(client().sent.find("Reconnecting to GB7DXC in 300 s...\r\n"), std::string::npos);
@@ -104,14 +104,14 @@ TEST_F(RelinkTest, PauseStartsAgainAtTenSecondsOnlyAfterALinkThatStayedUp) {
         rig.startConfigured();
         rig.change([&](BridgeState &s) { s.relink = true; });
         rig.connectClientWithLink();
-        rig.frame('d', kDisconnected); // 10 s
+        rig.frame(FrameKind::LinkDown, kDisconnected); // 10 s
         rig.ticks(10 * kTicksPerSecond);
-        rig.frame('d', kRetryOut); // 20 s
+        rig.frame(FrameKind::LinkDown, kRetryOut); // 20 s
         rig.ticks(20 * kTicksPerSecond);
-        rig.frame('c', kConnected);
+        rig.frame(FrameKind::LinkUp, kConnected);
         rig.ticks(row.secondsUp * kTicksPerSecond);
         rig.client().writes.clear();
-        rig.frame('d', kDisconnected);
+        rig.frame(FrameKind::LinkDown, kDisconnected);
         EXPECT_EQ(rig.client().writes.back(),
                   "Reconnecting to GB7DXC in " + std::to_string(row.expectedPause) + " s...\r\n");
     }
@@ -128,7 +128,7 @@ TEST_F(RelinkTest, AttemptsStopWhenTheClientLeaves) {
         rig.startConfigured();
         rig.change([&](BridgeState &s) { s.relink = true; });
         rig.connectClientWithLink();
-        rig.frame('d', kDisconnected);
+        rig.frame(FrameKind::LinkDown, kDisconnected);
         if (row.attemptUnderWay)
             rig.ticks(10 * kTicksPerSecond);
         const std::size_t attempts = connectRequests(rig.engine);
@@ -137,14 +137,14 @@ TEST_F(RelinkTest, AttemptsStopWhenTheClientLeaves) {
         rig.ticks(600 * kTicksPerSecond);
         EXPECT_EQ(connectRequests(rig.engine), attempts);
         // A link that still comes up has nobody to serve.
-        rig.frame('c', kConnected);
+        rig.frame(FrameKind::LinkUp, kConnected);
         EXPECT_EQ(rig.engine.requests.back(), disconnectRequest("GB7DXC"));
     }
 }
 
 // An engine that cannot take the connect now (it is away) is tried again like a refused attempt.
 TEST_F(RelinkTest, ConnectTheEngineCannotSendIsTriedAgain) {
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     engine.connectRefusal = "the engine connection is down";
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(secondsUntilConnectRequest(), 10);
@@ -157,7 +157,7 @@ TEST_F(RelinkTest, ConnectTheEngineCannotSendIsTriedAgain) {
 }
 
 TEST_F(RelinkTest, MonitorModeSwitchedOnMeanwhileEndsTheAttempts) {
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     change([&](BridgeState &s) { s.monitorMode = true; });
     EXPECT_EQ(secondsUntilConnectRequest(600), -1);
 }
@@ -173,7 +173,7 @@ TEST(DefaultSessionTest, DroppedLinkIsOnlyPassedOnAndTheClientLeavingDropsTheLin
     EXPECT_FALSE(rig.state.quietKeepalives);
 
     rig.connectClientWithLink();
-    rig.frame('d', kDisconnected);
+    rig.frame(FrameKind::LinkDown, kDisconnected);
     rig.ticks(600 * kTicksPerSecond);
     EXPECT_EQ(rig.client().writes, std::vector<std::string>{"*** DISCONNECTED From Station GB7DXC\r\n"});
     EXPECT_EQ(connectRequests(rig.engine), 0u);
@@ -207,7 +207,7 @@ TEST_F(KeepLinkTest, ReturningClientIsGreetedToldTheLinkIsUpAndGetsTheClustersTe
     EXPECT_TRUE(bridge.linkUp());
     EXPECT_TRUE(socket.listening);
 
-    frame('D', kSpot); // nobody to read it
+    frame(FrameKind::LinkData, kSpot); // nobody to read it
     EXPECT_EQ(bridge.transferredBytes(), 0);
     ticks(29 * kTicksPerSecond);
 
@@ -215,7 +215,7 @@ TEST_F(KeepLinkTest, ReturningClientIsGreetedToldTheLinkIsUpAndGetsTheClustersTe
     const std::vector<std::string> greeting = {kWelcome, "*** CONNECTED With Station GB7DXC\r\n"};
     EXPECT_EQ(client(2).writes, greeting);
     EXPECT_EQ(connectRequests(engine), 0u);
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     EXPECT_EQ(client(2).writes.back(), kSpot + "\n");
     EXPECT_EQ(bridge.transferredBytes(), static_cast<int64_t>(kSpot.size()));
 
@@ -234,14 +234,14 @@ TEST_F(KeepLinkTest, LinkDropsWithOneDisconnectWhenTheTimeRunsOut) {
     ticks(60 * kTicksPerSecond);
     EXPECT_EQ(engine.requests.size(), 1u);
 
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     clientStays(2); // after the time: a session of its own, with its own link
     EXPECT_EQ(engine.requests.back(), connectRequest("GB7DXC"));
 }
 
 TEST_F(KeepLinkTest, ALinkTheClusterEndsMeanwhileIsNotKeptFurther) {
     bridge.onClientGone(1);
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     ticks(60 * kTicksPerSecond);
     EXPECT_TRUE(engine.requests.empty());
     clientStays(2);
@@ -285,15 +285,15 @@ TEST(SharedSessionComingUpTest, AClientThatJoinsWhileTheLinkComesUpHearsItsNotic
     rig.clientStays(2);
     EXPECT_EQ(connectRequests(rig.engine), 1u); // the first client's
     EXPECT_EQ(rig.client(2).writes.size(), 2u);
-    rig.frame('c', kConnected);
+    rig.frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(rig.client(1).writes.back(), "*** CONNECTED With Station GB7DXC\r\n");
     EXPECT_EQ(rig.client(2).writes.back(), "*** CONNECTED With Station GB7DXC\r\n");
 }
 
 TEST_F(SharedSessionTest, TheClustersTextReachesEveryClientLineByLine) {
     connectClient(2);
-    frame('D', "DX de K1ABC: one\rDX de G4ABC: ");
-    frame('D', "two\r");
+    frame(FrameKind::LinkData, "DX de K1ABC: one\rDX de G4ABC: ");
+    frame(FrameKind::LinkData, "two\r");
     const std::vector<std::string> lines = {"DX de K1ABC: one\r\n", "DX de G4ABC: two\r\n"};
     EXPECT_EQ(client(1).writes, lines);
     EXPECT_EQ(client(2).writes, lines);
@@ -376,7 +376,7 @@ TEST(SharedSessionComingUpTest, LinesTypedWhileConnectingAreAccountedToEachClien
     rig.connectClient(2);
     rig.clientSends("one\r\n", 1);
     rig.clientSends("two\r\nthree\r\n", 2);
-    rig.frame('d', kRetryOut);
+    rig.frame(FrameKind::LinkDown, kRetryOut);
     EXPECT_NE(rig.client(1).sent.find("*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n"),
               std::string::npos);
     EXPECT_NE(rig.client(2).sent.find("*** Not sent, no link to GB7DXC: 2 lines typed while connecting\r\n"),
@@ -387,7 +387,7 @@ TEST_F(SharedSessionTest, ASlowClientIsEndedAloneAndTheOthersGoOn) {
     connectClient(2);
     client(2).unsent = kMaxUnsentToClientBytes - 10;
     ::testing::internal::CaptureStderr();
-    frame('D', kSpot);
+    frame(FrameKind::LinkData, kSpot);
     const std::string warnings = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(warnings.find("the client stopped reading"), std::string::npos) << warnings;
     EXPECT_FALSE(socket.connected(2));
@@ -418,7 +418,7 @@ TEST_F(SharedSessionTest, AClientTooManyIsRefusedAndTheSessionGoesOn) {
 TEST_F(SharedSessionTest, EveryClientHearsTheDropAndTheRelinkAndShutdownEndsThemAll) {
     change([&](BridgeState &s) { s.relink = true; });
     connectClient(2);
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     for (const ClientId id : {1, 2})
         EXPECT_EQ(client(id).writes.back(), "Reconnecting to GB7DXC in 10 s...\r\n");
 
@@ -464,7 +464,7 @@ TEST_F(QuietKeepalivesTest, OneEmptyLineInFiveMinutesGoesOutTheRestAreCountedInT
 }
 
 TEST_F(QuietKeepalivesTest, WithoutALinkAnEmptyLineIsDroppedWithoutATellingOff) {
-    frame('d', kDisconnected);
+    frame(FrameKind::LinkDown, kDisconnected);
     client().writes.clear();
     clientSends("\r\n");
     EXPECT_TRUE(client().writes.empty());

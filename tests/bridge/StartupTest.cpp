@@ -28,7 +28,8 @@ TEST_F(StartupTest, TheStartGoesOnOnlyWithTheEnginesAnswer) {
         EXPECT_FALSE(rig.socket.listening);
         rig.journal.clear();
 
-        rig.frame('c', "*** CONNECTED With Station GB7XYZ\r", "GB7XYZ"); // a stranger, not yet taken down
+        rig.frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7XYZ\r",
+                  "GB7XYZ"); // a stranger, not yet taken down
         rig.bridge.onTick();
         EXPECT_TRUE(rig.journal.empty());
         if (row.shutDownFirst)
@@ -289,8 +290,17 @@ TEST_F(StartupTest, RefusedRegistrationShowsTheMessageAndEndsBeforeListening) {
     EXPECT_FALSE(socket.listening);
     // Ticks and frames that still arrive do nothing.
     bridge.onTick();
-    frame('c', "*** CONNECTED With Station GB7DXC\r");
+    frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(journal.size(), expected.size());
+}
+
+// The engine names what it could not reach: the bridge knows no engine's words.
+TEST_F(StartupTest, RefusedRegistrationShowsTheEnginesOwnWords) {
+    engine.registrationResult = false;
+    engine.failureText = "Can't connect to the KISS TNC at 127.0.0.1:8001";
+    bridge.start();
+    EXPECT_FALSE(bridge.isRunning());
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Can't connect to the KISS TNC at 127.0.0.1:8001"});
 }
 
 TEST_F(StartupTest, PortThatCannotBeListenedOnIsNamedAndEndsTheProgram) {
@@ -318,7 +328,7 @@ TEST_F(StartupTest, FramesDuringTheReminderAreHandledButNothingListens) {
     store_setting(settings::kMyCallsign, "N0CALL"); // the cluster is still unconfigured
     socket.listenError = "not yet";
     window.onMessageBox = [this] {
-        frame('c', "*** CONNECTED With Station GB7DXC\r");
+        frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r");
         bridge.onTick();
         EXPECT_FALSE(socket.listening);
         socket.listenError.clear();

@@ -147,7 +147,7 @@ TEST_F(TelnetSessionTest, LinesTypedWhileConnectingAreSentOnceTheLinkIsUp) {
     EXPECT_TRUE(engine.dataSent().empty());
     EXPECT_EQ(bridge.transferredBytes(), 0);
 
-    frame('c', "*** CONNECTED With Station GB7DXC\r");
+    frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r");
     const std::vector<std::string> expected = {"N0CALL \r", "sh/dx \r"};
     EXPECT_EQ(engine.dataSent(), expected);
     EXPECT_EQ(bridge.transferredBytes(), 15);
@@ -163,7 +163,7 @@ TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClie
     EXPECT_LE(burst.size() - client().incoming.size(), kMaxLinesWaitingForLinkBytes + line.size());
     EXPECT_GT(burst.size() - client().incoming.size(), kMaxLinesWaitingForLinkBytes - line.size());
 
-    frame('c', "*** CONNECTED With Station GB7DXC\r");
+    frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(engine.dataSent().size(), 100u);
     EXPECT_EQ(client().incoming, "");
 }
@@ -171,7 +171,7 @@ TEST_F(TelnetSessionTest, WhileConnectingAtMost4KBWaitAndTheRestStaysWithTheClie
 TEST_F(TelnetSessionTest, ClientIsToldWhenItsTextCannotBeSent) {
     connectClient();
     clientSends("sh/dx\r\n");
-    frame('d', "*** DISCONNECTED RETRYOUT With GB7DXC\r"); // the link never came up
+    frame(FrameKind::LinkDown, "*** DISCONNECTED RETRYOUT With GB7DXC\r"); // the link never came up
     EXPECT_NE(client().sent.find("*** Not sent, no link to GB7DXC: 1 line typed while connecting\r\n"),
               std::string::npos)
         << client().sent;
@@ -224,7 +224,7 @@ TEST_F(TelnetSessionTest, ClosingOrFailingEndsTheSessionAndListensAgain) {
         rig.startConfigured();
         if (row.linkUp) {
             rig.connectClientWithLink();
-            rig.frame('D', std::string(76, 'x') + "\r");
+            rig.frame(FrameKind::LinkData, std::string(76, 'x') + "\r");
             rig.clearRecords();
         } else {
             rig.connectClient();

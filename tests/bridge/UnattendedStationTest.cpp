@@ -101,7 +101,7 @@ TEST(UnattendedStation, TheConnectWaitsAMomentOrForTheFirstLine) {
         EXPECT_EQ(rig.engine.requests, std::vector<EngineRequest>{connectRequest("GB7DXC")});
         rig.ticks(kConnectDelayTicks * 2);
         EXPECT_EQ(requestsOfKind(rig.engine, "connect"), 1u);
-        rig.frame('c', kConnected);
+        rig.frame(FrameKind::LinkUp, kConnected);
         EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{"N0CALL \r"});
     }
 }
@@ -116,14 +116,14 @@ TEST(UnattendedStation, AConnectNobodyWantsAnyMoreIsWithdrawn) {
     rig.bridge.onClientGone(1);
     EXPECT_EQ(rig.engine.requests, std::vector<EngineRequest>{disconnectRequest("GB7DXC")});
 
-    rig.frame('c', kConnected);
+    rig.frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(rig.engine.requests,
               (std::vector<EngineRequest>{disconnectRequest("GB7DXC"), disconnectRequest("GB7DXC")}));
     rig.engine.requests.clear();
 
     rig.clientStays(2);
     EXPECT_TRUE(rig.engine.requests.empty()); // the withdrawn link has not ended yet
-    rig.frame('d', kDisconnected);
+    rig.frame(FrameKind::LinkDown, kDisconnected);
     EXPECT_EQ(rig.engine.requests, std::vector<EngineRequest>{connectRequest("GB7DXC")});
     EXPECT_EQ(rig.client(2).sent.find("DISCONNECTED"), std::string::npos) << "not its link's notice";
 }
@@ -144,7 +144,7 @@ TEST(UnattendedStation, AfterTheEngineWasAwayTheClientsGetTheirLinkAgain) {
         });
         rig.connectClientWithLink();
         rig.engine.engineConnected = false;
-        rig.frame('d', kDisconnected);
+        rig.frame(FrameKind::LinkDown, kDisconnected);
         EXPECT_TRUE(rig.socket.connected(1)) << row.close;
         EXPECT_EQ(rig.client().sent, "*** DISCONNECTED From Station GB7DXC\r\n"
                                      "*** The packet engine is not reachable yet: connecting to GB7DXC once "
@@ -156,7 +156,7 @@ TEST(UnattendedStation, AfterTheEngineWasAwayTheClientsGetTheirLinkAgain) {
 
         rig.engine.comeBack();
         EXPECT_EQ(rig.engine.requests, std::vector<EngineRequest>{connectRequest("GB7DXC")});
-        rig.frame('c', kConnected);
+        rig.frame(FrameKind::LinkUp, kConnected);
         EXPECT_TRUE(rig.bridge.linkUp());
         EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{"sh/dx \r"});
         EXPECT_NE(rig.client().sent.find("*** CONNECTED With Station GB7DXC\r\n"), std::string::npos);
@@ -178,7 +178,7 @@ TEST(UnattendedStation, AClientArrivingWhileTheEngineIsAwayWaitsForIt) {
                                  "*** The packet engine is not reachable yet: connecting to GB7DXC once it "
                                  "is back\r\n");
     rig.engine.comeBack();
-    rig.frame('c', kConnected);
+    rig.frame(FrameKind::LinkUp, kConnected);
     EXPECT_EQ(rig.engine.dataSent(), std::vector<std::string>{"N0CALL \r"});
     EXPECT_EQ(requestsOfKind(rig.engine, "connect"), 1u);
 

@@ -47,7 +47,7 @@ class Station final : public EngineListener {
     void readyForData() override {}
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
     void engineClosed() override { ++closes; }
-    bool saw(char kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
+    bool saw(FrameKind kind) const { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); }
     // Registers and waits for the answer, as the bridge does.
     bool registered(const std::string &call, const std::string &program) {
         engine.registerCallsign(call, program);
@@ -60,7 +60,7 @@ class Station final : public EngineListener {
     }
 
     AgwEngine engine;
-    std::vector<char> kinds;
+    std::vector<FrameKind> kinds;
     std::vector<bool> answers;
     int closes = 0;
 };
@@ -328,9 +328,10 @@ TEST_F(ClusterSessionTest, AStrangerWhoConnectsDuringASessionIsTurnedAwayUnseen)
     Station stranger("CORVANTLE_ENGINE_B_PORT");
     ASSERT_TRUE(stranger.registered("G4XYZ", "stranger"));
     ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stranger.saw('c'); }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stranger.saw(FrameKind::LinkUp); }, 15000));
     stranger.engine.sendData("N0CALL", "DX de G4XYZ:     14000.0  FAKE1        fake spot      0000Z\r", 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return stranger.saw('d'); }, 20000)) << "the stranger's link stayed up";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stranger.saw(FrameKind::LinkDown); }, 20000))
+        << "the stranger's link stayed up";
 
     client.type("sh/dx\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cluster.logged(R"(RX N0CALL "sh/dx \r")"); }, 15000));

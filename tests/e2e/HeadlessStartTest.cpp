@@ -141,6 +141,23 @@ TEST(HeadlessStart, AnEngineThatDoesNotAnswerEndsTheProgramWithStatusOne) {
         << program.said().toStdString();
 }
 
+// A KISS TNC that cannot be reached is named as the settings give it, not as an AGW engine.
+TEST(HeadlessStart, AKissTncThatCannotBeReachedIsNamedAndEndsTheProgramWithStatusOne) {
+    QTcpServer closed; // a port that nothing listens on
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString tnc = "127.0.0.1:" + QString::number(closed.serverPort());
+    closed.close();
+    Headless program("N0CALL", "GB7DXC", "8000", {"--headless"},
+                     {.settings = "Engine\\Kind=KISS\nEngine\\Kiss=" + tnc + "\n"});
+    ASSERT_TRUE(program.prepared && program.started);
+    ASSERT_TRUE(program.process.waitForFinished(15000));
+    EXPECT_EQ(program.process.exitCode(), 1);
+    const QByteArray said = program.said();
+    EXPECT_EQ(said.count("corvantle: Can't connect to the KISS TNC at " + tnc.toUtf8() + "\n"), 1)
+        << said.toStdString();
+    EXPECT_FALSE(said.contains("AGW Packet Engine")) << said.toStdString();
+}
+
 TEST(HeadlessStart, WithoutADisplayTheProgramSaysSoAndRunsHeadless) {
     FakeAgwServer engine;
     Headless program("N0CALL", "GB7DXC", engine.port(), {});

@@ -146,10 +146,10 @@ class RecordingListener final : public EngineListener {
         return QTest::qWaitFor([&] { return answers.size() > before; }, 10000) && answers.back();
     }
 
-    bool has(char kind, const std::string &from, const std::string &to = {}) const {
+    bool has(FrameKind kind, const std::string &from, const std::string &to = {}) const {
         return count(kind, from, to) > 0;
     }
-    std::size_t count(char kind, const std::string &from, const std::string &to = {}) const {
+    std::size_t count(FrameKind kind, const std::string &from, const std::string &to = {}) const {
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(), [&](const EngineFrame &f) {
                 return f.kind == kind && f.from == from && (to.empty() || f.to == to);
@@ -186,7 +186,8 @@ class AgwEngineDirewolf : public testing::Test {
     void expectConnectAttemptMonitored(AgwEngine &engine, RecordingListener &listener) {
         listener.frames.clear();
         ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('T', "N0CALL", "GB7DXC"); }, 10000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return listener.has(FrameKind::Transmitted, "N0CALL", "GB7DXC"); }, 10000))
             << direwolf.log();
     }
 
@@ -237,10 +238,10 @@ TEST_F(AgwEngineDirewolf, ReportsTheLinkDownAndRejoinsAfterARestart) {
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
 
     direwolf.stop();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('d', "GB7DXC"); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has(FrameKind::LinkDown, "GB7DXC"); }, 2000));
     ASSERT_TRUE(direwolf.start()) << direwolf.log();
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 10000)) << direwolf.log();
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
     expectConnectAttemptMonitored(engine, listener);
 }
 
@@ -263,11 +264,11 @@ TEST_F(AgwEngineDirewolf, NoticesAHungEngineAndRejoinsWhenItRuns) {
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
 
     direwolf.pause();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has('d', "GB7DXC"); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return listener.has(FrameKind::LinkDown, "GB7DXC"); }, 5000));
     EXPECT_FALSE(engine.isUp());
     direwolf.resume();
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.isUp(); }, 10000)) << direwolf.log();
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
     expectConnectAttemptMonitored(engine, listener);
 }
 

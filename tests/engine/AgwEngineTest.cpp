@@ -134,7 +134,7 @@ class RecordingListener final : public EngineListener {
     void radioPortsKnown(const std::vector<int> &ports) override { portLists.push_back(ports); }
     void registrationAnswered(bool registered) override { answers.push_back(registered); }
     void engineClosed() override { ++closes; }
-    std::size_t count(char kind, const std::string &from) const {
+    std::size_t count(FrameKind kind, const std::string &from) const {
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(),
                           [&](const EngineFrame &f) { return f.kind == kind && f.from == from; }));
@@ -203,10 +203,38 @@ std::string kinds(const std::vector<agw::Frame> &frames) {
     return letters;
 }
 
+// What the listener heard, in short: each kind as the letter of the AGW frame that brings it, with 'c' for a
+// link up (after the 'C' notice) and '?' for any other frame.
 std::string kinds(const std::vector<EngineFrame> &frames) {
     std::string letters;
-    for (const EngineFrame &f : frames)
-        letters += f.kind;
+    for (const EngineFrame &f : frames) {
+        switch (f.kind) {
+        case FrameKind::LinkUp:
+            letters += 'c';
+            break;
+        case FrameKind::LinkDown:
+            letters += 'd';
+            break;
+        case FrameKind::LinkData:
+            letters += 'D';
+            break;
+        case FrameKind::HeardInformation:
+            letters += 'I';
+            break;
+        case FrameKind::HeardUnnumbered:
+            letters += 'U';
+            break;
+        case FrameKind::HeardSupervisory:
+            letters += 'S';
+            break;
+        case FrameKind::Transmitted:
+            letters += 'T';
+            break;
+        case FrameKind::Other:
+            letters += '?';
+            break;
+        }
+    }
     return letters;
 }
 
@@ -412,7 +440,7 @@ class AgwEngineTest : public testing::Test {
         const std::size_t before = listener.frames.size();
         server.send(frame('C', remote, "N0CALL", notice("*** CONNECTED With Station " + remote), port));
         ASSERT_TRUE(received(before + 1));
-        ASSERT_EQ(listener.frames.back().kind, 'c');
+        ASSERT_EQ(listener.frames.back().kind, FrameKind::LinkUp);
     }
 
     // Hands `data` over as the bridge does: while the engine can take it, else after readyForData. Events
@@ -468,6 +496,7 @@ TEST_F(AgwEngineTest, ConnectRequestsNameOwnCallAndRoute) {
         {"gb7dxc-0", {}, 'C', "GB7DXC", ""},
         {" GB7DXC ", {" ", ""}, 'C', "GB7DXC", ""},
         {"GB7DXC-15", {}, 'C', "GB7DXC-15", ""}, // nine characters fit
+        {"GB7DXC-05", {}, 'C', "GB7DXC-5", ""},  // as the KISS engine's link names it
         {"gb7dxc",
          {" relay1 ", "", "Relay2-0"},
          'v',
@@ -568,24 +597,30 @@ TEST_F(AgwEngineTest, MapsNoticesAndMonitoredFrames) {
     struct Case {
         const char *name;
         agw::Frame sent;
-        char kind;
+        FrameKind kind;
         const char *from;
         std::string text;
     };
     const std::string up = notice("*** CONNECTED With Station GB7DXC");
     const std::string down = notice("*** DISCONNECTED From Station GB7DXC");
     const Case cases[] = {
-        {"link up", frame('C', "GB7DXC", "N0CALL", up, 1), 'c', "GB7DXC", up},
-        {"link down", frame('d', "GB7DXC", "N0CALL", down, 1), 'd', "GB7DXC", down},
-        {"link up, calls swapped", frame('C', "N0CALL", "GB7DXC", up, 2), 'c', "GB7DXC", up},
-        {"link down, calls swapped", frame('d', "N0CALL", "GB7DXC", down, 2), 'd', "GB7DXC", down},
+        {"link up", frame('C', "GB7DXC", "N0CALL", up, 1), FrameKind::LinkUp, "GB7DXC", up},
+        {"link down", frame('d', "GB7DXC", "N0CALL", down, 1), FrameKind::LinkDown, "GB7DXC", down},
+        {"link up, calls swapped", frame('C', "N0CALL", "GB7DXC", up, 2), FrameKind::LinkUp, "GB7DXC", up},
+        {"link down, calls swapped", frame('d', "N0CALL", "GB7DXC", down, 2), FrameKind::LinkDown, "GB7DXC",
+         down},
+        // The bridge compares calls as callsign::normal writes them.
+        {"calls written otherwise", frame('C', "gb7dxc-0", "N0CALL-0", up, 1), FrameKind::LinkUp, "GB7DXC",
+         up},
+        {"heard, calls written otherwise", frame('I', "K1ABC-05", "W1AW", monitoredI("K1ABC", "W1AW", "x\r")),
+         FrameKind::HeardInformation, "K1ABC-5", "x\r"},
         {"own SABM", frame('T', "N0CALL", "GB7DXC", notice(" 1:Fm N0CALL To GB7DXC <SABM P=1 >[03:09:00]")),
-         'T', "N0CALL", ""},
+         FrameKind::Transmitted, "N0CALL", ""},
         {"heard UA", frame('S', "GB7DXC", "N0CALL", notice(" 1:Fm GB7DXC To N0CALL <UA F=1 >[03:09:00]")),
-         'S', "GB7DXC", ""},
-        {"heard UI", frame('U', "K1ABC", "BEACON", monitoredI("K1ABC", "BEACON", "QRV 14025\r"), 1), 'U',
-         "K1ABC", "QRV 14025\r"},
-        {"other kind", frame('y', "", "", std::string("\3\0\0\0", 4), 2), 'y', "",
+         FrameKind::HeardSupervisory, "GB7DXC", ""},
+        {"heard UI", frame('U', "K1ABC", "BEACON", monitoredI("K1ABC", "BEACON", "QRV 14025\r"), 1),
+         FrameKind::HeardUnnumbered, "K1ABC", "QRV 14025\r"},
+        {"other kind", frame('y', "", "", std::string("\3\0\0\0", 4), 2), FrameKind::Other, "",
          std::string("\3\0\0\0", 4)},
     };
     for (const Case &c : cases) {
@@ -616,11 +651,11 @@ TEST_F(AgwEngineTest, PassesPayloadsOnExactly) {
         server.send(frame('I', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", payload)));
         ASSERT_TRUE(received(before + 2));
         const EngineFrame &data = listener.frames[before];
-        EXPECT_EQ(data.kind, 'D');
+        EXPECT_EQ(data.kind, FrameKind::LinkData);
         EXPECT_EQ(data.from, "GB7DXC");
         EXPECT_EQ(data.text, payload);
         const EngineFrame &heard = listener.frames[before + 1];
-        EXPECT_EQ(heard.kind, 'I');
+        EXPECT_EQ(heard.kind, FrameKind::HeardInformation);
         EXPECT_EQ(heard.from, "K1ABC");
         EXPECT_EQ(heard.to, "W1AW");
         EXPECT_EQ(heard.text, payload); // the information only, without the engine's description and CR
@@ -634,7 +669,7 @@ TEST_F(AgwEngineTest, CutsTextsTo4000) {
     server.send(frame('U', "K1ABC", "W1AW", monitoredI("K1ABC", "W1AW", big)));
     ASSERT_TRUE(received(2));
     for (const EngineFrame &got : listener.frames)
-        EXPECT_EQ(got.text, big.substr(0, kMaxFrameTextBytes)) << got.kind;
+        EXPECT_EQ(got.text, big.substr(0, kMaxFrameTextBytes)) << static_cast<int>(got.kind);
 }
 
 // ---- Framing ------------------------------------------------------------------------------------------
@@ -707,7 +742,7 @@ TEST_F(AgwEngineTest, HidesMonitoredCopiesOfAnIncomingLink) {
     server.send(frame('D', "K1ABC", "N0CALL", "hello\r"));
     server.send(frame('y', "", "", std::string(4, '\0'))); // a marker: the copies would have come before
     ASSERT_TRUE(received(3));
-    EXPECT_EQ(kinds(listener.frames), "cDy");
+    EXPECT_EQ(kinds(listener.frames), "cD?");
 }
 
 // ---- Losing the engine --------------------------------------------------------------------------------
@@ -721,11 +756,11 @@ TEST_F(AgwEngineTest, ReportsHeldLinksDownAndReconnectsWhenTheEngineGoes) {
     ASSERT_TRUE(received(3));
     std::vector<EngineFrame> down(listener.frames.begin() + 1, listener.frames.end());
     std::sort(down.begin(), down.end(), [](auto &a, auto &b) { return a.from < b.from; });
-    EXPECT_EQ(down[0].kind, 'd');
+    EXPECT_EQ(down[0].kind, FrameKind::LinkDown);
     EXPECT_EQ(down[0].from, "GB7DXC");
     EXPECT_EQ(down[0].radioPort, 1);
     EXPECT_EQ(down[0].text, notice("*** DISCONNECTED From Station GB7DXC"));
-    EXPECT_EQ(down[1].kind, 'd');
+    EXPECT_EQ(down[1].kind, FrameKind::LinkDown);
     EXPECT_EQ(down[1].from, "K1ABC");
     EXPECT_EQ(down[1].radioPort, 2);
     EXPECT_EQ(down[1].text, notice("*** DISCONNECTED From Station K1ABC"));
@@ -743,9 +778,9 @@ TEST_F(AgwEngineTest, ReportsHeldLinksDownAndReconnectsWhenTheEngineGoes) {
     // The links are gone with the old connection: their monitored frames are others' again.
     server.send(frame('I', "GB7DXC", "N0CALL", monitoredI("GB7DXC", "N0CALL", "x\r")));
     ASSERT_TRUE(received(4));
-    EXPECT_EQ(listener.frames.back().kind, 'I');
+    EXPECT_EQ(listener.frames.back().kind, FrameKind::HeardInformation);
     EXPECT_EQ(engine->connect("GB7DXC", {}, 0), "");
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
 }
 
 TEST_F(AgwEngineTest, HandsOverAllTheEngineSentBeforeItClosed) {
@@ -762,9 +797,9 @@ TEST_F(AgwEngineTest, HandsOverAllTheEngineSentBeforeItClosed) {
     server.send(lastWords);
     server.dropClient();
     ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
-    EXPECT_EQ(listener.count('U', "K1ABC"), static_cast<std::size_t>(heard));
+    EXPECT_EQ(listener.count(FrameKind::HeardUnnumbered, "K1ABC"), static_cast<std::size_t>(heard));
     // The engine's own notice, and no made-up one on top.
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
     EXPECT_EQ(listener.frames.back().text, retryOut);
 }
 
@@ -782,7 +817,7 @@ TEST_F(AgwEngineTest, ReportsAHeldLinkDownOnceWhenReRegistrationFails) {
         server.setRegistration(Registration::Accept);
         ASSERT_TRUE(waitUntil([&] { return engine->isUp(); }));
         settle(50ms);
-        EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+        EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
         listener.frames.clear();
     }
 }
@@ -996,12 +1031,12 @@ TEST_F(AgwEngineProbeTest, NoticesAnEngineThatStoppedAnsweringAndReconnects) {
     linkUp("GB7DXC", 1);
     const StderrNotes quiet;
     server.stallClient(); // the connection stays open; nothing comes back
-    ASSERT_TRUE(waitUntil([&] { return listener.count('d', "GB7DXC") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return listener.count(FrameKind::LinkDown, "GB7DXC") == 1; }));
     EXPECT_EQ(listener.frames.back().radioPort, 1);
     ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
     ASSERT_TRUE(waitUntil([&] { return kinds(server.frames()).size() >= 4; }));
     EXPECT_EQ(kinds(server.frames()), "XmXm");
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
 }
 
 // ---- An engine that stops reading ---------------------------------------------------------------------
@@ -1041,12 +1076,12 @@ TEST_F(AgwEngineStallTest, AnEngineThatTakesNoDataHoldsTheClientBackAndIsNoticed
     EXPECT_FALSE(engine->canTakeData());
     // What is held here stays near the queue's bound; the rest is still with the client.
     EXPECT_LT(given, limits().unsentToEngineBytes);
-    ASSERT_TRUE(waitUntil([&] { return listener.count('d', "GB7DXC") == 1; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return listener.count(FrameKind::LinkDown, "GB7DXC") == 1; }, 10s));
     EXPECT_EQ(listener.frames.back().radioPort, 1);
     const std::string said = notes.take();
     EXPECT_NE(said.find("version request"), std::string::npos) << said;
     ASSERT_TRUE(waitUntil([&] { return server.connections() == 2 && engine->isUp(); }));
-    EXPECT_EQ(listener.count('d', "GB7DXC"), 1u);
+    EXPECT_EQ(listener.count(FrameKind::LinkDown, "GB7DXC"), 1u);
 }
 
 TEST_F(AgwEngineStallTest, CloseWithMoreQueuedThanAStalledEngineTakesIsSafe) {

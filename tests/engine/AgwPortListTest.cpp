@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-using corvantle::agw::RadioPortChoice;
+using corvantle::RadioPortChoice;
 using corvantle::agw::radioPortChoices;
 
 namespace {

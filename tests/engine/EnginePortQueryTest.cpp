@@ -11,7 +11,7 @@
 #include <vector>
 
 using namespace corvantle;
-using corvantle::agw::RadioPortChoice;
+using corvantle::RadioPortChoice;
 using corvantle::test::FakeAgwServer;
 using corvantle::test::TimerMark;
 using namespace std::chrono_literals;

@@ -1,10 +1,12 @@
 // AX.25 frames: addresses, the byte layout of each control field, round trips of every type, and a decoder
 // that returns nothing for malformed bytes.
 #include "Ax25Frame.h"
+#include "Callsign.h"
 #include "FrameText.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace corvantle::ax25 {
@@ -48,6 +50,29 @@ TEST(Ax25Address, ParsesAndNamesCallsignsWithSsid) {
     for (const char *bad :
          {"", "-1", "CLUSTER", "N0CALL-16", "N0CALL-", "N0 CALL", "N0CALL-1X", "N0CALL-001"})
         EXPECT_FALSE(Address::parse(bad)) << bad;
+}
+
+// A stored call names the same station on the KISS engine's link as in an AGW engine's requests: what
+// callsign::airProblem refuses is no address here, and an address is written as callsign::normal writes it.
+TEST(Ax25Address, ReadsACallAsTheCallsignModuleDoes) {
+    struct Row {
+        const char *stored;
+        std::optional<Address> address;
+    };
+    const Row rows[] = {
+        {"G4ABC-05", Address{"G4ABC", 5}},    {" g4abc-00", Address{"G4ABC", 0}},
+        {"GB7DXC-15", Address{"GB7DXC", 15}}, {"G4ABC-015", std::nullopt},
+        {"G4ABC-16", std::nullopt},           {"GB7DXCX", std::nullopt},
+        {"G4ABC-+5", std::nullopt},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.stored);
+        const std::optional<Address> address = Address::parse(row.stored);
+        EXPECT_EQ(address, row.address);
+        EXPECT_EQ(address.has_value(), callsign::airProblem(row.stored).empty());
+        if (address)
+            EXPECT_EQ(address->text(), callsign::normal(row.stored));
+    }
 }
 
 // The bytes of each kind of frame, written out by hand from the frame layout.

@@ -29,7 +29,7 @@ class Recorder final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override {
         frames.push_back(frame);
-        if (frame.kind == 'D')
+        if (frame.kind == FrameKind::LinkData)
             data += frame.text;
     }
     void readyForData() override {}
@@ -41,7 +41,7 @@ class Recorder final : public EngineListener {
         engine.registerCallsign(call, program);
         return QTest::qWaitFor([&] { return answers.size() > before; }, 10000) && answers.back();
     }
-    std::vector<EngineFrame> of(char kind) const {
+    std::vector<EngineFrame> of(FrameKind kind) const {
         std::vector<EngineFrame> found;
         std::copy_if(frames.begin(), frames.end(), std::back_inserter(found),
                      [kind](const EngineFrame &frame) { return frame.kind == kind; });
@@ -112,8 +112,8 @@ class KissEngineDirewolfTest : public ::testing::Test {
 TEST_F(KissEngineDirewolfTest, ASessionWithTheClusterOverTheProgramsOwnLink) {
     ASSERT_TRUE(recorder.registered(engine, "N0CALL", "corvantle test"));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of('c').empty(); }, 60000));
-    const EngineFrame up = recorder.of('c').front();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of(FrameKind::LinkUp).empty(); }, 60000));
+    const EngineFrame up = recorder.of(FrameKind::LinkUp).front();
     EXPECT_EQ(up.text, "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(up.from, "GB7DXC");
     EXPECT_EQ(up.to, "N0CALL");
@@ -146,11 +146,11 @@ TEST_F(KissEngineDirewolfTest, ASessionWithTheClusterOverTheProgramsOwnLink) {
     EXPECT_EQ(cluster.texts("RX N0CALL "), expectedAtCluster);
 
     engine.disconnect("GB7DXC", 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of('d').empty(); }, 60000));
-    EXPECT_EQ(recorder.of('d').front().text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of(FrameKind::LinkDown).empty(); }, 60000));
+    EXPECT_EQ(recorder.of(FrameKind::LinkDown).front().text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 10000));
-    EXPECT_EQ(recorder.of('c').size(), 1u);
-    EXPECT_EQ(recorder.of('d').size(), 1u);
+    EXPECT_EQ(recorder.of(FrameKind::LinkUp).size(), 1u);
+    EXPECT_EQ(recorder.of(FrameKind::LinkDown).size(), 1u);
 }
 
 // Monitoring: a third station on engine A works the cluster, and the frames the cluster sends it are heard
@@ -161,7 +161,7 @@ TEST_F(KissEngineDirewolfTest, OthersTrafficIsHeardAndAStrangerGetsNoLink) {
     ASSERT_TRUE(third.recorder.registered(third.engine, "G4XYZ", "third station"));
     ASSERT_EQ(third.engine.connect("GB7DXC", {}, 0), "");
     const auto heardGreeting = [&] {
-        for (const EngineFrame &frame : recorder.of('I'))
+        for (const EngineFrame &frame : recorder.of(FrameKind::HeardInformation))
             if (frame.from == "GB7DXC" && frame.to == "G4XYZ" && frame.text.starts_with("Hello G4XYZ"))
                 return true;
         return false;
@@ -172,11 +172,11 @@ TEST_F(KissEngineDirewolfTest, OthersTrafficIsHeardAndAStrangerGetsNoLink) {
     AgwStation stranger("CORVANTLE_ENGINE_B_PORT");
     ASSERT_TRUE(stranger.recorder.registered(stranger.engine, "G4ABC", "stranger"));
     ASSERT_EQ(stranger.engine.connect("N0CALL", {}, 0), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !stranger.recorder.of('d').empty(); }, 60000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !stranger.recorder.of(FrameKind::LinkDown).empty(); }, 60000))
         << "the stranger's connect was not refused";
-    EXPECT_TRUE(stranger.recorder.of('c').empty());
-    EXPECT_TRUE(recorder.of('c').empty());
-    EXPECT_TRUE(recorder.of('D').empty());
+    EXPECT_TRUE(stranger.recorder.of(FrameKind::LinkUp).empty());
+    EXPECT_TRUE(recorder.of(FrameKind::LinkUp).empty());
+    EXPECT_TRUE(recorder.of(FrameKind::LinkData).empty());
 }
 
 } // namespace

@@ -13,24 +13,24 @@ const ax25::Address kCluster{"GB7DXC", 1};
 TEST(KissEngineFrames, LinkEventsBecomeTheAgwNotices) {
     struct Case {
         ax25::LinkEvent event;
-        char kind;
+        FrameKind kind;
         std::string text;
     };
     const Case cases[] = {
-        {{ax25::LinkEvent::Kind::Up, {}, {}}, 'c', "*** CONNECTED With Station GB7DXC-1\r"},
+        {{ax25::LinkEvent::Kind::Up, {}, {}}, FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC-1\r"},
         {{ax25::LinkEvent::Kind::Down, ax25::DownReason::ByPeer, {}},
-         'd',
+         FrameKind::LinkDown,
          "*** DISCONNECTED From Station GB7DXC-1\r"},
         {{ax25::LinkEvent::Kind::Down, ax25::DownReason::ByUs, {}},
-         'd',
+         FrameKind::LinkDown,
          "*** DISCONNECTED From Station GB7DXC-1\r"},
         {{ax25::LinkEvent::Kind::Down, ax25::DownReason::Refused, {}},
-         'd',
+         FrameKind::LinkDown,
          "*** DISCONNECTED From Station GB7DXC-1\r"},
         {{ax25::LinkEvent::Kind::Down, ax25::DownReason::RetriesExhausted, {}},
-         'd',
+         FrameKind::LinkDown,
          "*** DISCONNECTED RETRYOUT With GB7DXC-1\r"},
-        {{ax25::LinkEvent::Kind::Data, {}, "DX de K1ABC\r"}, 'D', "DX de K1ABC\r"},
+        {{ax25::LinkEvent::Kind::Data, {}, "DX de K1ABC\r"}, FrameKind::LinkData, "DX de K1ABC\r"},
     };
     for (const Case &c : cases) {
         const EngineFrame frame = linkFrameOf(c.event, 2, kCluster, kUser);
@@ -54,13 +54,13 @@ TEST(KissEngineFrames, HeardFramesCarryTheirText) {
     };
     const std::optional<EngineFrame> plain = heard(ax25::FrameType::I, 0xF0, "Hello\r");
     ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->kind, 'I');
+    EXPECT_EQ(plain->kind, FrameKind::HeardInformation);
     EXPECT_EQ(plain->text, "Hello\r");
     EXPECT_EQ(plain->from, "GB7DXC-1");
     EXPECT_EQ(plain->to, "G4XYZ");
     EXPECT_EQ(heard(ax25::FrameType::I, 0x02, "\xF0Hello\r")->text, "Hello\r"); // modulo 128
     EXPECT_EQ(heard(ax25::FrameType::UI, 0xF0, "\xF0 beacon")->text, "\xF0 beacon");
-    EXPECT_EQ(heard(ax25::FrameType::UI, 0xF0, "beacon")->kind, 'U');
+    EXPECT_EQ(heard(ax25::FrameType::UI, 0xF0, "beacon")->kind, FrameKind::HeardUnnumbered);
     EXPECT_EQ(heard(ax25::FrameType::I, 0xF0, std::string(5000, 'x'))->text.size(), kMaxFrameTextBytes);
     EXPECT_FALSE(heard(ax25::FrameType::RR, 0xF0, ""));
 }

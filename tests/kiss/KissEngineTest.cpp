@@ -101,7 +101,7 @@ class Recorder final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override {
         frames.push_back(frame);
-        if (engine != nullptr && frame.kind == 'd')
+        if (engine != nullptr && frame.kind == FrameKind::LinkDown)
             reachableAtLinkDown.push_back(engine->reachable());
     }
     void readyForData() override { ++readyCalls; }
@@ -121,7 +121,7 @@ class Recorder final : public EngineListener {
             return std::nullopt;
         return answers.back();
     }
-    bool waitFor(char kind) {
+    bool waitFor(FrameKind kind) {
         return QTest::qWaitFor([&] {
             for (const EngineFrame &frame : frames)
                 if (frame.kind == kind)
@@ -129,7 +129,7 @@ class Recorder final : public EngineListener {
             return false;
         });
     }
-    const EngineFrame *first(char kind) const {
+    const EngineFrame *first(FrameKind kind) const {
         for (const EngineFrame &frame : frames)
             if (frame.kind == kind)
                 return &frame;
@@ -166,7 +166,7 @@ class KissEngineTest : public ::testing::Test {
         ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
         ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
         tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
-        ASSERT_TRUE(recorder.waitFor('c'));
+        ASSERT_TRUE(recorder.waitFor(FrameKind::LinkUp));
     }
 
     FakeTnc tnc;
@@ -199,12 +199,45 @@ TEST(KissEngineRegistration, FailsInBoundedTimeWithoutATncOrWithABadCallsign) {
     EXPECT_EQ(recorder.answerTo(engine, "TOOLONGCALL"), false);
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_NE(notes[1].find("TOOLONGCALL"), std::string::npos);
+    EXPECT_EQ(engine.registrationFailure(), "Your callsign \"TOOLONGCALL\" is not an AX.25 callsign: 1 to 6 "
+                                            "letters or digits, then an optional SSID -0 to -15");
     EXPECT_NE(engine.connect("GB7DXC", {}, 0), "");
+}
+
+// The start-up box names the TNC as the settings give it, on a TCP port or a serial line.
+TEST(KissEngineRegistration, AFailedStartNamesTheTnc) {
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closedPort = probe.serverPort();
+    }
+    const QTemporaryDir dir;
+    const std::string missingDevice = dir.path().toStdString() + "/ttyKISS";
+    struct Row {
+        std::unique_ptr<kiss::KissTransport> transport;
+        std::string said;
+    };
+    Row rows[] = {
+        {std::make_unique<kiss::TcpKissTransport>("127.0.0.1", closedPort),
+         "Can't connect to the KISS TNC at 127.0.0.1:" + std::to_string(closedPort)},
+        {std::make_unique<kiss::SerialKissTransport>(missingDevice),
+         "Can't connect to the KISS TNC at " + missingDevice},
+    };
+    for (Row &row : rows) {
+        SCOPED_TRACE(row.said);
+        kiss::KissEngine engine(std::move(row.transport), quickOptions());
+        engine.setLog([](const std::string &) {});
+        Recorder recorder;
+        engine.setListener(&recorder);
+        EXPECT_EQ(recorder.answerTo(engine, "N0CALL"), false);
+        EXPECT_EQ(engine.registrationFailure(), row.said);
+    }
 }
 
 TEST_F(KissEngineTest, ALinkCarriesTextBothWaysWithTheAgwNotices) {
     linkUp();
-    const EngineFrame *up = recorder.first('c');
+    const EngineFrame *up = recorder.first(FrameKind::LinkUp);
     EXPECT_EQ(up->text, "*** CONNECTED With Station GB7DXC\r");
     EXPECT_EQ(up->from, "GB7DXC");
     EXPECT_EQ(up->to, "N0CALL");
@@ -219,16 +252,17 @@ TEST_F(KissEngineTest, ALinkCarriesTextBothWaysWithTheAgwNotices) {
     ax25::Frame data = fromCluster(ax25::FrameType::I, true, false, "DX de K1ABC\r");
     data.nr = 1;
     tnc.hear(data);
-    ASSERT_TRUE(recorder.waitFor('D'));
-    EXPECT_EQ(recorder.first('D')->text, "DX de K1ABC\r");
-    EXPECT_EQ(recorder.first('D')->from, "GB7DXC");
-    EXPECT_EQ(recorder.first('I'), nullptr); // the own link's frames are not monitored as well
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkData));
+    EXPECT_EQ(recorder.first(FrameKind::LinkData)->text, "DX de K1ABC\r");
+    EXPECT_EQ(recorder.first(FrameKind::LinkData)->from, "GB7DXC");
+    EXPECT_EQ(recorder.first(FrameKind::HeardInformation),
+              nullptr); // the own link's frames are not monitored as well
 
     engine.disconnect("GB7DXC", 0);
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::DISC));
     tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
-    ASSERT_TRUE(recorder.waitFor('d'));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
 }
 
 TEST_F(KissEngineTest, LogsEveryFrameSentAndReceived) {
@@ -236,7 +270,7 @@ TEST_F(KissEngineTest, LogsEveryFrameSentAndReceived) {
     engine.setLog({}, [&](const std::string &line) { lines.push_back(line); });
     linkUp();
     tnc.hear(fromCluster(ax25::FrameType::UI, true, false, "beacon"), 3);
-    ASSERT_TRUE(recorder.waitFor('U'));
+    ASSERT_TRUE(recorder.waitFor(FrameKind::HeardUnnumbered));
     EXPECT_EQ(lines, (std::vector<std::string>{"KISS> port 0 N0CALL>GB7DXC SABM C P",
                                                "KISS< port 0 GB7DXC>N0CALL UA R P",
                                                "KISS< port 3 GB7DXC>N0CALL UI C 6 bytes \"beacon\""}));
@@ -247,14 +281,14 @@ TEST_F(KissEngineTest, RefusedAndUnansweredConnectsEndInTheirNotices) {
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
     tnc.hear(fromCluster(ax25::FrameType::DM, false, true));
-    ASSERT_TRUE(recorder.waitFor('d'));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
 
     recorder.frames.clear();
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.first('d') != nullptr; }, 5000)); // 3 SABMs, 300 ms apart
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED RETRYOUT With GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.first(FrameKind::LinkDown) != nullptr; },
+                                5000)); // 3 SABMs, 300 ms apart
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED RETRYOUT With GB7DXC\r");
 }
 
 TEST_F(KissEngineTest, FramesBetweenOtherStationsAreHeard) {
@@ -265,13 +299,13 @@ TEST_F(KissEngineTest, FramesBetweenOtherStationsAreHeard) {
     ax25::Frame beacon = fromCluster(ax25::FrameType::UI, true, false, "GB7DXC cluster");
     beacon.destination = {"BEACON", 0};
     tnc.hear(beacon);
-    ASSERT_TRUE(recorder.waitFor('U'));
-    ASSERT_NE(recorder.first('I'), nullptr);
-    EXPECT_EQ(recorder.first('I')->text, "DX de W1AW\r");
-    EXPECT_EQ(recorder.first('I')->from, "GB7DXC");
-    EXPECT_EQ(recorder.first('I')->to, "K1ABC");
-    EXPECT_EQ(recorder.first('I')->radioPort, 1);
-    EXPECT_EQ(recorder.first('U')->text, "GB7DXC cluster");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::HeardUnnumbered));
+    ASSERT_NE(recorder.first(FrameKind::HeardInformation), nullptr);
+    EXPECT_EQ(recorder.first(FrameKind::HeardInformation)->text, "DX de W1AW\r");
+    EXPECT_EQ(recorder.first(FrameKind::HeardInformation)->from, "GB7DXC");
+    EXPECT_EQ(recorder.first(FrameKind::HeardInformation)->to, "K1ABC");
+    EXPECT_EQ(recorder.first(FrameKind::HeardInformation)->radioPort, 1);
+    EXPECT_EQ(recorder.first(FrameKind::HeardUnnumbered)->text, "GB7DXC cluster");
 }
 
 // The bridge hears that the engine was away (the notice comes while it is not reachable) and when it is back,
@@ -280,8 +314,8 @@ TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
     recorder.engine = &engine;
     linkUp();
     tnc.dropClient();
-    ASSERT_TRUE(recorder.waitFor('d'));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_EQ(recorder.reachableAtLinkDown, std::vector<bool>{false});
     EXPECT_FALSE(engine.queueData("GB7DXC", "lost\r"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return tnc.hasClient() && engine.isUp(); }));
@@ -294,13 +328,13 @@ TEST_F(KissEngineTest, ALostTncTakesTheLinkDownAndIsReopened) {
 TEST_F(KissEngineTest, AConnectWhileThePortIsReopeningWaitsForIt) {
     linkUp();
     tnc.dropClient();
-    ASSERT_TRUE(recorder.waitFor('d'));
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
     recorder.frames.clear();
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
     tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
-    ASSERT_TRUE(recorder.waitFor('c'));
-    EXPECT_EQ(recorder.first('d'), nullptr);
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkUp));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown), nullptr);
 }
 
 // When the port does not open after all, the waiting connect ends as a link that went down.
@@ -308,12 +342,12 @@ TEST_F(KissEngineTest, AConnectWaitingForAPortThatStaysClosedEndsInTheLinkDownNo
     linkUp();
     tnc.stopListening();
     tnc.dropClient();
-    ASSERT_TRUE(recorder.waitFor('d'));
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
     recorder.frames.clear();
     EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.first('d') != nullptr; }, 5000));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
-    EXPECT_EQ(recorder.first('c'), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.first(FrameKind::LinkDown) != nullptr; }, 5000));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
+    EXPECT_EQ(recorder.first(FrameKind::LinkUp), nullptr);
 }
 
 TEST_F(KissEngineTest, TextBeyondTheBoundWaitsForAcknowledgements) {
@@ -328,7 +362,8 @@ TEST_F(KissEngineTest, TextBeyondTheBoundWaitsForAcknowledgements) {
     tnc.hear(ack);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.readyCalls == 1; }));
     EXPECT_TRUE(engine.canTakeData());
-    EXPECT_EQ(recorder.first('d'), nullptr); // room made by the acknowledgement, not by a link that failed
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown),
+              nullptr); // room made by the acknowledgement, not by a link that failed
 }
 
 TEST_F(KissEngineTest, CloseTakesTheLinkDownOnTheAirFirst) {
@@ -402,7 +437,7 @@ TEST(KissEngineClose, AStationThatAcknowledgesNothingHoldsTheCloseForCloseDataWa
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
     ASSERT_TRUE(tnc.waitForSent(ax25::FrameType::SABM));
     tnc.hear(fromCluster(ax25::FrameType::UA, false, true));
-    ASSERT_TRUE(recorder.waitFor('c'));
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkUp));
 
     engine.sendData("GB7DXC", "bye\r", 0);
     QElapsedTimer clock;
@@ -442,11 +477,11 @@ TEST(KissEngineSerial, RunsTheLinkOverAPseudoTerminalAndNoticesItsEnd) {
     ASSERT_TRUE(QTest::qWaitFor(sabmArrived));
     const std::string ua = kiss::dataFrame(0, ax25::encode(fromCluster(ax25::FrameType::UA, false, true)));
     ASSERT_EQ(::write(tncSide, ua.data(), ua.size()), static_cast<ssize_t>(ua.size()));
-    ASSERT_TRUE(recorder.waitFor('c'));
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkUp));
 
     ::close(tncSide);
-    ASSERT_TRUE(recorder.waitFor('d'));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_FALSE(engine.isUp());
 }
 
@@ -513,14 +548,14 @@ TEST(KissEngineSerial, ADeviceThatGoesAwayAndComesBackIsOpenedAgain) {
         EXPECT_EQ(engine.connect("GB7DXC", {}, 0), "");
         ASSERT_TRUE(tnc->waitForSent(ax25::FrameType::SABM));
         ASSERT_TRUE(tnc->hear(fromCluster(ax25::FrameType::UA, false, true)));
-        ASSERT_TRUE(recorder.waitFor('c'));
+        ASSERT_TRUE(recorder.waitFor(FrameKind::LinkUp));
     };
     linkUp();
 
     tnc->unplug();
     ASSERT_TRUE(QFile::remove(name));
-    ASSERT_TRUE(recorder.waitFor('d'));
-    EXPECT_EQ(recorder.first('d')->text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(recorder.waitFor(FrameKind::LinkDown));
+    EXPECT_EQ(recorder.first(FrameKind::LinkDown)->text, "*** DISCONNECTED From Station GB7DXC\r");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !engine.isUp(); }));
     ASSERT_TRUE(test::TimerMark(500).wait()); // a few attempts to reopen it fail meanwhile
     EXPECT_FALSE(engine.isUp());

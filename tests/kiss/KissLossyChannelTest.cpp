@@ -34,11 +34,11 @@ constexpr int kLinesFromCluster = 60;
 class Recorder final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override {
-        if (frame.kind == 'c')
+        if (frame.kind == FrameKind::LinkUp)
             ++ups;
-        else if (frame.kind == 'd')
+        else if (frame.kind == FrameKind::LinkDown)
             ++downs;
-        else if (frame.kind == 'D')
+        else if (frame.kind == FrameKind::LinkData)
             data += frame.text;
     }
     void readyForData() override {}

@@ -25,7 +25,7 @@ class Recorder final : public EngineListener {
   public:
     void frameArrived(const EngineFrame &frame) override {
         frames.push_back(frame);
-        if (frame.kind == 'D')
+        if (frame.kind == FrameKind::LinkData)
             data += frame.text;
     }
     void readyForData() override {}
@@ -33,7 +33,7 @@ class Recorder final : public EngineListener {
     void engineClosed() override {}
 
     std::vector<bool> answers;
-    std::vector<EngineFrame> of(char kind) const {
+    std::vector<EngineFrame> of(FrameKind kind) const {
         std::vector<EngineFrame> found;
         std::copy_if(frames.begin(), frames.end(), std::back_inserter(found),
                      [kind](const EngineFrame &frame) { return frame.kind == kind; });
@@ -72,8 +72,8 @@ TEST(KissSerialLine, ASessionWithTheClusterThroughATncOnASerialLine) {
 
     ASSERT_TRUE(registerOwnCallsign(engine, recorder));
     ASSERT_EQ(engine.connect("GB7DXC", {}, 0), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of('c').empty(); }, 60000)) << "no link";
-    EXPECT_EQ(recorder.of('c').front().text, "*** CONNECTED With Station GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of(FrameKind::LinkUp).empty(); }, 60000)) << "no link";
+    EXPECT_EQ(recorder.of(FrameKind::LinkUp).front().text, "*** CONNECTED With Station GB7DXC\r");
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.count("N0CALL de GB7DXC >\r") > 0; }, 30000))
         << recorder.data;
     EXPECT_TRUE(recorder.data.starts_with("Hello N0CALL, this is GB7DXC")) << recorder.data;
@@ -88,12 +88,12 @@ TEST(KissSerialLine, ASessionWithTheClusterThroughATncOnASerialLine) {
         << "no answer to the command: " << recorder.data;
 
     engine.disconnect("GB7DXC", 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of('d').empty(); }, 60000));
-    EXPECT_EQ(recorder.of('d').front().text, "*** DISCONNECTED From Station GB7DXC\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.of(FrameKind::LinkDown).empty(); }, 60000));
+    EXPECT_EQ(recorder.of(FrameKind::LinkDown).front().text, "*** DISCONNECTED From Station GB7DXC\r");
     EXPECT_TRUE(QTest::qWaitFor([&] { return cluster.logged("DOWN N0CALL"); }, 30000))
         << cluster.log().join('\n').toStdString();
-    EXPECT_EQ(recorder.of('c').size(), 1u);
-    EXPECT_EQ(recorder.of('d').size(), 1u);
+    EXPECT_EQ(recorder.of(FrameKind::LinkUp).size(), 1u);
+    EXPECT_EQ(recorder.of(FrameKind::LinkDown).size(), 1u);
 }
 
 } // namespace

@@ -55,7 +55,7 @@ struct BridgeRig {
     // A client whose link to the cluster is up.
     void connectClientWithLink(ClientId id = 1) {
         clientStays(id);
-        frame('c', "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0'));
+        frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7DXC\r" + std::string(1, '\0'));
         clearRecords();
     }
 
@@ -71,7 +71,8 @@ struct BridgeRig {
     FakeClient &client(ClientId id = 1) { return socket.client(id); }
 
     // A frame from the engine, as it arrives.
-    void frame(char kind, const std::string &text, const std::string &from = "GB7DXC", int radioPort = 0) {
+    void frame(FrameKind kind, const std::string &text, const std::string &from = "GB7DXC",
+               int radioPort = 0) {
         bridge.frameArrived(EngineFrame{kind, static_cast<std::uint8_t>(radioPort), from, "N0CALL", text});
     }
 

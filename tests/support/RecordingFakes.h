@@ -229,6 +229,9 @@ class FakeEngine final : public PacketEngine {
     // false: the engine is away (lost after the registration): sendData takes nothing, connect is refused.
     bool engineConnected = true;
     bool reachable() const override { return engineConnected; }
+    // The words of an AGW engine unless a test gives others.
+    std::string failureText = "Can't connect to AGW Packet Engine";
+    std::string registrationFailure() const override { return failureText; }
     // The engine comes back and registers again, as a real one tells the bridge.
     void comeBack() {
         engineConnected = true;

@@ -10,6 +10,7 @@
 #include "OptionsDialog.h"
 #include "OptionsLogic.h"
 #include "RecordingFakes.h"
+#include "TimerMark.h"
 #include "VersionLine.h"
 
 #include <QAction>
@@ -142,6 +143,8 @@ class DialogsTest final : public QObject {
     void radioPortFieldKeepsWhatItShows_data();
     void radioPortFieldKeepsWhatItShows();
     void everyOpeningAsksAndClosingStopsAsking();
+    void kissAsksNoAgwEngineForRadioPorts();
+    void radioPortListFollowsTheEngineChoice();
     void engineAddressShowsTheStoredOneAndOkStoresIt();
     void linkGroupShowsTheRunningValuesAndOkStoresThem();
     void telnetClientsGroupShowsTheStoredValuesAndOkStoresThem();
@@ -654,6 +657,57 @@ void DialogsTest::everyOpeningAsksAndClosingStopsAsking() {
     QTRY_COMPARE(rig.radioPorts(dialog)->count(), 2);
     QCOMPARE(rig.agwEngine.frameCount(), std::size_t(2));
     QVERIFY(rig.agwEngine.frames().back().kind == 'G');
+}
+
+// With KISS chosen no AGW engine is asked: a TNC names no radio ports, and the field takes the number alone.
+void DialogsTest::kissAsksNoAgwEngineForRadioPorts() {
+    Rig rig;
+    rig.agwEngine.answerPortList(kDireWolfStereo);
+    rig.store.values[{kProgramName, "Engine", "Kind"}] = "KISS";
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    TimerMark mark(500); // far longer than a question to the engine on loopback takes to arrive
+    QVERIFY(mark.wait());
+    QCOMPARE(rig.agwEngine.connections(), 0);
+    QComboBox *ports = rig.radioPorts(dialog);
+    QCOMPARE(ports->count(), 0);
+    QCOMPARE(ports->currentText(), QString("1"));
+    QVERIFY(ports->toolTip().contains("KISS port, 0 to 15"));
+
+    ports->setEditText("3");
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(int(rig.state.radioPort), 3);
+}
+
+// Choosing the other engine in the open dialog updates the list: KISS lets the AGW engine go at once and
+// keeps the port shown as its number, AGW asks again.
+void DialogsTest::radioPortListFollowsTheEngineChoice() {
+    Rig rig;
+    OptionsDialog *dialog = rig.options();
+    QVERIFY(dialog);
+    auto *kind = rig.control<QComboBox>(dialog, "EngineKindChoice");
+    QComboBox *ports = rig.radioPorts(dialog);
+    QTRY_COMPARE(rig.agwEngine.frameCount(), std::size_t(1)); // asked; the engine does not answer yet
+    kind->setCurrentIndex(kind->findText("KISS"));
+    QVERIFY(rig.agwEngine.waitForClientGone(2000ms));
+    QVERIFY(ports->toolTip().contains("KISS port, 0 to 15"));
+
+    rig.agwEngine.answerPortList(kDireWolfStereo);
+    kind->setCurrentIndex(kind->findText("AGW"));
+    QTRY_COMPARE(ports->count(), 2);
+    QCOMPARE(rig.agwEngine.frameCount(), std::size_t(2));
+    QCOMPARE(ports->currentText(), QString("1: first soundcard right"));
+    QVERIFY(ports->toolTip().contains("127.0.0.1:" + QString::fromStdString(rig.agwEngine.port())));
+
+    kind->setCurrentIndex(kind->findText("KISS"));
+    QCOMPARE(ports->count(), 0);
+    QCOMPARE(ports->currentText(), QString("1"));
+    QVERIFY(ports->toolTip().contains("KISS port, 0 to 15"));
+    QTest::mouseClick(rig.control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(rig.stored("Engine", "Kind"), std::string("KISS"));
+    QCOMPARE(rig.stored("Config", "RadioPort"), std::string("1"));
 }
 
 void DialogsTest::engineAddressShowsTheStoredOneAndOkStoresIt() {

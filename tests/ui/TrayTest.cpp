@@ -33,7 +33,7 @@ struct Rig {
         edit(next);
         bridge.applySettings(next);
     }
-    void frame(char kind, const std::string &text) {
+    void frame(FrameKind kind, const std::string &text) {
         bridge.frameArrived(EngineFrame{kind, 0, "GB7DXC", "N0CALL", text});
     }
     // The window's tick, as its timer gives it: the bridge's handler, then the tray's.
@@ -81,11 +81,11 @@ void TrayTest::followsTheLinkStateTheWindowShows() {
     QCOMPARE(tray->state(), TrayLinkState::NotConnected);
 
     rig.bridge.onClientArrival(1);
-    rig.frame('c', kConnected);
+    rig.frame(FrameKind::LinkUp, kConnected);
     QCOMPARE(tray->state(), TrayLinkState::Connected);
 
     rig.change([](BridgeState &s) { s.relink = true; });
-    rig.frame('d', kDisconnected);
+    rig.frame(FrameKind::LinkDown, kDisconnected);
     QCOMPARE(tray->state(), TrayLinkState::Reconnecting);
 
     rig.bridge.onClientGone(1);
@@ -98,8 +98,8 @@ void TrayTest::followsTheLinkStateTheWindowShows() {
 void TrayTest::tooltipNamesTheClusterTheClientsAndTheBytesEachWay() {
     Rig rig;
     rig.bridge.onClientArrival(1);
-    rig.frame('c', kConnected);
-    rig.frame('D', "DX de K1ABC:     14025.0  JA1XYZ\r");
+    rig.frame(FrameKind::LinkUp, kConnected);
+    rig.frame(FrameKind::LinkData, "DX de K1ABC:     14025.0  JA1XYZ\r");
     rig.socket.client(1).incoming += "sh/dx\r\n";
     rig.bridge.onClientData(1);
     rig.tick();
@@ -123,7 +123,7 @@ void TrayTest::tooltipNamesTheClusterTheClientsAndTheBytesEachWay() {
     rig.tick();
     // The link keeps the station it was made with; the new cluster is named once it is down.
     QVERIFY(rig.form.tray()->toolTip().contains("\nGB7DXC: connected\n2 telnet clients\n"));
-    rig.frame('d', kDisconnected);
+    rig.frame(FrameKind::LinkDown, kDisconnected);
     rig.tick();
     QVERIFY(rig.form.tray()->toolTip().contains("\nGB7ABC: not connected\n"));
 }

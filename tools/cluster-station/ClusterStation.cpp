@@ -1,7 +1,7 @@
 // ClusterStation: runs the test DX cluster on a packet engine until a signal or the engine's end.
 #include "ClusterStation.h"
 
-#include "AgwCalls.h"
+#include "Callsign.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -31,6 +31,34 @@ constexpr std::chrono::milliseconds kCheckInterval{250};
 // Clusters pack their output into frames of about this size. The engine library would cut text into
 // 256-byte frames; giving it one piece at a time keeps the frames a node sends.
 constexpr std::size_t kFrameDataBytes = 236;
+
+// Frames a station sent on the channel, its data on a link included.
+bool sentByAStation(FrameKind kind) {
+    return kind == FrameKind::LinkData || kind == FrameKind::HeardInformation ||
+           kind == FrameKind::HeardSupervisory || kind == FrameKind::HeardUnnumbered;
+}
+
+const char *kindName(FrameKind kind) {
+    switch (kind) {
+    case FrameKind::LinkUp:
+        return "link-up";
+    case FrameKind::LinkDown:
+        return "link-down";
+    case FrameKind::LinkData:
+        return "data";
+    case FrameKind::HeardInformation:
+        return "heard-I";
+    case FrameKind::HeardUnnumbered:
+        return "heard-U";
+    case FrameKind::HeardSupervisory:
+        return "heard-S";
+    case FrameKind::Transmitted:
+        return "transmitted";
+    case FrameKind::Other:
+        break;
+    }
+    return "other";
+}
 
 void logLine(const std::string &text) {
     std::fputs(text.c_str(), stdout);
@@ -83,7 +111,7 @@ AgwLimits stationLimits() {
 } // namespace
 
 ClusterStation::ClusterStation(StationOptions options)
-    : options_(std::move(options)), ownCall_(agw::normalCall(options_.call)), service_(options_.call),
+    : options_(std::move(options)), ownCall_(callsign::normal(options_.call)), service_(options_.call),
       engine_(engineAddress(options_), stationTiming(), stationLimits()), drainLimit_(kByeDrainLimit) {
     engine_.setListener(this);
     spotTimer_.setInterval(toMilliseconds(options_.spotIntervalSeconds));
@@ -140,15 +168,15 @@ void ClusterStation::handle(const EngineFrame &frame) {
     watchDelivery(frame);
     // Link notices and connected data name the caller in `from`.
     switch (frame.kind) {
-    case 'c':
+    case FrameKind::LinkUp:
         linkUp(frame.from);
         break;
-    case 'd':
+    case FrameKind::LinkDown:
         draining_.erase(frame.from);
-        delivery_.forget(agw::normalCall(frame.from));
+        delivery_.forget(callsign::normal(frame.from));
         perform(service_.linkDown(frame.from));
         break;
-    case 'D':
+    case FrameKind::LinkData:
         perform(service_.received(frame.from, frame.text));
         break;
     default:
@@ -163,7 +191,7 @@ void ClusterStation::linkUp(const std::string &remote) {
         spotTimer_.start();
     // A second connect notice for the same station means the old link is gone, its goodbye with it.
     draining_.erase(remote);
-    delivery_.forget(agw::normalCall(remote));
+    delivery_.forget(callsign::normal(remote));
     perform(service_.linkUp(remote));
     if (stopDeadline_)
         perform(service_.disconnectAll());
@@ -172,12 +200,11 @@ void ClusterStation::linkUp(const std::string &remote) {
 // The frames that tell whether a caller got the station's last data: the engine's own transmissions to
 // the caller, and any frame the caller sends back.
 void ClusterStation::watchDelivery(const EngineFrame &frame) {
-    const std::string from = agw::normalCall(frame.from);
-    const std::string to = agw::normalCall(frame.to);
-    if (frame.kind == 'T' && from == ownCall_)
+    const std::string from = callsign::normal(frame.from);
+    const std::string to = callsign::normal(frame.to);
+    if (frame.kind == FrameKind::Transmitted && from == ownCall_)
         delivery_.transmitted(to, frame.text);
-    else if (to == ownCall_ && from != ownCall_ &&
-             std::string_view("DISU").find(frame.kind) != std::string_view::npos)
+    else if (to == ownCall_ && from != ownCall_ && sentByAStation(frame.kind))
         delivery_.heardFrom(from);
 }
 
@@ -200,8 +227,8 @@ void ClusterStation::perform(const std::vector<Action> &actions) {
 void ClusterStation::sendText(const std::string &remote, const std::string &text) {
     for (std::size_t offset = 0; offset < text.size(); offset += kFrameDataBytes) {
         const std::string piece = text.substr(offset, kFrameDataBytes);
-        logFrame("ENG>", {'D', options_.radioPort, ownCall_, remote, piece});
-        delivery_.handedOver(agw::normalCall(remote), piece);
+        logFrame("ENG>", {FrameKind::LinkData, options_.radioPort, ownCall_, remote, piece});
+        delivery_.handedOver(callsign::normal(remote), piece);
         engine_.sendData(remote, piece, options_.radioPort);
     }
 }
@@ -220,11 +247,11 @@ void ClusterStation::disconnectSettledLinks() {
     const Clock::time_point now = Clock::now();
     std::vector<std::string> due;
     for (const auto &[remote, deadline] : draining_)
-        if (delivery_.settled(agw::normalCall(remote)) || now >= deadline)
+        if (delivery_.settled(callsign::normal(remote)) || now >= deadline)
             due.push_back(remote);
     for (const std::string &remote : due) {
         draining_.erase(remote);
-        logFrame("ENG>", {'d', options_.radioPort, ownCall_, remote, {}});
+        logFrame("ENG>", {FrameKind::LinkDown, options_.radioPort, ownCall_, remote, {}});
         engine_.disconnect(remote, options_.radioPort);
     }
 }
@@ -280,7 +307,7 @@ void ClusterStation::finish(int status) {
 void ClusterStation::logFrame(const char *direction, const EngineFrame &frame) const {
     if (!options_.verbose)
         return;
-    std::fprintf(stderr, "%s '%c' port %u %s>%s %zu %s\n", direction, frame.kind, frame.radioPort,
+    std::fprintf(stderr, "%s %s port %u %s>%s %zu %s\n", direction, kindName(frame.kind), frame.radioPort,
                  frame.from.c_str(), frame.to.c_str(), frame.text.size(), escapeForLog(frame.text).c_str());
 }
 

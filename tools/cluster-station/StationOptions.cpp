@@ -1,7 +1,7 @@
 // The command line of corvantle-cluster-station.
 #include "StationOptions.h"
 
-#include "AgwCalls.h"
+#include "PlainText.h"
 
 #include <charconv>
 
@@ -41,7 +41,7 @@ bool apply(const std::string &name, const std::string &value, StationOptions &op
     } else if (name == "--call") {
         if (value.empty() || value.size() > 9)
             return error = "--call wants a callsign of at most 9 characters", false;
-        options.call = agw::upper(value);
+        options.call = plain::upper(value);
     } else if (name == "--radio-port") {
         if (!parseWhole(value, 0, 255, number))
             return error = "--radio-port wants 0..255, not \"" + value + "\"", false;

@@ -6,8 +6,6 @@
 
 #include "Callsign.h"
 #include "RadioPorts.h"
-#include "SettingsStore.h"
-#include "StartupSettings.h"
 #include "TelnetSocket.h"
 #include "Ticks.h"
 #include "WindowOps.h"
@@ -21,8 +19,8 @@ constexpr const char *kWelcomeLine = "Welcome to the AGWPE telnet corvantle by Z
 
 } // namespace
 
-Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store)
-    : window_(window), engine_(engine), store_(store), clients_(socket, log_),
+Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, const StartupSettings &startup)
+    : window_(window), engine_(engine), startup_(startup), clients_(socket, log_),
       keeper_(engine, window, clients_, uplink_, downlink_, state_, log_),
       uplink_(clients_, engine, keeper_.link(), keeper_.schedule(), traffic_, state_) {
     engine_.setListener(this);
@@ -33,19 +31,18 @@ Bridge::Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, Se
 void Bridge::start(std::function<void(bool running)> done) {
     const HandlerScope scope(*this);
     startDone_ = std::move(done);
-    const StartupSettings startup = readStartupSettings(store_);
-    state_ = startup.bridge;
+    state_ = startup_.bridge;
     ownCall_ = callsign::normal(state_.myCallsign);
     clusterCall_ = callsign::normal(state_.cluster);
-    clients_.socket().setLocalPort(startup.localPort);
+    clients_.socket().setLocalPort(startup_.localPort);
     clients_.setMaxClients(state_.maxClients);
 
     window_.setTimerInterval(TimerId::AutoMinimize, state_.autoMinimizeDelayMs);
     window_.setTimerEnabled(TimerId::AutoMinimize, state_.autoMinimize == 1);
 
-    for (const std::string &line : startup.warnings)
+    for (const std::string &line : startup_.warnings)
         log_.warn(line);
-    for (const std::string &box : startup.boxes)
+    for (const std::string &box : startup_.boxes)
         window_.messageBox(box);
 
     log_.note("Registering " + ownCall_ + " with the packet engine");

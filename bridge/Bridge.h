@@ -1,11 +1,11 @@
 // The bridge: the coordinator of one session between the telnet clients and the cluster station.
 //
-// It reaches the window, the telnet socket, the packet engine and the settings only through the interfaces
-// passed in, so its handlers run in tests without a display. Its parts each own one piece of the session:
-// the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text each way (Uplink,
-// Downlink) and what was relayed (Traffic). The bridge
-// decides what happens at each event (start-up, a frame from the engine, a client arriving or leaving, the
-// window's half-second tick, new settings, shutdown) and asks its parts to do it.
+// It reaches the window, the telnet socket and the packet engine only through the interfaces passed in, and
+// gets the settings as values, so its handlers run in tests without a display. Its parts each own one piece
+// of the session: the clients (ClientHub), the cluster link with its care over time (LinkKeeper), the text
+// each way (Uplink, Downlink) and what was relayed (Traffic). The bridge decides what happens at each event
+// (start-up, a frame from the engine, a client arriving or leaving, the window's half-second tick, new
+// settings, shutdown) and asks its parts to do it.
 //
 // One session (one link to the cluster station) serves up to `maxClients` telnet clients at a time: the
 // cluster's text goes to each of them, and each one's lines go to the cluster as its own requests.
@@ -20,6 +20,7 @@
 #include "RadioPortCheck.h"
 #include "RefusedClients.h"
 #include "SessionLog.h"
+#include "StartupSettings.h"
 #include "Traffic.h"
 #include "Uplink.h"
 
@@ -33,14 +34,15 @@ namespace corvantle {
 
 class WindowOps;
 class TelnetSocket;
-class SettingsStore;
 
 // The caption of every message box.
 inline constexpr const char *kApplicationTitle = "ZR8QOD Logger - AGWPE Telnet Corvantle";
 
 class Bridge final : public EngineListener {
   public:
-    Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, SettingsStore &store);
+    // `startup` is the settings as the program read them, with what the user must hear of them; start() puts
+    // them in force and says so, so they must outlive that call.
+    Bridge(WindowOps &window, TelnetSocket &socket, PacketEngine &engine, const StartupSettings &startup);
 
     // Where the bridge says what happens; by default only warnings, on standard error.
     void setLog(SessionLog &log) { log_.setTarget(log); }
@@ -59,7 +61,8 @@ class Bridge final : public EngineListener {
     // new ones apply from the next link. Monitor Mode switched on takes down the link that is up.
     void applySettings(const BridgeState &settings);
 
-    // Start-up, before the window is shown: reads the settings and asks the engine to register; the rest
+    // Start-up, before the window is shown: puts the settings in force, names the values that could not be
+    // used, and asks the engine to register; the rest
     // follows the engine's answer (registrationAnswered). `done` hears once whether the bridge runs; false
     // when the start-up ended the program (no engine, or the local port cannot be listened on), and the
     // window must then not be shown.
@@ -122,7 +125,7 @@ class Bridge final : public EngineListener {
 
     WindowOps &window_;
     PacketEngine &engine_;
-    SettingsStore &store_;
+    const StartupSettings &startup_;
     BridgeState state_;
     // The registered callsign and the cluster's, as the engine writes them, to compare frames with.
     std::string ownCall_;

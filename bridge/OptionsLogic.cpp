@@ -1,13 +1,12 @@
-// The Preferences dialog's effect on the running bridge and on the settings store.
+// The Preferences dialog's effect on the running bridge and on the saved settings.
 #include "OptionsLogic.h"
 
 #include "Bridge.h"
 #include "Callsign.h"
 #include "ListenPolicy.h"
 #include "PlainText.h"
-#include "SettingsStore.h"
 #include "SettingsTable.h"
-#include "TelnetSocket.h"
+#include "SettingsWriter.h"
 #include "WindowOps.h"
 
 #include <algorithm>
@@ -16,7 +15,6 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -175,11 +173,12 @@ CheckedNumbers checkNumbers(const OptionsFields &fields) {
 struct ListenTexts {
     std::string address;
     std::string allowed;
-    Refusal refusal; // empty when both fit
+    ListenPolicy policy; // what the next start reads from them
+    Refusal refusal;     // empty when both fit
 };
 
 ListenTexts checkListenFields(const OptionsFields &fields) {
-    ListenTexts texts{plain::trimmed(fields.listenAddress), plain::trimmed(fields.allowedClients), {}};
+    ListenTexts texts{plain::trimmed(fields.listenAddress), plain::trimmed(fields.allowedClients), {}, {}};
     if (texts.address.empty())
         texts.address = settings::kListenAddress.defaultText;
     const auto address = parseListenAddress(texts.address);
@@ -194,7 +193,8 @@ ListenTexts checkListenFields(const OptionsFields &fields) {
         texts.refusal = {OptionsField::AllowedClients, "Allowed clients: " + *why + "."};
         return texts;
     }
-    const ListenPolicy policy{*address, std::get<ClientAllowList>(allowed)};
+    texts.policy = {*address, std::get<ClientAllowList>(allowed)};
+    const ListenPolicy &policy = texts.policy;
     if (policy.beyondLoopback() && policy.allowed.onlyLoopback())
         texts.refusal = {
             OptionsField::AllowedClients,
@@ -208,7 +208,8 @@ ListenTexts checkListenFields(const OptionsFields &fields) {
 // host does; each number must fit its key's range.
 struct KissTexts {
     std::vector<std::pair<const settings::Key &, std::string>> writes;
-    Refusal refusal; // empty when every field fits
+    settings::EngineChoice engine; // the TNC and the link's numbers as the next start reads them
+    Refusal refusal;               // empty when every field fits
 };
 
 KissTexts checkKissFields(const OptionsFields &fields) {
@@ -222,20 +223,26 @@ KissTexts checkKissFields(const OptionsFields &fields) {
         return texts;
     }
     texts.writes.emplace_back(settings::kEngineKiss, address);
+    texts.engine.kissAddress = *settings::readKissAddress(address);
+    using Engine = settings::EngineChoice;
     struct LinkField {
         OptionsField id;
         const char *name;
         const std::string &text;
         const settings::Key &key;
+        int Engine::*value;
     };
     const LinkField numbers[] = {
         {OptionsField::KissMaxFrame, "Frames before an acknowledgement", fields.kissMaxFrame,
-         settings::kKissMaxFrame},
-        {OptionsField::KissPaclen, "Most text in one frame", fields.kissPaclen, settings::kKissPaclen},
+         settings::kKissMaxFrame, &Engine::maxFrame},
+        {OptionsField::KissPaclen, "Most text in one frame", fields.kissPaclen, settings::kKissPaclen,
+         &Engine::paclen},
         {OptionsField::KissFrackSeconds, "Wait for an acknowledgement", fields.kissFrackSeconds,
-         settings::kKissFrackSeconds},
-        {OptionsField::KissRetries, "Polls before giving up", fields.kissRetries, settings::kKissRetries},
-        {OptionsField::KissTxDelay, "Transmitter key-up delay", fields.kissTxDelay, settings::kKissTxDelay},
+         settings::kKissFrackSeconds, &Engine::frackSeconds},
+        {OptionsField::KissRetries, "Polls before giving up", fields.kissRetries, settings::kKissRetries,
+         &Engine::retries},
+        {OptionsField::KissTxDelay, "Transmitter key-up delay", fields.kissTxDelay, settings::kKissTxDelay,
+         &Engine::txDelay},
     };
     for (const LinkField &field : numbers) {
         const CheckedLinkNumber number = checkLinkNumber(field.id, field.name, field.text, field.key);
@@ -244,6 +251,7 @@ KissTexts checkKissFields(const OptionsFields &fields) {
             return texts;
         }
         texts.writes.emplace_back(field.key, std::to_string(number.value));
+        texts.engine.*field.value = number.value;
     }
     return texts;
 }
@@ -258,17 +266,16 @@ std::string radioPortChoiceText(const RadioPortChoice &choice) {
     return std::to_string(choice.number) + ": " + choice.description;
 }
 
-OptionsLogic::OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store)
-    : bridge_(bridge), state_(bridge.state()), window_(window), socket_(socket), store_(store) {}
+OptionsLogic::OptionsLogic(Bridge &bridge, WindowOps &window, ProgramSettings stored, SettingsWriter &writer)
+    : bridge_(bridge), state_(bridge.state()), window_(window), stored_(std::move(stored)), writer_(writer) {}
 
 OptionsFields OptionsLogic::fieldsToShow() {
     OptionsFields fields;
-    // The callsign and the local port take effect at the next start: show what that start will use.
-    fields.callsign = store_.readSetting(state_.programName, settings::kSection, settings::kMyCallsign.name,
-                                         state_.myCallsign);
+    // The callsign, the local port, the engine and the listener take effect at the next start: show what
+    // that start will use. An unusable text in the file shows as the default that start falls back to.
+    fields.callsign = stored_.bridge.myCallsign;
     fields.cluster = state_.cluster;
-    fields.localPort = store_.readSetting(state_.programName, settings::kSection, settings::kLocalPort.name,
-                                          std::to_string(socket_.localPort()));
+    fields.localPort = std::to_string(stored_.localPort);
     fields.radioPort = std::to_string(state_.radioPort);
     fields.autoMinimize = state_.autoMinimize != 0;
     fields.autoMinimizeDelay = settings::secondsText(state_.autoMinimizeDelayMs);
@@ -276,36 +283,30 @@ OptionsFields OptionsLogic::fieldsToShow() {
     fields.compatibilityMode = state_.compatibilityMode;
     fields.digis = state_.digipeaters;
     fields.connectVia = state_.connectViaDigipeaters;
-    fields.engineHost = stored(settings::kEngineHost);
-    fields.enginePort = stored(settings::kEnginePort);
+    fields.engineHost = stored_.engine.agw.host;
+    fields.enginePort = std::to_string(stored_.engine.agw.port);
     fields.linkEnd = state_.relink                     ? LinkEnd::Relink
                      : state_.closeClientsWhenLinkEnds ? LinkEnd::Close
                                                        : LinkEnd::Keep;
     fields.keepLinkSeconds = std::to_string(state_.keepLinkSeconds);
     fields.clients = std::to_string(state_.maxClients);
     fields.quietKeepalives = state_.quietKeepalives;
-    fields.kissEngine = plain::upper(plain::trimmed(stored(settings::kEngineKind))) == "KISS";
-    fields.kissAddress = stored(settings::kEngineKiss);
-    // The link's numbers as the next start will use them: one the file holds out of range is its default.
-    const settings::StartupReader next(store_, state_.programName);
-    fields.kissMaxFrame = std::to_string(next.wholeNumber(settings::kKissMaxFrame));
-    fields.kissPaclen = std::to_string(next.wholeNumber(settings::kKissPaclen));
-    fields.kissFrackSeconds = std::to_string(next.wholeNumber(settings::kKissFrackSeconds));
-    fields.kissRetries = std::to_string(next.wholeNumber(settings::kKissRetries));
-    fields.kissTxDelay = std::to_string(next.wholeNumber(settings::kKissTxDelay));
-    fields.listenAddress = stored(settings::kListenAddress);
-    fields.allowedClients = stored(settings::kAllowedClients);
+    const settings::EngineChoice &engine = stored_.engine;
+    fields.kissEngine = engine.kiss;
+    fields.kissAddress = settings::kissAddressText(engine.kissAddress);
+    fields.kissMaxFrame = std::to_string(engine.maxFrame);
+    fields.kissPaclen = std::to_string(engine.paclen);
+    fields.kissFrackSeconds = std::to_string(engine.frackSeconds);
+    fields.kissRetries = std::to_string(engine.retries);
+    fields.kissTxDelay = std::to_string(engine.txDelay);
+    fields.listenAddress = stored_.listen.addressText();
+    fields.allowedClients = stored_.listen.allowed.text();
     openedWith_ = fields;
     return fields;
 }
 
-std::string OptionsLogic::stored(const settings::Key &key) const {
-    return store_.readSetting(state_.programName, key.section, key.name, key.defaultText);
-}
-
 settings::EngineAddress OptionsLogic::engineToAsk() const {
-    std::ostringstream ignoredWarnings; // start-up has told the user about unusable values already
-    return settings::readEngineAddress(store_, state_.programName, ignoredWarnings);
+    return stored_.engine.agw;
 }
 
 std::uint8_t OptionsLogic::radioPortInUse() const {
@@ -388,7 +389,7 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
         {settings::kClients, std::to_string(state_.maxClients)},
         {settings::kQuietKeepalives, settings::booleanText(state_.quietKeepalives)},
         {settings::kLinkEnd, settings::linkEndText(fields.linkEnd)},
-        {settings::kEngineKind, fields.kissEngine ? "KISS" : "AGW"},
+        {settings::kEngineKind, settings::engineKindText(fields.kissEngine)},
     };
     for (const auto &[key, text] : kiss.writes)
         writes.emplace_back(key, text);
@@ -396,10 +397,28 @@ OkOutcome OptionsLogic::applyAndSave(const OptionsFields &fields) {
     writes.emplace_back(settings::kAllowedClients, listen.allowed);
     for (const auto &[key, text] : writes) {
         std::string error;
-        if (!store_.writeSetting(state_.programName, key.section, key.name, text, error))
-            return {false, "The settings are in use now but could not be saved to " + store_.location() +
+        if (!writer_.write(key, text, error))
+            return {false, "The settings are in use now but could not be saved to " + writer_.location() +
                                ": " + error + "."};
     }
+
+    // What the file holds now, read back as the next start will read it.
+    stored_.bridge = state_;
+    stored_.bridge.myCallsign = callsign;
+    stored_.localPort = static_cast<int32_t>(
+        *settings::readWholeNumber(localPortPasses ? fields.localPort : settings::kLocalPort.defaultText,
+                                   settings::kLocalPort.min, settings::kLocalPort.max));
+    stored_.engine.agw = {engine.host,
+                          static_cast<std::uint16_t>(*settings::readWholeNumber(
+                              engine.port, settings::kEnginePort.min, settings::kEnginePort.max))};
+    // With AGW chosen the file keeps the KISS keys it held, and so does the value.
+    if (fields.kissEngine) {
+        const settings::EngineAddress agwEngine = stored_.engine.agw;
+        stored_.engine = kiss.engine;
+        stored_.engine.agw = agwEngine;
+    }
+    stored_.engine.kiss = fields.kissEngine;
+    stored_.listen = listen.policy;
     return {};
 }
 

@@ -1,12 +1,15 @@
 // What the Preferences dialog does to the bridge, without any widget.
 //
 // The dialog (ui/OptionsDialog) moves texts and check states between its controls and OptionsFields; this
-// class fills the fields from the running bridge's settings, and on OK hands the bridge a changed copy
-// (the bridge decides what applies now and what from the next link) and saves them.
+// class fills the fields from the running bridge's settings and, for what applies at the next start, from
+// the settings as the file holds them (a copy of the value start-up read, kept up to date by each save).
+// On OK it hands the bridge a changed copy (the bridge decides what applies now and what from the next
+// link) and saves the fields' texts.
 #pragma once
 
 #include "BridgeState.h"
 #include "RadioPorts.h"
+#include "ProgramSettings.h"
 #include "SettingsTable.h"
 
 #include <cstdint>
@@ -16,8 +19,7 @@ namespace corvantle {
 
 class Bridge;
 class WindowOps;
-class TelnetSocket;
-class SettingsStore;
+class SettingsWriter;
 
 // The dialog's controls as texts and check states.
 struct OptionsFields {
@@ -83,7 +85,8 @@ struct OkOutcome {
 
 class OptionsLogic final {
   public:
-    OptionsLogic(Bridge &bridge, WindowOps &window, TelnetSocket &socket, SettingsStore &store);
+    // `stored` is the settings as the file holds them; `writer` is where OK saves them.
+    OptionsLogic(Bridge &bridge, WindowOps &window, ProgramSettings stored, SettingsWriter &writer);
 
     // The values the dialog shows when it opens. OK checks the callsigns typed since against them: what was
     // stored (the unconfigured defaults, or a file written by hand) is the user's to change when they choose.
@@ -105,13 +108,11 @@ class OptionsLogic final {
     OkOutcome applyAndSave(const OptionsFields &fields);
 
   private:
-    std::string stored(const settings::Key &key) const;
-
     Bridge &bridge_;
     const BridgeState &state_; // the bridge's settings in force, read only
     WindowOps &window_;
-    TelnetSocket &socket_;
-    SettingsStore &store_;
+    ProgramSettings stored_; // what the file holds: what start-up read, then what OK saved
+    SettingsWriter &writer_;
     OptionsFields openedWith_; // what fieldsToShow last gave the dialog
 };
 

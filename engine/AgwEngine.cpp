@@ -12,12 +12,9 @@
 #include "AgwTexts.h"
 #include "Callsign.h"
 #include "EngineFrames.h"
-#include "SettingsStore.h"
-#include "SettingsTable.h"
 
 #include <algorithm>
 #include <iostream>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -40,8 +37,8 @@ AgwConnectionTiming connectionTiming(const AgwTiming &timing) {
 
 } // namespace
 
-AgwEngine::AgwEngine(SettingLookup lookup, AgwTiming timing, AgwLimits limits)
-    : lookup_(std::move(lookup)), timing_(timing), limits_(limits),
+AgwEngine::AgwEngine(settings::EngineAddress address, AgwTiming timing, AgwLimits limits)
+    : address_(std::move(address)), timing_(timing), limits_(limits),
       connection_(connectionTiming(timing), {limits.unsentToEngineBytes, limits.readChunkBytes},
                   {.up = [this] { onUp(); },
                    .failed = [this](const std::string &why) { onAttemptFailed(why); },
@@ -83,7 +80,7 @@ void AgwEngine::note(const std::string &line) const {
 
 // ---- registration and the connection to the engine ----
 
-void AgwEngine::registerCallsign(const std::string &callsign, const std::string &programName) {
+void AgwEngine::registerCallsign(const std::string &callsign, const std::string &) {
     closePoll_.stop();
     closeStage_ = CloseStage::None;
     connection_.close();
@@ -99,9 +96,8 @@ void AgwEngine::registerCallsign(const std::string &callsign, const std::string 
         answerLater(false);
         return;
     }
-    readEngineAddress(programName);
     // The connect and answer timers bound the wait for the answer.
-    connection_.open(host_, port_, ownCall_);
+    connection_.open(address_.host, address_.port, ownCall_);
 }
 
 // From the event loop, not from inside the read of the engine's stream: the listener may open a message box.
@@ -111,31 +107,6 @@ void AgwEngine::answerLater(bool registered) {
         if (registration == registration_ && listener_ != nullptr)
             listener_->registrationAnswered(registered);
     });
-}
-
-// The keys, defaults and checks are the settings table's; the lookup only says where the values live.
-void AgwEngine::readEngineAddress(const std::string &programName) {
-    struct LookupStore final : SettingsStore {
-        explicit LookupStore(const SettingLookup &lookup) : lookup(lookup) {}
-        std::string readSetting(const std::string &appName, const std::string &section,
-                                const std::string &key, const std::string &defaultText) const override {
-            return lookup(appName, section, key, defaultText);
-        }
-        bool writeSetting(const std::string &, const std::string &, const std::string &, const std::string &,
-                          std::string &error) override {
-            error = "read only";
-            return false;
-        }
-        std::string location() const override { return {}; }
-        const SettingLookup &lookup;
-    };
-    std::stringstream warnings;
-    const settings::EngineAddress address =
-        settings::readEngineAddress(LookupStore(lookup_), programName, warnings);
-    for (std::string line; std::getline(warnings, line);)
-        note(line.rfind("corvantle: ", 0) == 0 ? line.substr(11) : line);
-    host_ = address.host;
-    port_ = address.port;
 }
 
 void AgwEngine::onUp() {

@@ -14,6 +14,7 @@
 #include "AgwConnection.h"
 #include "AgwLinkPacer.h"
 #include "PacketEngine.h"
+#include "SettingsTable.h"
 
 #include <QTimer>
 
@@ -26,10 +27,6 @@
 #include <vector>
 
 namespace corvantle {
-
-// Reads one persisted setting: the stored text, or `defaultText` when there is none.
-using SettingLookup = std::function<std::string(const std::string &appName, const std::string &section,
-                                                const std::string &key, const std::string &defaultText)>;
 
 // Every wait and bound of the engine link; tests shorten them.
 struct AgwTiming {
@@ -55,7 +52,9 @@ struct AgwLimits {
 
 class AgwEngine final : public PacketEngine, private AgwPacerHost {
   public:
-    explicit AgwEngine(SettingLookup lookup, AgwTiming timing = {}, AgwLimits limits = {});
+    // `address` is where the engine listens, as the settings name it; every registration and reconnect goes
+    // there (the settings say a changed address applies at the next start).
+    explicit AgwEngine(settings::EngineAddress address, AgwTiming timing = {}, AgwLimits limits = {});
     ~AgwEngine() override;
     AgwEngine(const AgwEngine &) = delete;
     AgwEngine &operator=(const AgwEngine &) = delete;
@@ -82,7 +81,6 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
 
   private:
     void note(const std::string &line) const;
-    void readEngineAddress(const std::string &programName);
     void onUp();
     void onAttemptFailed(const std::string &why);
     void onLost();
@@ -109,13 +107,11 @@ class AgwEngine final : public PacketEngine, private AgwPacerHost {
     bool ticking() const override { return paceTimer_.isActive(); }
     void queueShrank() override { announceRoomLater(); }
 
-    SettingLookup lookup_;
+    settings::EngineAddress address_;
     AgwTiming timing_;
     AgwLimits limits_;
     EngineListener *listener_ = nullptr;
     LogLine warnings_;
-    std::string host_;
-    std::uint16_t port_ = 8000;
     std::string ownCall_;            // as registered, written as callsign::normal writes it
     bool closing_ = false;           // close() was called: nothing more reaches the listener
     bool answerPending_ = false;     // registerCallsign() has not been answered yet

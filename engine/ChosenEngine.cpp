@@ -3,8 +3,6 @@
 #include "AgwEngine.h"
 #include "KissEngine.h"
 #include "SerialKissTransport.h"
-#include "SettingsStore.h"
-#include "SettingsTable.h"
 #include "TcpKissTransport.h"
 
 #include <chrono>
@@ -12,13 +10,9 @@
 namespace corvantle {
 namespace {
 
-std::unique_ptr<PacketEngine> makeAgwEngine(const SettingsStore &store, EngineLogLine warnings,
+std::unique_ptr<PacketEngine> makeAgwEngine(const settings::EngineAddress &address, EngineLogLine warnings,
                                             EngineLogLine frames) {
-    auto engine =
-        std::make_unique<AgwEngine>([&store](const std::string &appName, const std::string &section,
-                                             const std::string &key, const std::string &defaultText) {
-            return store.readSetting(appName, section, key, defaultText);
-        });
+    auto engine = std::make_unique<AgwEngine>(address);
     engine->setLog(std::move(warnings), std::move(frames));
     return engine;
 }
@@ -51,19 +45,14 @@ std::unique_ptr<PacketEngine> makeKissEngine(const settings::EngineChoice &choic
 
 } // namespace
 
-std::unique_ptr<PacketEngine> makeChosenEngine(const SettingsStore &store, const std::string &appName,
-                                               std::ostream &settingsWarnings, EngineLogLine warnings,
-                                               EngineLogLine frames) {
-    const settings::EngineChoice choice = settings::readEngineChoice(store, appName, settingsWarnings);
-    if (choice.kiss) {
-        // The radio port is the TNC's KISS port; the bridge has said what is wrong with an unusable one.
-        const auto radioPort = settings::readWholeNumber(
-            store.readSetting(appName, settings::kSection, settings::kRadioPort.name, "0"), 0,
-            kiss::kMaxPort);
-        return makeKissEngine(choice, static_cast<std::uint8_t>(radioPort.value_or(0)), std::move(warnings),
-                              std::move(frames));
-    }
-    return makeAgwEngine(store, std::move(warnings), std::move(frames));
+std::unique_ptr<PacketEngine> makeChosenEngine(const settings::EngineChoice &engine, int radioPort,
+                                               EngineLogLine warnings, EngineLogLine frames) {
+    if (!engine.kiss)
+        return makeAgwEngine(engine.agw, std::move(warnings), std::move(frames));
+    // The settings reading has said what is wrong with an unusable radio port; the TNC's is within KISS's.
+    const auto kissPort =
+        static_cast<std::uint8_t>(radioPort >= 0 && radioPort <= kiss::kMaxPort ? radioPort : 0);
+    return makeKissEngine(engine, kissPort, std::move(warnings), std::move(frames));
 }
 
 } // namespace corvantle

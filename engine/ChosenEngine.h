@@ -5,23 +5,20 @@
 #pragma once
 
 #include "PacketEngine.h"
+#include "SettingsTable.h"
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 
 namespace corvantle {
 
-class SettingsStore;
-
 using EngineLogLine = std::function<void(const std::string &line)>;
 
-// Reads Engine\Kind and the engine's other keys from `store` (unusable values: a line on `warnings` and the
-// default). `warnings` and `frames` are where the engine says what went wrong and, when set, logs every
-// frame. The store must outlive the engine: the AGW engine reads its address from it as it registers.
-std::unique_ptr<PacketEngine> makeChosenEngine(const SettingsStore &store, const std::string &appName,
-                                               std::ostream &settingsWarnings, EngineLogLine warnings,
-                                               EngineLogLine frames);
+// The engine `engine` names, at its address or TNC. `radioPort` is the bridge's; for KISS it is the TNC's
+// port (one beyond KISS's ports is the first). `warnings` and `frames` are where the engine says what went
+// wrong and, when set, logs every frame.
+std::unique_ptr<PacketEngine> makeChosenEngine(const settings::EngineChoice &engine, int radioPort,
+                                               EngineLogLine warnings, EngineLogLine frames);
 
 } // namespace corvantle

@@ -1,7 +1,8 @@
 // The per-user store of text settings, addressed by application name, section and key.
 //
-// The bridge reads and writes settings only through this interface; IniSettingsStore keeps them in an INI
-// file, tests may use that on a temporary directory.
+// The program reads it once at start-up (readProgramSettings) and Preferences writes to it through a
+// StoreWriter; no other part sees it. IniSettingsStore keeps the settings in an INI file, which tests may use
+// on a temporary directory.
 #pragma once
 
 #include <string>

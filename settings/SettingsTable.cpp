@@ -3,6 +3,7 @@
 #include "SettingsStore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -98,9 +99,6 @@ std::string secondsText(int32_t milliseconds) {
     return text + "." + fractionText;
 }
 
-StartupReader::StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings)
-    : store_(store), appName_(std::move(appName)), warnings_(&warnings) {}
-
 StartupReader::StartupReader(const SettingsStore &store, std::string appName)
     : store_(store), appName_(std::move(appName)) {}
 
@@ -114,11 +112,9 @@ std::string StartupReader::stored(const Key &key) const {
     return store_.readSetting(appName_, key.section, key.name, key.defaultText);
 }
 
-void StartupReader::warn(const Key &key, const std::string &value, const std::string &why) const {
+void StartupReader::unusable(const Key &key, const std::string &value, const std::string &why) const {
     problems_.push_back("setting \"" + keyLabel(key) + "\" holds \"" + value + "\", " + why +
                         "; using the default \"" + key.defaultText + "\"");
-    if (warnings_ != nullptr)
-        *warnings_ << "corvantle: " << problems_.back() << "\n";
 }
 
 std::string StartupReader::text(const Key &key) const {
@@ -132,7 +128,7 @@ int64_t StartupReader::wholeNumber(const Key &key) const {
     const std::string why =
         readNumber(value) ? "which is outside " + std::to_string(key.min) + " to " + std::to_string(key.max)
                           : "which is not a number";
-    warn(key, value, why);
+    unusable(key, value, why);
     return *readWholeNumber(key.defaultText, key.min, key.max);
 }
 
@@ -140,7 +136,7 @@ bool StartupReader::boolean(const Key &key) const {
     const std::string value = stored(key);
     if (const auto flag = readBoolean(value))
         return *flag;
-    warn(key, value, "which is neither \"True\" nor \"False\"");
+    unusable(key, value, "which is neither \"True\" nor \"False\"");
     return *readBoolean(key.defaultText);
 }
 
@@ -148,7 +144,7 @@ LinkEnd StartupReader::linkEnd(const Key &key) const {
     const std::string value = stored(key);
     if (const auto choice = readLinkEnd(value))
         return *choice;
-    warn(key, value, "which is none of \"Keep\", \"Close\" and \"Relink\"");
+    unusable(key, value, "which is none of \"Keep\", \"Close\" and \"Relink\"");
     return *readLinkEnd(key.defaultText);
 }
 
@@ -171,9 +167,8 @@ const char *linkEndText(LinkEnd value) {
     return "Keep";
 }
 
-std::string unusableSettingsMessage(const std::vector<std::string> &problems,
-                                    const std::vector<std::string> &more, const std::string &location) {
-    if (problems.empty() && more.empty())
+std::string unusableSettingsMessage(const std::vector<std::string> &problems, const std::string &location) {
+    if (problems.empty())
         return {};
     std::string message =
         "Some stored settings could not be used; their defaults are in use until Preferences "
@@ -181,19 +176,9 @@ std::string unusableSettingsMessage(const std::vector<std::string> &problems,
     if (!location.empty())
         message += " (" + location + ")";
     message += ":";
-    for (const std::vector<std::string> *lines : {&problems, &more})
-        for (const std::string &line : *lines)
-            message += "\n" + line;
+    for (const std::string &line : problems)
+        message += "\n" + line;
     return message;
-}
-
-EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
-                                std::ostream &warnings) {
-    const StartupReader read(store, appName, warnings);
-    std::string host(trimBlanks(read.text(kEngineHost)));
-    if (host.empty())
-        host = kEngineHost.defaultText;
-    return {host, static_cast<std::uint16_t>(read.wholeNumber(kEnginePort))};
 }
 
 namespace {
@@ -254,16 +239,6 @@ std::optional<KissAddress> readKissAddress(std::string_view text) {
     return address;
 }
 
-namespace {
-
-// At start-up the message keeps its shorter words for an address that is no address at all.
-std::string kissProblemAtStartup(std::string_view text) {
-    const std::string problem = kissAddressProblem(text);
-    return problem.starts_with("neither") ? "neither host:port nor a device path" : problem;
-}
-
-} // namespace
-
 std::string kissAddressProblem(std::string_view text) {
     if (readKissAddress(text))
         return {};
@@ -277,31 +252,26 @@ std::string kissAddressProblem(std::string_view text) {
     return "neither host:port (127.0.0.1:8001) nor a serial device with its speed (/dev/ttyUSB0:9600)";
 }
 
-EngineChoice readEngineChoice(const SettingsStore &store, const std::string &appName,
-                              std::ostream &warnings) {
-    const StartupReader read(store, appName, warnings);
-    EngineChoice choice;
-    const std::string kind(trimBlanks(read.text(kEngineKind)));
-    if (kind == "KISS" || kind == "kiss")
-        choice.kiss = true;
-    else if (kind != "AGW" && kind != "agw")
-        warnings << "corvantle: setting \"" << keyLabel(kEngineKind) << "\" holds \"" << kind
-                 << "\", which is neither \"AGW\" nor \"KISS\"; using the default \"AGW\"\n";
-    const std::string kissText = read.text(kEngineKiss);
-    if (const auto address = readKissAddress(kissText)) {
-        choice.kissAddress = *address;
-    } else {
-        warnings << "corvantle: setting \"" << keyLabel(kEngineKiss) << "\" holds \"" << kissText
-                 << "\", which is " << kissProblemAtStartup(kissText) << "; using the default \""
-                 << kEngineKiss.defaultText << "\"\n";
-        choice.kissAddress = *readKissAddress(kEngineKiss.defaultText);
-    }
-    choice.maxFrame = static_cast<int>(read.wholeNumber(kKissMaxFrame));
-    choice.paclen = static_cast<int>(read.wholeNumber(kKissPaclen));
-    choice.frackSeconds = static_cast<int>(read.wholeNumber(kKissFrackSeconds));
-    choice.retries = static_cast<int>(read.wholeNumber(kKissRetries));
-    choice.txDelay = static_cast<int>(read.wholeNumber(kKissTxDelay));
-    return choice;
+std::string kissAddressText(const KissAddress &address) {
+    if (!address.device.empty())
+        return address.device + ":" + std::to_string(address.baud);
+    const bool ipv6 = address.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+}
+
+std::optional<bool> readKissEngine(std::string_view text) {
+    std::string kind(trimBlanks(text));
+    std::transform(kind.begin(), kind.end(), kind.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (kind == engineKindText(true))
+        return true;
+    if (kind == engineKindText(false))
+        return false;
+    return std::nullopt;
+}
+
+const char *engineKindText(bool kiss) {
+    return kiss ? "KISS" : "AGW";
 }
 
 } // namespace corvantle::settings

@@ -1,15 +1,15 @@
-// The settings: their keys, their defaults, and how their stored texts convert to the bridge's values.
+// The settings: their keys, their defaults, and how their stored texts convert to the program's values.
 //
-// Ten keys in the "Config" section belong to the bridge, four more there to how the link looks after itself
-// and is shared; two in the "Engine" section say where the packet engine is. Start-up reads every key through
-// the converters below; the Preferences dialog writes them back with the formatters. Texts that the dialog
-// never writes (not a number, out of range, a boolean other than "True" or "False") fall back to the key's
-// default, with one line on standard error naming the key and the value.
+// The "Config" section holds the bridge's keys, the link's care and sharing, and where the telnet port
+// listens; the "Engine" section holds the packet engine's: its kind, the AGW engine's address, the KISS TNC
+// and its link. readProgramSettings (ProgramSettings.h) reads every key once through the converters below;
+// the Preferences dialog checks what is typed with the same converters and writes the texts back with the
+// formatters. A text the dialog never writes (not a number, out of range, a boolean other than "True" or
+// "False") falls back to the key's default, and the reading names the key and the text among its problems.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,17 +115,19 @@ std::string secondsText(int32_t milliseconds);
 // the INI file spells them.
 std::string keyLabel(const Key &key);
 
-// Start-up's reads: the stored text converted, or the key's default with a line on `warnings`.
+// Start-up's reads: the stored text converted, or the key's default with a problem named, which the caller
+// tells the user.
 class StartupReader final {
   public:
-    StartupReader(const SettingsStore &store, std::string appName, std::ostream &warnings);
-    // The same without the lines: the caller tells problems() to the user.
     StartupReader(const SettingsStore &store, std::string appName);
 
     std::string text(const Key &key) const;
     int64_t wholeNumber(const Key &key) const; // within the key's range
     bool boolean(const Key &key) const;
     LinkEnd linkEnd(const Key &key) const;
+    // A text of `key` the caller's own converter could not use: `why` follows the value, as in "which is not
+    // a number" or "where ...".
+    void unusable(const Key &key, const std::string &value, const std::string &why) const;
 
     // Each value read so far that could not be used, one line each, as standard error shows it after
     // "corvantle: " (setting "RadioPort" holds "abc", which is not a number; using the default "0").
@@ -133,28 +135,26 @@ class StartupReader final {
 
   private:
     std::string stored(const Key &key) const;
-    void warn(const Key &key, const std::string &value, const std::string &why) const;
 
     const SettingsStore &store_;
     std::string appName_;
-    std::ostream *warnings_ = nullptr;
     mutable std::vector<std::string> problems_;
 };
 
-// The message box that names every stored value start-up could not use, those of `more` after those of
-// `problems`, and the file they are in; empty when there is none.
-std::string unusableSettingsMessage(const std::vector<std::string> &problems,
-                                    const std::vector<std::string> &more, const std::string &location);
+// The message box that names every stored value start-up could not use and the file they are in; empty
+// when there is none.
+std::string unusableSettingsMessage(const std::vector<std::string> &problems, const std::string &location);
 
+// Where the AGW engine listens. Stored, a blank host stands for the default host.
 struct EngineAddress {
-    std::string host;
-    std::uint16_t port;
+    std::string host = kEngineHost.defaultText;
+    std::uint16_t port = 8000;
+    bool operator==(const EngineAddress &) const = default;
 };
 
-// The stored engine address: a blank host is the default host; a port that is not a whole number from 1 to
-// 65535 is the default port, with a line on `warnings`.
-EngineAddress readEngineAddress(const SettingsStore &store, const std::string &appName,
-                                std::ostream &warnings);
+// "AGW" or "KISS", in any case, blanks around: whether the KISS engine is chosen; nothing for other texts.
+std::optional<bool> readKissEngine(std::string_view text);
+const char *engineKindText(bool kiss);
 
 // Where a KISS TNC is: a TCP host and port, or a serial device and its speed.
 struct KissAddress {
@@ -173,24 +173,26 @@ inline constexpr int kSerialSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57
 // or when the speed is none of kSerialSpeeds.
 std::optional<KissAddress> readKissAddress(std::string_view text);
 
+// The address as readKissAddress reads it: "127.0.0.1:8001", "[::1]:8001", "/dev/ttyUSB0:9600".
+std::string kissAddressText(const KissAddress &address);
+
 // Why `text` is no KISS port, to follow "... is " in a message: "neither host:port (127.0.0.1:8001) nor a
 // serial device with its speed (/dev/ttyUSB0:9600)", or for a speed a serial line cannot take, that speed
 // and the ones it can. Empty when readKissAddress takes it.
 std::string kissAddressProblem(std::string_view text);
 
-// The stored choice of engine and, for KISS, its port and the AX.25 link's parameters.
+// The stored choice of engine: the AGW engine's address, or the KISS TNC's port and the AX.25 link's
+// parameters.
 struct EngineChoice {
     bool kiss = false;
-    KissAddress kissAddress;
+    EngineAddress agw;
+    KissAddress kissAddress{"127.0.0.1", 8001, "", 9600};
     int maxFrame = 4;
     int paclen = 128;
     int frackSeconds = 3;
     int retries = 10;
     int txDelay = 0; // 10 ms steps; 0: the TNC's own
 };
-
-// Unusable values fall back to the key's default, with a line on `warnings`.
-EngineChoice readEngineChoice(const SettingsStore &store, const std::string &appName, std::ostream &warnings);
 
 } // namespace settings
 } // namespace corvantle

@@ -1,16 +1,12 @@
 #include "HeadlessProgram.h"
 
 #include "Bridge.h"
-#include "ChosenEngine.h"
 #include "CommandLine.h"
 #include "HeadlessWindowOps.h"
 #include "IniSettingsStore.h"
 #include "JournalLines.h"
-#include "ListenPolicy.h"
 #include "ListenWait.h"
-#include "QtTelnetSocket.h"
-#include "SettingsTable.h"
-#include "SocketWiring.h"
+#include "ProgramParts.h"
 #include "StandardErrorLog.h"
 #include "TerminationSignals.h"
 
@@ -21,18 +17,11 @@
 #include <variant>
 
 namespace corvantle {
-namespace {
-
-int storedLocalPort(const SettingsStore &store) {
-    return static_cast<int>(settings::StartupReader(store, kProgramName).wholeNumber(settings::kLocalPort));
-}
-
-} // namespace
 
 int runHeadless(int &argc, char **argv) {
     QCoreApplication app(argc, argv);
     // Under systemd every line of standard error is the journal's: the lines that end the program before it
-    // starts are errors, the settings readers' lines warnings.
+    // starts are errors, the missing settings file a warning.
     const bool journal = standardErrorIsJournal();
     PrefixedLines errors(std::cerr, priorityPrefix(Priority::Error, journal));
     PrefixedLines warnings(std::cerr, priorityPrefix(Priority::Warning, journal));
@@ -48,27 +37,16 @@ int runHeadless(int &argc, char **argv) {
         warnings << "corvantle: the settings file " << store.location()
                  << " does not exist: every setting is at its default\n";
     StandardErrorLog sessionLog(std::cerr, journal);
-    const std::unique_ptr<PacketEngine> chosenEngine = makeChosenEngine(
-        store, kProgramName, warnings, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
-        startOptions.verboseFrames
-            ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
-            : EngineLogLine());
-    PacketEngine &engine = *chosenEngine;
-    QtTelnetSocket socket;
-    const ListenPolicy policy = readListenPolicy(store, kProgramName, warnings);
-    socket.setListenPolicy(policy, store.location());
     HeadlessWindowOps window(sessionLog, store.location());
-    Bridge bridge(window, socket, engine, store);
-    bridge.setLog(sessionLog);
-
-    wireSocketToBridge(socket, bridge);
-    QObject::connect(&window.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&window.autoMinimizeTimer(), &WindowTimer::tick,
-                     [&bridge] { bridge.onAutoMinimizeTimer(); });
+    ProgramParts parts(store, {window, window.tickTimer(), window.autoMinimizeTimer(), sessionLog,
+                               startOptions.verboseFrames});
+    Bridge &bridge = parts.bridge();
+    const ProgramSettings &settings = parts.settings().settings;
 
     // The bridge starts (registers, then listens) once its port can be had; until then nothing has started.
     // Not running: the start-up has ended the event loop with the exit code already.
-    ListenWait portWait(policy, storedLocalPort(store), sessionLog, [&bridge] { bridge.start([](bool) {}); });
+    ListenWait portWait(settings.listen, settings.localPort, sessionLog,
+                        [&bridge] { bridge.start([](bool) {}); });
     // SIGTERM, SIGINT and SIGHUP shut the bridge down at any moment, also before the engine has answered the
     // registration; the program ends once the engine has closed, with status 0. Without a window no start-up
     // message waits in an event loop of its own, so the shutdown never runs inside another handler.

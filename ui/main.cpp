@@ -1,18 +1,17 @@
-// Corvantle: creates the parts and wires them together; nothing else lives here.
+// Corvantle with a window: the program's parts (ProgramParts) in the main window, with Preferences, the
+// session log window, and the start-up's message boxes; without a display it runs headless.
 #include "Bridge.h"
-#include "ChosenEngine.h"
 #include "CommandLine.h"
 #include "DialogLauncher.h"
 #include "HeadlessProgram.h"
 #include "IniSettingsStore.h"
-#include "ListenPolicy.h"
 #include "MainForm.h"
 #include "OptionsLogic.h"
-#include "QtTelnetSocket.h"
+#include "ProgramParts.h"
 #include "QtWindowOps.h"
 #include "RunMode.h"
 #include "SessionLogWindow.h"
-#include "SocketWiring.h"
+#include "SettingsWriter.h"
 #include "TerminationSignals.h"
 
 #include <QApplication>
@@ -44,26 +43,16 @@ int main(int argc, char *argv[]) {
 
     IniSettingsStore store(startOptions.configPath.empty() ? IniSettingsStore::defaultFilePath()
                                                            : startOptions.configPath);
-    QtTelnetSocket socket;
-    socket.setListenPolicy(readListenPolicy(store, kProgramName, std::cerr), store.location());
     MainForm form;
     QtWindowOps window(form);
     SessionLogWindow sessionLog(startOptions.verbose);
-    const std::unique_ptr<PacketEngine> chosenEngine = makeChosenEngine(
-        store, kProgramName, std::cerr, [&sessionLog](const std::string &line) { sessionLog.warn(line); },
-        startOptions.verboseFrames
-            ? EngineLogLine([&sessionLog](const std::string &line) { sessionLog.note(line); })
-            : EngineLogLine());
-    PacketEngine &engine = *chosenEngine;
-    Bridge bridge(window, socket, engine, store);
-    bridge.setLog(sessionLog);
-    OptionsLogic options(bridge, window, socket, store);
+    ProgramParts parts(
+        store, {window, form.tickTimer(), form.autoMinimizeTimer(), sessionLog, startOptions.verboseFrames});
+    Bridge &bridge = parts.bridge();
+    StoreWriter settingsWriter(store);
+    OptionsLogic options(bridge, window, parts.settings().settings, settingsWriter);
     DialogLauncher dialogs(form, options);
 
-    wireSocketToBridge(socket, bridge);
-    QObject::connect(&form.tickTimer(), &WindowTimer::tick, [&bridge] { bridge.onTick(); });
-    QObject::connect(&form.autoMinimizeTimer(), &WindowTimer::tick,
-                     [&bridge] { bridge.onAutoMinimizeTimer(); });
     QObject::connect(&form, &MainForm::closing, [&bridge] { bridge.shutDown(); });
     QObject::connect(&form, &MainForm::sessionLogRequested, [&sessionLog] { sessionLog.showAndRaise(); });
     form.setTraySummary([&bridge] { return traySummary(bridge); });

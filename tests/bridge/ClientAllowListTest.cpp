@@ -2,6 +2,7 @@
 // program must refuse to listen.
 #include "ClientAllowList.h"
 #include "ListenPolicy.h"
+#include "ProgramSettings.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
 
@@ -138,29 +139,36 @@ TEST(ListenPolicy, RefusesToListenBeyondLoopbackWithoutAnAllowListThatReachesThe
 TEST(ListenPolicy, ReadsTheStoreAndFallsBackToLoopbackOnTextItCannotUse) {
     test::Journal journal;
     test::MemoryStore store(journal);
-    const std::string app = "app";
-    std::ostringstream warnings;
+    const std::string app = kProgramName;
+    // The reading's problems, as the lines on standard error they were.
+    std::string warnings;
+    const auto readListenPolicy = [&] {
+        const SettingsReading reading = readProgramSettings(store);
+        for (const std::string &problem : reading.problems)
+            warnings += "corvantle: " + problem + "\n";
+        return reading.settings.listen;
+    };
 
-    ListenPolicy policy = readListenPolicy(store, app, warnings);
+    ListenPolicy policy = readListenPolicy();
     EXPECT_EQ(policy.addressText(), "127.0.0.1");
     EXPECT_TRUE(policy.allowed.allows(std::string("127.0.0.2"))); // the whole loopback range, as before
     EXPECT_FALSE(policy.allowed.allows(std::string("192.168.1.2")));
-    EXPECT_EQ(warnings.str(), "");
+    EXPECT_EQ(warnings, "");
 
     store.values[{app, "Config", "ListenAddress"}] = " any ";
     store.values[{app, "Config", "AllowedClients"}] = "192.168.1.0/24";
-    policy = readListenPolicy(store, app, warnings);
+    policy = readListenPolicy();
     EXPECT_EQ(policy.addressText(), "any");
     EXPECT_TRUE(policy.allowed.allows(std::string("192.168.1.2")));
-    EXPECT_EQ(warnings.str(), "");
+    EXPECT_EQ(warnings, "");
 
     store.values[{app, "Config", "ListenAddress"}] = "lan";
     store.values[{app, "Config", "AllowedClients"}] = "192.168.1.0/40";
-    policy = readListenPolicy(store, app, warnings);
+    policy = readListenPolicy();
     EXPECT_EQ(policy.addressText(), "127.0.0.1");
     EXPECT_FALSE(policy.allowed.allows(std::string("192.168.1.2")));
     EXPECT_EQ(
-        warnings.str(),
+        warnings,
         "corvantle: setting \"ListenAddress\" holds \"lan\", which is neither an IP address nor \"any\"; "
         "using the default \"127.0.0.1\"\n"
         "corvantle: setting \"AllowedClients\" holds \"192.168.1.0/40\", where \"192.168.1.0/40\": the "

@@ -3,6 +3,7 @@
 #include "PlainText.h"
 
 #include <algorithm>
+#include <optional>
 
 using namespace corvantle;
 using namespace corvantle::test;
@@ -11,9 +12,18 @@ namespace {
 
 class OptionsLogicTest : public BridgeFixture {
   protected:
-    OptionsLogic options{bridge, window, socket, store};
+    // Preferences over the settings as start-up read them.
+    std::optional<OptionsLogic> options;
 
-    void SetUp() override { startConfigured(); }
+    void SetUp() override {
+        startConfigured();
+        preferencesOverTheStore();
+    }
+    // As the program that starts with the store as it is now.
+    void preferencesOverTheStore() {
+        storeChanged();
+        options.emplace(bridge, window, reading.settings, writer);
+    }
 
     std::string stored(const settings::Key &key) {
         return store.readSetting(kProgramName, key.section, key.name, "<unset>");
@@ -24,7 +34,8 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
     BridgeRig rig;
     rig.bridge.start();
     ASSERT_TRUE(rig.bridge.isRunning());
-    const OptionsFields fields = OptionsLogic{rig.bridge, rig.window, rig.socket, rig.store}.fieldsToShow();
+    const OptionsFields fields =
+        OptionsLogic{rig.bridge, rig.window, rig.reading.settings, rig.writer}.fieldsToShow();
     EXPECT_EQ(fields.callsign, "MYCALL");
     EXPECT_EQ(fields.cluster, "CLUSTER");
     EXPECT_EQ(fields.localPort, "4444");
@@ -52,7 +63,7 @@ TEST_F(OptionsLogicTest, EmptyStoreOpensWithTheDefaults) {
 }
 
 TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.callsign = "g4abc-1";
     fields.cluster = "gb7dxc";
     fields.digis = "relay1,relay2"; // saved although the route is not switched on
@@ -63,7 +74,7 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
     fields.compatibilityMode = true;
     fields.engineHost = " 192.168.1.20 ";
     fields.enginePort = "8001";
-    const OkOutcome outcome = options.applyAndSave(fields);
+    const OkOutcome outcome = options->applyAndSave(fields);
 
     EXPECT_TRUE(outcome.closeDialog);
     EXPECT_EQ(outcome.message, "");
@@ -102,17 +113,17 @@ TEST_F(OptionsLogicTest, OkAppliesUpperCasedTextsAndSavesEveryKeyInOrder) {
     EXPECT_EQ(journal, expected);
     EXPECT_EQ(stored(settings::kEngineHost), "192.168.1.20"); // in the engine's section
     EXPECT_EQ(stored(settings::kEnginePort), "8001");
-    EXPECT_EQ(options.fieldsToShow().autoMinimizeDelay, "2.5");
+    EXPECT_EQ(options->fieldsToShow().autoMinimizeDelay, "2.5");
 }
 
 TEST_F(OptionsLogicTest, TextsThatAreNotNumbersFallBack) {
     change([&](BridgeState &s) { s.autoMinimizeDelayMs = 7000; });
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.radioPort = "two";
     fields.localPort = "";
     fields.autoMinimizeDelay = "";
     const int startsBefore = window.countdownStarts[TimerId::AutoMinimize];
-    ASSERT_TRUE(options.applyAndSave(fields).closeDialog);
+    ASSERT_TRUE(options->applyAndSave(fields).closeDialog);
 
     EXPECT_EQ(state.radioPort, 0);
     EXPECT_EQ(stored(settings::kRadioPort), "0");
@@ -139,12 +150,12 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        OptionsFields fields = options.fieldsToShow();
+        OptionsFields fields = options->fieldsToShow();
         fields.cluster = "GB7ABC";
         fields.radioPort = row.radioPort;
         fields.autoMinimizeDelay = row.delay;
         fields.localPort = row.localPort;
-        const OkOutcome outcome = options.applyAndSave(fields);
+        const OkOutcome outcome = options->applyAndSave(fields);
         EXPECT_FALSE(outcome.closeDialog);
         EXPECT_EQ(outcome.message.rfind(row.messageStart, 0), 0u) << outcome.message;
         EXPECT_EQ(state.cluster, "GB7DXC");
@@ -153,16 +164,16 @@ TEST_F(OptionsLogicTest, NumbersThatDoNotFitRefuseTheWholeOk) {
 }
 
 TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.monitorMode = true;
     fields.cluster = "gb7abc";
     fields.radioPort = "1";
 
-    options.applyAndSave(fields); // no link: nothing
+    options->applyAndSave(fields); // no link: nothing
     EXPECT_TRUE(engine.requests.empty());
 
     fields.monitorMode = false;
-    options.applyAndSave(fields);
+    options->applyAndSave(fields);
     clientStays(1);
     frame(FrameKind::LinkUp, "*** CONNECTED With Station GB7ABC\r", "GB7ABC", 1);
     ASSERT_TRUE(bridge.linkUp());
@@ -170,40 +181,40 @@ TEST_F(OptionsLogicTest, MonitorModeDuringALinkSendsOneDisconnectPerOk) {
     fields.monitorMode = true;
     fields.cluster = "gb7xyz"; // changed with the same OK: the link keeps its own station and port
     fields.radioPort = "2";
-    options.applyAndSave(fields);
-    options.applyAndSave(fields); // the test is on the state, not on a change
+    options->applyAndSave(fields);
+    options->applyAndSave(fields); // the test is on the state, not on a change
     const std::vector<EngineRequest> expected(2, disconnectRequest("GB7ABC", 1));
     EXPECT_EQ(engine.requests, expected);
     EXPECT_TRUE(bridge.linkUp()); // the engine's notice clears it
 }
 
 TEST_F(OptionsLogicTest, DigipeaterBoxChangesTheBridgeAtOnceEvenWithoutOk) {
-    options.setConnectViaDigipeaters(true);
+    options->setConnectViaDigipeaters(true);
     EXPECT_TRUE(state.connectViaDigipeaters);
     EXPECT_TRUE(journal.empty()); // nothing stored: the dialog was cancelled
 }
 
 TEST_F(OptionsLogicTest, AutoMinimizeClearedStopsTheTimer) {
     window.enabled[TimerId::AutoMinimize] = true;
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.autoMinimize = false;
-    options.applyAndSave(fields);
+    options->applyAndSave(fields);
     EXPECT_FALSE(window.enabled[TimerId::AutoMinimize]);
 }
 
 // The callsign and the local port apply at the next start: a second OK must not write the old ones back.
 TEST_F(OptionsLogicTest, NextStartSettingsShowWhatIsStored) {
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.localPort = "5000";
     fields.callsign = "g4abc";
-    options.applyAndSave(fields);
+    options->applyAndSave(fields);
     EXPECT_EQ(socket.port, 4444);
     EXPECT_EQ(state.myCallsign, "N0CALL");
 
-    const OptionsFields reopened = options.fieldsToShow();
+    const OptionsFields reopened = options->fieldsToShow();
     EXPECT_EQ(reopened.localPort, "5000");
     EXPECT_EQ(reopened.callsign, "G4ABC");
-    options.applyAndSave(reopened);
+    options->applyAndSave(reopened);
     EXPECT_EQ(stored(settings::kLocalPort), "5000");
     EXPECT_EQ(stored(settings::kMyCallsign), "G4ABC");
 }
@@ -233,7 +244,7 @@ TEST_F(OptionsLogicTest, TypedCallsignsThatCannotGoOnTheAirAreRefusedNamingTheFi
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.callsign = row.callsign;
         fields.cluster = row.cluster;
@@ -252,7 +263,7 @@ TEST_F(OptionsLogicTest, CallsignsLeftAsTheyWereStoredAreNotRefused) {
     rig.store_setting(settings::kDigis, "RELAY1,LONGDIGI10");
     rig.bridge.start();
     ASSERT_TRUE(rig.bridge.isRunning()); // MYCALL and CLUSTER
-    OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+    OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
     OptionsFields fields = logic.fieldsToShow();
     fields.radioPort = "1";
     fields.digis = "relay1, longdigi10 ,RELAY3"; // the stored two kept, in other case and spacing
@@ -270,9 +281,9 @@ TEST_F(OptionsLogicTest, CallsignsLeftAsTheyWereStoredAreNotRefused) {
 
 TEST_F(OptionsLogicTest, StoreThatCannotBeWrittenKeepsTheValuesAppliedAndTheDialogOpen) {
     store.failWith = "the file is read-only";
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     fields.callsign = "g4abc";
-    const OkOutcome outcome = options.applyAndSave(fields);
+    const OkOutcome outcome = options->applyAndSave(fields);
     EXPECT_FALSE(outcome.closeDialog);
     EXPECT_EQ(
         outcome.message,
@@ -304,7 +315,7 @@ TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.cluster = "gb7abc";
         fields.engineHost = row.host;
@@ -325,7 +336,6 @@ TEST_F(OptionsLogicTest, EngineAddressIsCheckedAndStoredAsTheNextStartReadsIt) {
     }
 }
 
-// What a hand-edited file holds is shown as it is; the engine is asked where the next start will look.
 // The link's own care: applied to the running bridge on OK, stored, and refused when a number does not fit.
 TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
     struct Row {
@@ -348,7 +358,7 @@ TEST_F(OptionsLogicTest, LinkSettingsAreAppliedStoredOrRefused) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.linkEnd = LinkEnd::Relink;
         fields.quietKeepalives = true;
@@ -401,7 +411,7 @@ TEST_F(OptionsLogicTest, ListenSettingsAreStoredOrRefusedNamingTheRule) {
         SCOPED_TRACE(row.address + " / " + row.allowed);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.listenAddress = row.address;
         fields.allowedClients = row.allowed;
@@ -420,19 +430,24 @@ TEST_F(OptionsLogicTest, ListenSettingsAreStoredOrRefusedNamingTheRule) {
     }
 }
 
+// What the file holds reaches the dialog as the next start reads it: a host or port it cannot use shows as
+// the default that start falls back to, and the engine is asked there; once OK has stored another address,
+// at that one.
 TEST_F(OptionsLogicTest, EngineIsAskedAtTheAddressTheNextStartUses) {
-    store.values[{kProgramName, "Engine", "Host"}] = " ";
-    store.values[{kProgramName, "Engine", "Port"}] = "80000";
-    const OptionsFields fields = options.fieldsToShow();
-    EXPECT_EQ(fields.engineHost, " ");
-    EXPECT_EQ(fields.enginePort, "80000");
-    EXPECT_EQ(options.engineToAsk().host, "127.0.0.1");
-    EXPECT_EQ(options.engineToAsk().port, 8000);
+    store_setting(settings::kEngineHost, " ");
+    store_setting(settings::kEnginePort, "80000");
+    preferencesOverTheStore();
+    OptionsFields fields = options->fieldsToShow();
+    EXPECT_EQ(fields.engineHost, "127.0.0.1");
+    EXPECT_EQ(fields.enginePort, "8000");
+    EXPECT_EQ(options->engineToAsk().host, "127.0.0.1");
+    EXPECT_EQ(options->engineToAsk().port, 8000);
 
-    store.values[{kProgramName, "Engine", "Host"}] = "10.0.0.7";
-    store.values[{kProgramName, "Engine", "Port"}] = "8010";
-    EXPECT_EQ(options.engineToAsk().host, "10.0.0.7");
-    EXPECT_EQ(options.engineToAsk().port, 8010);
+    fields.engineHost = "10.0.0.7";
+    fields.enginePort = "8010";
+    ASSERT_EQ(options->applyAndSave(fields).message, "");
+    EXPECT_EQ(options->engineToAsk().host, "10.0.0.7");
+    EXPECT_EQ(options->engineToAsk().port, 8010);
 }
 
 // A port picked from the engine's list reads "2: second soundcard mono"; the number is what counts.
@@ -453,9 +468,9 @@ TEST_F(OptionsLogicTest, RadioPortPickedFromTheListCountsByItsNumber) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.field);
         change([&](BridgeState &s) { s.radioPort = 7; });
-        OptionsFields fields = options.fieldsToShow();
+        OptionsFields fields = options->fieldsToShow();
         fields.radioPort = row.field;
-        const OkOutcome outcome = options.applyAndSave(fields);
+        const OkOutcome outcome = options->applyAndSave(fields);
         EXPECT_EQ(outcome.message, row.message);
         if (!row.message.empty())
             continue;
@@ -472,26 +487,26 @@ namespace {
 // The engine kind and the KISS TNC's port are stored for the next start; a port that is neither host:port
 // nor a device, or a serial speed the line cannot take, refuses OK, naming the field.
 TEST_F(OptionsLogicTest, KissEngineAndItsPortAreCheckedAndStored) {
-    OptionsFields fields = options.fieldsToShow();
+    OptionsFields fields = options->fieldsToShow();
     EXPECT_FALSE(fields.kissEngine);
     EXPECT_EQ(fields.kissAddress, "127.0.0.1:8001");
     fields.kissEngine = true;
     fields.kissAddress = "tnc";
-    EXPECT_EQ(options.applyAndSave(fields).message,
+    EXPECT_EQ(options->applyAndSave(fields).message,
               "KISS TNC: \"tnc\" is neither host:port (127.0.0.1:8001) nor a serial device with its speed "
               "(/dev/ttyUSB0:9600).");
     EXPECT_EQ(stored(settings::kEngineKind), "<unset>");
     fields.kissAddress = "/dev/ttyUSB0:250000";
     EXPECT_EQ(
-        options.applyAndSave(fields).message,
+        options->applyAndSave(fields).message,
         "KISS TNC: \"/dev/ttyUSB0:250000\" is a serial device at 250000 baud, a speed the line cannot take "
         "(1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200).");
     EXPECT_EQ(stored(settings::kEngineKind), "<unset>");
     fields.kissAddress = " /dev/ttyUSB0:9600 ";
-    EXPECT_EQ(options.applyAndSave(fields).message, "");
+    EXPECT_EQ(options->applyAndSave(fields).message, "");
     EXPECT_EQ(stored(settings::kEngineKind), "KISS");
     EXPECT_EQ(stored(settings::kEngineKiss), "/dev/ttyUSB0:9600");
-    EXPECT_TRUE(options.fieldsToShow().kissEngine);
+    EXPECT_TRUE(options->fieldsToShow().kissEngine);
 }
 
 } // namespace
@@ -525,7 +540,7 @@ TEST_F(OptionsLogicTest, KissLinkSettingsAreCheckedAndStoredWithTheTnc) {
         SCOPED_TRACE(row.what);
         BridgeRig rig;
         rig.startConfigured();
-        OptionsLogic logic{rig.bridge, rig.window, rig.socket, rig.store};
+        OptionsLogic logic{rig.bridge, rig.window, rig.reading.settings, rig.writer};
         OptionsFields fields = logic.fieldsToShow();
         fields.kissEngine = true;
         fields.kissMaxFrame = row.maxFrame;
@@ -565,22 +580,43 @@ TEST_F(OptionsLogicTest, KissLinkSettingsAreCheckedAndStoredWithTheTnc) {
 // With AGW chosen the KISS fields are out of use (the dialog greys them): what they hold neither refuses OK
 // nor reaches the file, which keeps its own values for a later switch to KISS.
 TEST_F(OptionsLogicTest, WithAgwTheKissFieldsAreNeitherCheckedNorStored) {
-    store.values[{kProgramName, "Engine", "Kiss"}] = "/dev/ttyUSB0:9600";
-    OptionsFields fields = options.fieldsToShow();
+    store_setting(settings::kEngineKiss, "/dev/ttyUSB0:9600");
+    preferencesOverTheStore();
+    OptionsFields fields = options->fieldsToShow();
     fields.kissAddress = "not a tnc";
     fields.kissMaxFrame = "99";
-    const OkOutcome outcome = options.applyAndSave(fields);
+    const OkOutcome outcome = options->applyAndSave(fields);
     EXPECT_EQ(outcome.message, "");
     EXPECT_EQ(stored(settings::kEngineKind), "AGW");
     EXPECT_EQ(stored(settings::kEngineKiss), "/dev/ttyUSB0:9600");
     EXPECT_EQ(stored(settings::kKissMaxFrame), "<unset>");
 }
 
+// Preferences and start-up read a stored text with the same converters, so it means the same to both: the
+// engine's kind in any case, and what neither can use is the default in both.
+TEST_F(OptionsLogicTest, TheEngineKindMeansTheSameToStartUpAndToPreferences) {
+    struct Row {
+        const char *stored;
+        bool kiss;
+        bool named; // among start-up's problems
+    };
+    for (const Row &row : {Row{"Kiss", true, false}, Row{" kiss ", true, false}, Row{"Agw", false, false},
+                           Row{"TNC", false, true}}) {
+        SCOPED_TRACE(row.stored);
+        store_setting(settings::kEngineKind, row.stored);
+        preferencesOverTheStore();
+        EXPECT_EQ(reading.settings.engine.kiss, row.kiss); // what start-up runs
+        EXPECT_EQ(options->fieldsToShow().kissEngine, row.kiss);
+        EXPECT_EQ(reading.problems.size(), row.named ? 1u : 0u);
+    }
+}
+
 // A value the file holds out of range shows as the default the next start falls back to.
 TEST_F(OptionsLogicTest, KissLinkSettingsOutOfRangeInTheFileShowTheirDefaults) {
-    store.values[{kProgramName, "Engine", "MaxFrame"}] = "9";
-    store.values[{kProgramName, "Engine", "Frack"}] = "7";
-    const OptionsFields fields = options.fieldsToShow();
+    store_setting(settings::kKissMaxFrame, "9");
+    store_setting(settings::kKissFrackSeconds, "7");
+    preferencesOverTheStore();
+    const OptionsFields fields = options->fieldsToShow();
     EXPECT_EQ(fields.kissMaxFrame, "4");
     EXPECT_EQ(fields.kissFrackSeconds, "7");
 }
@@ -615,14 +651,14 @@ TEST_F(OptionsLogicTest, EachRefusalNamesItsField) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        OptionsFields fields = options.fieldsToShow();
+        OptionsFields fields = options->fieldsToShow();
         row.edit(fields);
-        const OkOutcome outcome = options.applyAndSave(fields);
+        const OkOutcome outcome = options->applyAndSave(fields);
         EXPECT_FALSE(outcome.closeDialog);
         EXPECT_EQ(outcome.field, row.field) << outcome.message;
     }
     store.failWith = "the file is read-only";
-    EXPECT_EQ(options.applyAndSave(options.fieldsToShow()).field, OptionsField::None);
+    EXPECT_EQ(options->applyAndSave(options->fieldsToShow()).field, OptionsField::None);
 }
 
 } // namespace

@@ -1,4 +1,8 @@
 #include "BridgeFixture.h"
+#include "IniSettingsStore.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -196,7 +200,7 @@ TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
     store_setting(settings::kCluster, "GB7DXC");
     store_setting(settings::kRadioPort, "abc");
     store_setting(settings::kClients, "9");
-    store.values[{kProgramName, settings::kEngineSection, settings::kEnginePort.name}] = "80x";
+    store_setting(settings::kEnginePort, "80x");
     bridge.start();
     ASSERT_TRUE(bridge.isRunning());
 
@@ -210,8 +214,8 @@ TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
     for (const std::string &line : log.lines)
         if (line.rfind("warning: ", 0) == 0)
             warnings.push_back(line);
-    // The engine library reads and logs its own address when it registers.
-    EXPECT_EQ(warnings, (std::vector<std::string>{"warning: " + radioPort, "warning: " + clients}));
+    EXPECT_EQ(warnings, (std::vector<std::string>{"warning: " + radioPort, "warning: " + clients,
+                                                  "warning: " + enginePort}));
     ASSERT_EQ(window.messages.size(), 1u);
     const std::string &box = window.messages[0];
     for (const std::string &named : {radioPort, clients, enginePort, std::string("/fake/settings.ini")})
@@ -220,6 +224,55 @@ TEST_F(StartupTest, UnusableStoredValuesAreNamedInTheLogAndInOneBox) {
         return std::find(journal.begin(), journal.end(), entry);
     };
     EXPECT_LT(at("window.messageBox " + box), at("engine.register"));
+}
+
+// Whatever its key, a value a settings file holds that cannot be used is named once in the session log and
+// once in the one box before the registration: the bridge's keys, the listener's and the engine's alike.
+TEST(StartupFromAFile, EveryUnusableValueIsNamedOnceInTheLogAndOnceInTheBox) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/settings.ini";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n"
+               "Config\\MyCallsign=N0CALL\nConfig\\Cluster=GB7DXC\nConfig\\RadioPort=abc\n"
+               "Config\\ListenAddress=lan\nConfig\\AllowedClients=192.168.1.0/40\n"
+               "Engine\\Port=80x\nEngine\\Kind=TNC\nEngine\\Kiss=nowhere\nEngine\\MaxFrame=9\n");
+    file.close();
+    const IniSettingsStore store(path.toStdString());
+    const StartupSettings startup = startupFrom(readProgramSettings(store));
+
+    Journal journal;
+    FakeWindow window{journal};
+    FakeSocket socket{journal};
+    FakeEngine engine{journal};
+    Bridge bridge(window, socket, engine, startup);
+    RecordingLog log;
+    bridge.setLog(log);
+    bridge.start();
+    ASSERT_TRUE(bridge.isRunning());
+
+    ASSERT_EQ(window.messages.size(), 1u);
+    const std::string &box = window.messages[0];
+    EXPECT_NE(box.find(path.toStdString()), std::string::npos) << box;
+    std::string logged;
+    for (const std::string &line : log.lines)
+        logged += line + "\n";
+    const auto count = [](const std::string &text, const std::string &part) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++found;
+        return found;
+    };
+    for (const char *named : {R"("RadioPort" holds "abc")", R"("ListenAddress" holds "lan")",
+                              R"("AllowedClients" holds "192.168.1.0/40")", R"("Engine\Port" holds "80x")",
+                              R"("Engine\Kind" holds "TNC")", R"("Engine\Kiss" holds "nowhere")",
+                              R"("Engine\MaxFrame" holds "9")"}) {
+        SCOPED_TRACE(named);
+        EXPECT_EQ(count(logged, std::string("warning: setting ") + named), 1u) << logged;
+        EXPECT_EQ(count(box, named), 1u) << box;
+    }
+    EXPECT_EQ(count(logged, "holds"), 7u) << logged;
+    EXPECT_EQ(count(box, "holds"), 7u) << box;
 }
 
 // Standard error keeps its one line per value, word for word, whoever else hears of it.
@@ -345,6 +398,7 @@ TEST_F(StartupTest, AStoreThatCouldNotBeReadIsReportedBeforeRegistering) {
     store_setting(settings::kMyCallsign, "N0CALL");
     store_setting(settings::kCluster, "GB7DXC");
     store.problemMessage = "The settings file /fake/settings.ini could not be read in full.";
+    storeChanged();
     ::testing::internal::CaptureStderr();
     bridge.start();
     ASSERT_TRUE(bridge.isRunning());

@@ -36,11 +36,8 @@ namespace {
 class Station final : public EngineListener {
   public:
     explicit Station(const char *portVariable)
-        : engine([portVariable](const std::string &, const std::string &section, const std::string &key,
-                                const std::string &defaultText) {
-              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString()
-                                                          : defaultText;
-          }) {
+        : engine(settings::EngineAddress{"127.0.0.1",
+                                         static_cast<std::uint16_t>(environment(portVariable).toUInt())}) {
         engine.setListener(this);
     }
     void frameArrived(const EngineFrame &frame) override { kinds.push_back(frame.kind); }

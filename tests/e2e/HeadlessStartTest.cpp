@@ -278,6 +278,35 @@ TEST(HeadlessStart, TheJournalGetsEachProblemOnceWithItsPriority) {
     EXPECT_TRUE(said.contains("\nRegistering N0CALL with the packet engine\n")) << said.toStdString();
 }
 
+// Whatever its key (the listener's and the engine's too), an unusable value is named once on standard error,
+// and once more by its key in the line that stands for the start-up box.
+TEST(HeadlessStart, EveryUnusableValueIsNamedOnceWhateverItsKey) {
+    FakeAgwServer engine;
+    Headless program("N0CALL", "GB7DXC", engine.port(), {"--headless"},
+                     {.settings = "Config\\ListenAddress=lan\nEngine\\Kind=TNC\n"});
+    ASSERT_TRUE(program.prepared && program.started);
+    ASSERT_TRUE(program.saysWithin("Listening for a telnet client on 127.0.0.1 port", 10000))
+        << program.said().toStdString();
+    EXPECT_TRUE(program.endsCleanlyOn(SIGTERM, 10000)) << program.process.howItEnded().toStdString();
+    const QByteArray said = program.said();
+    EXPECT_EQ(
+        said.count("setting \"ListenAddress\" holds \"lan\", which is neither an IP address nor \"any\"; "
+                   "using the default \"127.0.0.1\"\n"),
+        1)
+        << said.toStdString();
+    EXPECT_EQ(
+        said.count("setting \"Engine\\Kind\" holds \"TNC\", which is neither \"AGW\" nor \"KISS\"; using "
+                   "the default \"AGW\"\n"),
+        1)
+        << said.toStdString();
+    EXPECT_EQ(said.count("holds"), 2) << said.toStdString();
+    EXPECT_EQ(said.count("corvantle: Some stored settings could not be used; their defaults are in use until "
+                         "you correct Config\\ListenAddress, Engine\\Kind in " +
+                         program.settings.toUtf8() + " and restart corvantle\n"),
+              1)
+        << said.toStdString();
+}
+
 // Messages made for a desktop spoke of saving, which never happens headless.
 TEST(HeadlessStart, NothingPromisesASaveThatNeverComes) {
     FakeAgwServer engine;

@@ -57,7 +57,7 @@ TEST_F(LiveSessionOverTheAirTest, PreferencesChangedDuringASessionApplyFromTheNe
     BridgeOnEngineA bridge(Config{});
     ASSERT_TRUE(bridge.loaded);
     bridge.bridge.setLog(log);
-    OptionsLogic options(bridge.bridge, bridge.window, bridge.socket, bridge.store);
+    OptionsLogic options(bridge.bridge, bridge.window, bridge.parts.settings().settings, bridge.writer);
     MainForm form;
     DialogLauncher dialogs(form, options);
     Client client(bridge.localPort);

@@ -177,9 +177,8 @@ class AgwEngineDirewolf : public testing::Test {
         return t;
     }
 
-    SettingLookup lookup() const {
-        return [port = direwolf.port()](const std::string &, const std::string &, const std::string &key,
-                                        const std::string &def) { return key == "Port" ? port : def; };
+    settings::EngineAddress lookup() const {
+        return {"127.0.0.1", static_cast<std::uint16_t>(std::stoi(direwolf.port()))};
     }
 
     // A connect request makes the engine transmit a SABM, which only a monitoring client hears back as 'T'.

@@ -42,15 +42,8 @@ AgwTiming fastTiming() {
     return timing;
 }
 
-SettingLookup engineAt(const std::string &port, const std::string &host = "127.0.0.1") {
-    return
-        [=](const std::string &, const std::string &section, const std::string &key, const std::string &def) {
-            if (section == "Engine" && key == "Port")
-                return port;
-            if (section == "Engine" && key == "Host")
-                return host;
-            return def;
-        };
+settings::EngineAddress engineAt(const std::string &port, const std::string &host = "127.0.0.1") {
+    return {host, static_cast<std::uint16_t>(std::stoi(port))};
 }
 
 // A loopback socket that listens and never accepts: the system completes the connection, nobody answers,
@@ -375,33 +368,6 @@ TEST(AgwEngineRegistration, ACloseBeforeTheAnswerAbandonsIt) {
     settle(2 * fastTiming().answerWait);
     EXPECT_TRUE(listener.answers.empty());
     EXPECT_EQ(listener.closes, 1);
-}
-
-TEST(AgwEngineRegistration, ReadsHostAndPortUnderTheProgramName) {
-    FakeAgwServer server;
-    std::vector<std::string> asked;
-    AgwEngine engine(
-        [&](const std::string &app, const std::string &section, const std::string &key,
-            const std::string &def) {
-            asked.push_back(app + "|" + section + "|" + key + "|" + def);
-            return key == "Port" ? server.port() : def;
-        },
-        fastTiming());
-    ASSERT_TRUE(registerAndWait(engine, "N0CALL"));
-    EXPECT_EQ(asked, (std::vector<std::string>{"Corvantle Test|Engine|Host|127.0.0.1",
-                                               "Corvantle Test|Engine|Port|8000"}));
-}
-
-TEST(AgwEngineRegistration, ReportsAPortSettingThatIsNoPort) {
-    for (const char *bad : {"0", "65536", "80x", "", "-5", "1e3"}) {
-        SCOPED_TRACE(bad);
-        AgwEngine engine(engineAt(bad), fastTiming());
-        StderrNotes notes;
-        registerAndWait(engine, "N0CALL");
-        const std::string said = notes.take();
-        EXPECT_NE(said.find(R"("Engine\Port" holds ")" + std::string(bad) + "\""), std::string::npos) << said;
-        EXPECT_NE(said.find("8000"), std::string::npos) << said;
-    }
 }
 
 // ---- A registered engine ------------------------------------------------------------------------------

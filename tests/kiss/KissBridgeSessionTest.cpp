@@ -1,13 +1,12 @@
-// The bridge on the KissEngine, as the program would wire it: the real bridge and Qt socket side, the
+// The bridge on the KissEngine, as the program wires it: the real bridge and Qt socket side, the
 // program's own AX.25 link on Dire Wolf engine A's KISS port, the cluster station GB7DXC on engine B and a
 // real TCP client on 127.0.0.1. Run by tools/run-with-engines.sh --kiss-a.
 #include "Bridge.h"
 #include "ClusterStationProcess.h"
-#include "KissEngine.h"
-#include "QtTelnetSocket.h"
+#include "ProgramParts.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
-#include "TcpKissTransport.h"
+#include "WindowTimer.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -27,23 +26,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The bridge wired to a KissEngine on engine A's KISS port, the window's labels recorded instead of drawn.
+// The program's parts as the program puts them together, with the KISS engine chosen on engine A's KISS
+// port, the window's labels recorded instead of drawn.
 class BridgeOnKissPort {
   public:
-    BridgeOnKissPort() {
-        const std::string app = kProgramName;
-        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
-        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
-        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
-        socket.setHandlers({
-            .connectionRequest = [this](ClientId id) { bridge.onClientArrival(id); },
-            .dataArrival = [this](ClientId id) { bridge.onClientData(id); },
-            .peerClosed = [this](ClientId id) { bridge.onClientGone(id); },
-            .error = [this](ClientId id, int32_t number,
-                            const std::string &text) { bridge.onClientError(id, number, text); },
-            .refused = {},
-        });
-        QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
+    BridgeOnKissPort() : parts(configured(), {window, tick, autoMinimize, log}) {
         bool answered = false;
         bridge.start([&](bool running) {
             loaded = running;
@@ -51,7 +38,6 @@ class BridgeOnKissPort {
         });
         // Without an answer `loaded` stays false, which the tests check.
         (void)QTest::qWaitFor([&] { return answered; }, 15000);
-        tick.start(500);
     }
     ~BridgeOnKissPort() {
         bridge.shutDown();
@@ -60,14 +46,26 @@ class BridgeOnKissPort {
 
     Journal journal;
     FakeWindow window{journal};
-    MemoryStore store{journal};
-    QtTelnetSocket socket;
-    kiss::KissEngine engine{std::make_unique<kiss::TcpKissTransport>(
-        "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_KISS_PORT").toUInt()))};
-    Bridge bridge{window, socket, engine, store};
     quint16 localPort = freePort();
-    QTimer tick;
+    MemoryStore store{journal};
+    WindowTimer tick{500, true};
+    WindowTimer autoMinimize{0, true};
+    WarningsOnlyLog log;
+    ProgramParts parts;
+    Bridge &bridge = parts.bridge();
     bool loaded = false;
+
+  private:
+    MemoryStore &configured() {
+        const std::string app = kProgramName;
+        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
+        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
+        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
+        store.values[{app, settings::kEngineSection, settings::kEngineKind.name}] = "KISS";
+        store.values[{app, settings::kEngineSection, settings::kEngineKiss.name}] =
+            "127.0.0.1:" + environment("CORVANTLE_ENGINE_A_KISS_PORT").toStdString();
+        return store;
+    }
 };
 
 TEST(KissBridgeSession, ALoggingProgramWorksTheClusterThroughTheKissPort) {

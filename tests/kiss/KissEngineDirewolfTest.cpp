@@ -74,11 +74,8 @@ std::string numbered(int i, const char *format) {
 class AgwStation {
   public:
     explicit AgwStation(const char *portVariable)
-        : engine([portVariable](const std::string &, const std::string &section, const std::string &key,
-                                const std::string &defaultText) {
-              return section == "Engine" && key == "Port" ? environment(portVariable).toStdString()
-                                                          : defaultText;
-          }) {
+        : engine(settings::EngineAddress{"127.0.0.1",
+                                         static_cast<std::uint16_t>(environment(portVariable).toUInt())}) {
         engine.setListener(&recorder);
     }
     ~AgwStation() {

@@ -65,12 +65,8 @@ class LinkRun final : public EngineListener {
             engine->setLog([](const std::string &line) { std::fprintf(stderr, "kiss: %s\n", line.c_str()); });
             engine_ = std::move(engine);
         } else {
-            engine_ = std::make_unique<AgwEngine>([](const std::string &, const std::string &section,
-                                                     const std::string &key, const std::string &defaultText) {
-                return section == "Engine" && key == "Port"
-                           ? environment("CORVANTLE_ENGINE_A_PORT").toStdString()
-                           : defaultText;
-            });
+            engine_ = std::make_unique<AgwEngine>(settings::EngineAddress{
+                "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_PORT").toUInt())});
         }
         engine_->setListener(this);
     }

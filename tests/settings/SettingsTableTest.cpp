@@ -1,5 +1,6 @@
 #include "SettingsTable.h"
 #include "IniSettingsStore.h"
+#include "ProgramSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,19 @@ std::string settingsFile(const QTemporaryDir &dir, const char *lines) {
     file.open(QIODevice::WriteOnly);
     file.write(QByteArray("[ZR8QOD%20Logger%252FAGWPE%20Corvantle%20]\n") + lines);
     return path.toStdString();
+}
+
+// The settings a store holds, and the reading's problems as lines on standard error once were.
+struct Read {
+    corvantle::ProgramSettings settings;
+    std::string warnings;
+};
+Read readFile(const corvantle::SettingsStore &store) {
+    const corvantle::SettingsReading reading = corvantle::readProgramSettings(store);
+    std::string warnings;
+    for (const std::string &problem : reading.problems)
+        warnings += "corvantle: " + problem + "\n";
+    return {reading.settings, warnings};
 }
 
 TEST(NumericTest, AcceptsDecimalsWithSignAndBlanksOnly) {
@@ -139,11 +153,11 @@ TEST(EngineAddressTest, ReadFromTheFileWithDefaultsForWhatCannotBeUsed) {
         SCOPED_TRACE(row.lines);
         QTemporaryDir dir;
         const corvantle::IniSettingsStore store(settingsFile(dir, row.lines));
-        std::ostringstream warnings;
-        const EngineAddress address = readEngineAddress(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+        const Read read = readFile(store);
+        const EngineAddress &address = read.settings.engine.agw;
         EXPECT_EQ(address.host, row.host);
         EXPECT_EQ(address.port, row.port);
-        EXPECT_EQ(warnings.str(), row.warning);
+        EXPECT_EQ(read.warnings, row.warning);
     }
 }
 
@@ -171,8 +185,12 @@ TEST(KissAddressTest, HostAndPortOrDeviceAndSpeed) {
         {"/dev/ttyUSB0:fast", std::nullopt}, // a speed is a number
         {"host name:8001", std::nullopt},
     };
-    for (const Row &row : rows)
+    for (const Row &row : rows) {
         EXPECT_EQ(readKissAddress(row.text), row.address) << row.text;
+        // As Preferences shows the stored port: read back, the same port.
+        if (row.address)
+            EXPECT_EQ(readKissAddress(kissAddressText(*row.address)), row.address) << row.text;
+    }
 }
 
 // A serial speed the line cannot take is refused with the speeds it can, in Preferences' words and at
@@ -188,17 +206,19 @@ TEST(KissAddressTest, ASpeedTheLineCannotTakeIsRefusedNamingThoseItCan) {
     QTemporaryDir dir;
     const corvantle::IniSettingsStore store(
         settingsFile(dir, "Engine\\Kind=KISS\nEngine\\Kiss=/dev/ttyUSB0:250000\n"));
-    std::ostringstream warnings;
-    const EngineChoice choice = readEngineChoice(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+    const Read read = readFile(store);
+    const EngineChoice &choice = read.settings.engine;
+    const std::string warnings = read.warnings;
     EXPECT_EQ(choice.kissAddress, (KissAddress{"127.0.0.1", 8001, "", 9600}));
-    EXPECT_NE(warnings.str().find("\"/dev/ttyUSB0:250000\", which is a serial device at 250000 baud, a speed "
-                                  "the line cannot take " +
-                                  speeds + "; using the default \"127.0.0.1:8001\""),
+    EXPECT_NE(warnings.find("\"/dev/ttyUSB0:250000\", which is a serial device at 250000 baud, a speed "
+                            "the line cannot take " +
+                            speeds + "; using the default \"127.0.0.1:8001\""),
               std::string::npos)
-        << warnings.str();
+        << warnings;
 }
 
-// The engine's kind and the AGW engine stay the default; a kind or KISS port that cannot be used is said.
+// The engine's kind and the AGW engine stay the default; a kind or KISS port that cannot be used is said. The
+// kind is read in any case, as Preferences reads it.
 TEST(EngineChoiceTest, AgwUnlessTheFileSaysKiss) {
     struct Row {
         const char *lines;
@@ -213,18 +233,20 @@ TEST(EngineChoiceTest, AgwUnlessTheFileSaysKiss) {
         {"Engine\\Kind=KISS\nEngine\\Kiss=/dev/ttyACM0:57600\nEngine\\MaxFrame=7\n", true,
          KissAddress{"", 0, "/dev/ttyACM0", 57600}, 7, false},
         {"Engine\\Kind=TNC\n", false, dw, 4, true},
+        {"Engine\\Kind=Kiss\n", true, dw, 4, false},
+        {"Engine\\Kind=\" agw \"\n", false, dw, 4, false},
         {"Engine\\Kind=KISS\nEngine\\Kiss=nowhere\nEngine\\MaxFrame=9\n", true, dw, 4, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.lines);
         QTemporaryDir dir;
         const corvantle::IniSettingsStore store(settingsFile(dir, row.lines));
-        std::ostringstream warnings;
-        const EngineChoice choice = readEngineChoice(store, "ZR8QOD Logger/AGWPE Corvantle ", warnings);
+        const Read read = readFile(store);
+        const EngineChoice &choice = read.settings.engine;
         EXPECT_EQ(choice.kiss, row.kiss);
         EXPECT_EQ(choice.kissAddress, row.address);
         EXPECT_EQ(choice.maxFrame, row.maxFrame);
-        EXPECT_EQ(!warnings.str().empty(), row.warned) << warnings.str();
+        EXPECT_EQ(!read.warnings.empty(), row.warned) << read.warnings;
     }
 }
 

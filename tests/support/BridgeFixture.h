@@ -3,8 +3,10 @@
 
 #include "Bridge.h"
 #include "LinkSchedule.h"
+#include "ProgramSettings.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
+#include "SettingsWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,11 @@ struct BridgeRig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    Bridge bridge{window, socket, engine, store};
+    // The store as the program reads it, read again at each change, and what start() puts in force from it.
+    SettingsReading reading = readProgramSettings(store);
+    StartupSettings startup = startupFrom(reading);
+    Bridge bridge{window, socket, engine, startup};
+    StoreWriter writer{store}; // where Preferences saves
     const BridgeState &state = bridge.state();
 
     // New settings, as Preferences hands them to the bridge.
@@ -28,7 +34,13 @@ struct BridgeRig {
     }
 
     void store_setting(const settings::Key &key, const std::string &text) {
-        store.values[{kProgramName, settings::kSection, key.name}] = text;
+        store.values[{kProgramName, key.section, key.name}] = text;
+        storeChanged();
+    }
+    // The store was changed by hand: read it again for the next start.
+    void storeChanged() {
+        reading = readProgramSettings(store);
+        startup = startupFrom(reading);
     }
 
     // Start-up with callsigns N0CALL and GB7DXC, so no reminder box appears.

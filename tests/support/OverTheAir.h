@@ -1,13 +1,16 @@
-// The bridge wired as the program wires it on engine A's AGW port, for the over-the-air tests, beside the
-// cluster station and the telnet client they share.
+// The program's parts on engine A's AGW port, put together as the program does it, for the over-the-air
+// tests, beside the cluster station and the telnet client they share.
 #pragma once
 
 #include "AgwEngine.h"
 #include "Bridge.h"
 #include "ClusterStationProcess.h"
+#include "ProgramParts.h"
 #include "QtTelnetSocket.h"
 #include "RecordingFakes.h"
 #include "SettingsTable.h"
+#include "SettingsWriter.h"
+#include "WindowTimer.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -28,27 +31,12 @@ using namespace std::chrono_literals;
 
 using Config = std::map<std::string, std::string>;
 
-// The bridge wired as the program wires it, with the window's labels recorded instead of drawn.
+// The program's parts as the program puts them together, on engine A's AGW port, with the window's labels
+// recorded instead of drawn.
 class BridgeOnEngineA {
   public:
-    explicit BridgeOnEngineA(const Config &config) {
-        const std::string app = kProgramName;
-        store.values[{app, "Engine", "Port"}] = environment("CORVANTLE_ENGINE_A_PORT").toStdString();
-        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
-        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
-        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
-        for (const auto &[key, value] : config)
-            store.values[{app, settings::kSection, key}] = value;
-
-        socket.setHandlers({
-            .connectionRequest = [this](ClientId id) { bridge.onClientArrival(id); },
-            .dataArrival = [this](ClientId id) { bridge.onClientData(id); },
-            .peerClosed = [this](ClientId id) { bridge.onClientGone(id); },
-            .error = [this](ClientId id, int32_t number,
-                            const std::string &text) { bridge.onClientError(id, number, text); },
-            .refused = {},
-        });
-        QObject::connect(&tick, &QTimer::timeout, [this] { bridge.onTick(); });
+    explicit BridgeOnEngineA(const Config &config)
+        : parts(configured(config), {window, tick, autoMinimize, log}) {
         bool answered = false;
         bridge.start([&](bool running) {
             loaded = running;
@@ -56,7 +44,6 @@ class BridgeOnEngineA {
         });
         // Without an answer `loaded` stays false, which the tests check.
         (void)QTest::qWaitFor([&] { return answered; }, 15000);
-        tick.start(500);
     }
     // The engine's close waits for the link's last data and its disconnect before it lets go.
     ~BridgeOnEngineA() {
@@ -66,15 +53,30 @@ class BridgeOnEngineA {
 
     Journal journal;
     FakeWindow window{journal};
-    MemoryStore store{journal};
-    QtTelnetSocket socket;
-    AgwEngine engine{
-        [this](const std::string &app, const std::string &section, const std::string &key,
-               const std::string &defaultText) { return store.readSetting(app, section, key, defaultText); }};
-    Bridge bridge{window, socket, engine, store};
     quint16 localPort = freePort();
-    QTimer tick;
+    MemoryStore store{journal};
+    StoreWriter writer{store}; // for Preferences
+    WindowTimer tick{500, true};
+    WindowTimer autoMinimize{0, true};
+    WarningsOnlyLog log;
+    ProgramParts parts;
+    Bridge &bridge = parts.bridge();
+    QtTelnetSocket &socket = parts.socket();
+    AgwEngine &engine = dynamic_cast<AgwEngine &>(parts.engine());
     bool loaded = false;
+
+  private:
+    // The store with engine A's AGW port, the stations, a free local port and the test's own settings.
+    MemoryStore &configured(const Config &config) {
+        const std::string app = kProgramName;
+        store.values[{app, "Engine", "Port"}] = environment("CORVANTLE_ENGINE_A_PORT").toStdString();
+        store.values[{app, settings::kSection, "MyCallsign"}] = "N0CALL";
+        store.values[{app, settings::kSection, "Cluster"}] = "GB7DXC";
+        store.values[{app, settings::kSection, "LocalPort"}] = std::to_string(localPort);
+        for (const auto &[key, value] : config)
+            store.values[{app, settings::kSection, key}] = value;
+        return store;
+    }
 };
 
 // How long a test waits for the link to the cluster. The simulated channel carries audio faster than real

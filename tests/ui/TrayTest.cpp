@@ -4,6 +4,7 @@
 #include "Bridge.h"
 #include "LinkTray.h"
 #include "MainForm.h"
+#include "ProgramSettings.h"
 #include "QtWindowOps.h"
 #include "RecordingFakes.h"
 
@@ -26,6 +27,7 @@ struct Rig {
         store.values[{kProgramName, "Config", "MyCallsign"}] = "N0CALL";
         store.values[{kProgramName, "Config", "Cluster"}] = "GB7DXC";
         form.setTraySummary([this] { return traySummary(bridge); });
+        startup = startupFrom(readProgramSettings(store));
         bridge.start();
     }
     template <typename Edit> void change(Edit edit) {
@@ -55,7 +57,8 @@ struct Rig {
     FakeSocket socket{journal};
     FakeEngine engine{journal};
     MemoryStore store{journal};
-    Bridge bridge{window, socket, engine, store};
+    StartupSettings startup;
+    Bridge bridge{window, socket, engine, startup};
 };
 
 } // namespace

@@ -81,15 +81,9 @@ std::chrono::milliseconds toMilliseconds(double seconds) {
     return std::chrono::milliseconds(std::clamp<long long>(std::llround(seconds * 1000.0), 1, INT_MAX));
 }
 
-// The engine library reads the engine's address as settings; the station's come from its command line.
-SettingLookup engineAddress(const StationOptions &options) {
-    return [host = options.host,
-            port = std::to_string(options.port)](const std::string &, const std::string &,
-                                                 const std::string &key, const std::string &defaultText) {
-        if (key == "Host")
-            return host;
-        return key == "Port" ? port : defaultText;
-    };
+// The station's engine address comes from its command line.
+settings::EngineAddress engineAddress(const StationOptions &options) {
+    return {options.host, static_cast<std::uint16_t>(options.port)};
 }
 
 AgwTiming stationTiming() {

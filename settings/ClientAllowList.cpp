@@ -24,6 +24,7 @@ std::string quoted(std::string_view entry) {
 
 std::variant<ClientAllowList, std::string> ClientAllowList::parse(std::string_view text) {
     ClientAllowList list;
+    list.text_ = trimmed(text);
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         const std::string_view entry = trimmed(text.substr(0, comma));

@@ -30,12 +30,16 @@ class ClientAllowList final {
     // a list lets nobody in from another machine.
     bool onlyLoopback() const;
 
+    // The list as it was written, blanks around it left out: what Preferences shows and saves again.
+    const std::string &text() const { return text_; }
+
   private:
     struct Range {
         IpAddress network;
         int prefixBits; // of the 128 bits; IPv4 ranges count the 96 of the mapped prefix
     };
     std::vector<Range> ranges_;
+    std::string text_;
 };
 
 } // namespace corvantle

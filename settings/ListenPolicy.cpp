@@ -1,6 +1,5 @@
 #include "ListenPolicy.h"
 
-#include "SettingsStore.h"
 #include "SettingsTable.h"
 
 #include <algorithm>
@@ -17,12 +16,6 @@ std::string trimmed(std::string_view text) {
     while (!text.empty() && blank(text.back()))
         text.remove_suffix(1);
     return std::string(text);
-}
-
-void warnDefault(std::ostream &warnings, const settings::Key &key, const std::string &value,
-                 const std::string &why) {
-    warnings << "corvantle: setting \"" << settings::keyLabel(key) << "\" holds \"" << value << "\", " << why
-             << "; using the default \"" << key.defaultText << "\"\n";
 }
 
 } // namespace
@@ -55,31 +48,6 @@ std::string ListenPolicy::problem(const std::string &location) const {
            "logging computers to AllowedClients (for example 192.168.1.0/24) or set ListenAddress back to "
            "127.0.0.1 in " +
            location;
-}
-
-ListenPolicy readListenPolicy(const SettingsStore &store, const std::string &appName,
-                              std::ostream &warnings) {
-    using namespace settings;
-    const auto stored = [&](const Key &key) {
-        return store.readSetting(appName, key.section, key.name, key.defaultText);
-    };
-    ListenPolicy policy;
-    const std::string addressValue = stored(kListenAddress);
-    auto address = parseListenAddress(addressValue);
-    if (!address) {
-        warnDefault(warnings, kListenAddress, addressValue, "which is neither an IP address nor \"any\"");
-        address = parseListenAddress(kListenAddress.defaultText);
-    }
-    policy.address = *address;
-
-    const std::string listValue = stored(kAllowedClients);
-    auto list = ClientAllowList::parse(listValue);
-    if (const std::string *why = std::get_if<std::string>(&list)) {
-        warnDefault(warnings, kAllowedClients, listValue, "where " + *why);
-        list = ClientAllowList::parse(kAllowedClients.defaultText);
-    }
-    policy.allowed = std::get<ClientAllowList>(list);
-    return policy;
 }
 
 } // namespace corvantle

@@ -8,13 +8,10 @@
 #include "ClientAllowList.h"
 
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
 namespace corvantle {
-
-class SettingsStore;
 
 struct ListenPolicy {
     // What the settings give when they name neither key: this machine's loopback only.
@@ -31,11 +28,7 @@ struct ListenPolicy {
     std::string problem(const std::string &location) const;
 };
 
-// "any" (in any case) is nothing; an address is itself; anything else is why not.
+// "any" (in any case) is nothing; an address is itself; anything else is not a listen address.
 std::optional<std::optional<IpAddress>> parseListenAddress(std::string_view text);
-
-// The policy the settings store holds. A key whose text cannot be used is replaced by its default, with
-// one line on `warnings` naming the key, the text and the rule, as for the other keys.
-ListenPolicy readListenPolicy(const SettingsStore &store, const std::string &appName, std::ostream &warnings);
 
 } // namespace corvantle

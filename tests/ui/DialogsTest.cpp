@@ -673,9 +673,8 @@ void DialogsTest::everyOpeningAsksAndClosingStopsAsking() {
 
 // With KISS chosen no AGW engine is asked: a TNC names no radio ports, and the field takes the number alone.
 void DialogsTest::kissAsksNoAgwEngineForRadioPorts() {
-    Rig rig;
+    Rig rig({{{"Engine", "Kind"}, "KISS"}});
     rig.agwEngine.answerPortList(kDireWolfStereo);
-    rig.store.values[{kProgramName, "Engine", "Kind"}] = "KISS";
     OptionsDialog *dialog = rig.options();
     QVERIFY(dialog);
     TimerMark mark(500); // far longer than a question to the engine on loopback takes to arrive

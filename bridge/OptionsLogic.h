@@ -8,8 +8,8 @@
 #pragma once
 
 #include "BridgeState.h"
-#include "RadioPorts.h"
 #include "ProgramSettings.h"
+#include "RadioPorts.h"
 #include "SettingsTable.h"
 
 #include <cstdint>

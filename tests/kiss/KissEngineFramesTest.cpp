@@ -10,7 +10,7 @@ namespace {
 const ax25::Address kUser{"N0CALL", 0};
 const ax25::Address kCluster{"GB7DXC", 1};
 
-TEST(KissEngineFrames, LinkEventsBecomeTheAgwNotices) {
+TEST(KissEngineFrames, LinkEventsBecomeLinkNotices) {
     struct Case {
         ax25::LinkEvent event;
         FrameKind kind;

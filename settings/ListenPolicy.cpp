@@ -1,5 +1,6 @@
 #include "ListenPolicy.h"
 
+#include "PlainText.h"
 #include "SettingsTable.h"
 
 #include <algorithm>
@@ -7,21 +8,9 @@
 #include <variant>
 
 namespace corvantle {
-namespace {
-
-std::string trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
-} // namespace
 
 std::optional<std::optional<IpAddress>> parseListenAddress(std::string_view text) {
-    std::string word = trimmed(text);
+    std::string word = plain::trimmed(std::string(text));
     std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
     if (word == "any")
         return std::optional<IpAddress>();

@@ -1,5 +1,6 @@
 #include "ProgramSettings.h"
 
+#include "PlainText.h"
 #include "SettingsStore.h"
 
 #include <variant>
@@ -8,15 +9,6 @@ namespace corvantle {
 namespace {
 
 using settings::StartupReader;
-
-std::string trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
-}
 
 void readBridge(const StartupReader &read, ProgramSettings &values) {
     using namespace settings;
@@ -70,11 +62,11 @@ settings::EngineChoice readEngine(const StartupReader &read) {
     using namespace settings;
     EngineChoice engine;
     // A blank host stands for the default, as Preferences stores it.
-    if (std::string host = trimmed(read.text(kEngineHost)); !host.empty())
+    if (std::string host = plain::trimmed(read.text(kEngineHost)); !host.empty())
         engine.agw.host = std::move(host);
     engine.agw.port = static_cast<std::uint16_t>(read.wholeNumber(kEnginePort));
 
-    const std::string kind = trimmed(read.text(kEngineKind));
+    const std::string kind = plain::trimmed(read.text(kEngineKind));
     if (const auto kiss = readKissEngine(kind))
         engine.kiss = *kiss;
     else

@@ -3,6 +3,7 @@
 // transmission in each direction. Run by tools/run-with-engines.sh --kiss-a --lossy-channel N RELAY.
 #include "ClusterStationProcess.h"
 #include "KissEngine.h"
+#include "LinkRecorder.h"
 #include "TcpKissTransport.h"
 
 #include <QCoreApplication>
@@ -30,27 +31,6 @@ namespace {
 // minute.
 constexpr int kLinesToCluster = 30;
 constexpr int kLinesFromCluster = 60;
-
-class Recorder final : public EngineListener {
-  public:
-    void frameArrived(const EngineFrame &frame) override {
-        if (frame.kind == FrameKind::LinkUp)
-            ++ups;
-        else if (frame.kind == FrameKind::LinkDown)
-            ++downs;
-        else if (frame.kind == FrameKind::LinkData)
-            data += frame.text;
-    }
-    void readyForData() override {}
-    void registrationAnswered(bool registered) override { answers.push_back(registered); }
-    void engineClosed() override {}
-
-    std::vector<bool> answers;
-
-    int ups = 0;
-    int downs = 0;
-    std::string data;
-};
 
 std::string numbered(int i, const char *format) {
     char line[64];
@@ -107,7 +87,7 @@ int resentByTheCluster() {
 }
 
 // Registers and waits for the engine's answer.
-bool registerOwnCallsign(kiss::KissEngine &engine, const Recorder &recorder) {
+bool registerOwnCallsign(kiss::KissEngine &engine, const test::LinkRecorder &recorder) {
     engine.registerCallsign("N0CALL", "corvantle test");
     return QTest::qWaitFor([&] { return !recorder.answers.empty(); }, 10000) && recorder.answers.back();
 }
@@ -142,7 +122,7 @@ TEST(KissLossyChannel, NothingLostDoubledOrReorderedWhenTheChannelDropsFrames) {
         std::make_unique<kiss::TcpKissTransport>(
             "127.0.0.1", static_cast<std::uint16_t>(environment("CORVANTLE_ENGINE_A_KISS_PORT").toUInt())),
         options);
-    Recorder recorder;
+    test::LinkRecorder recorder;
     std::vector<std::string> frameLog;
     engine.setListener(&recorder);
     engine.setLog([](const std::string &line) { std::cerr << "engine: " << line << "\n"; },

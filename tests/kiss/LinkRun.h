@@ -7,6 +7,7 @@
 #include "AgwEngine.h"
 #include "ClusterStationProcess.h"
 #include "KissEngine.h"
+#include "LinkRecorder.h"
 #include "TcpKissTransport.h"
 
 #include <QFile>
@@ -51,7 +52,7 @@ inline std::string configLines(const LinkParameters &parameters) {
 enum class Link { DireWolf, Kiss };
 
 // The user's end: one engine of either kind, and everything it hands over.
-class LinkRun final : public EngineListener {
+class LinkRun final : public LinkRecorder {
   public:
     LinkRun(Link link, const LinkParameters &parameters) {
         if (link == Link::Kiss) {
@@ -72,7 +73,7 @@ class LinkRun final : public EngineListener {
     }
     ~LinkRun() override {
         engine_->close();
-        (void)QTest::qWaitFor([this] { return closed_; }, 15000);
+        (void)QTest::qWaitFor([this] { return closed; }, 15000);
         engine_->setListener(nullptr);
     }
 
@@ -81,12 +82,12 @@ class LinkRun final : public EngineListener {
     // Registers N0CALL and waits for the answer.
     bool registerOwnCallsign() {
         engine_->registerCallsign("N0CALL", "corvantle test");
-        return QTest::qWaitFor([&] { return !answers_.empty(); }, 15000) && answers_.back();
+        return QTest::qWaitFor([&] { return !answers.empty(); }, 15000) && answers.back();
     }
 
     // Registers N0CALL unless done already and asks for the link to GB7DXC; true once the link is up.
     bool connect(std::chrono::milliseconds wait) {
-        if ((answers_.empty() || !answers_.back()) && !registerOwnCallsign())
+        if ((answers.empty() || !answers.back()) && !registerOwnCallsign())
             return false;
         if (!engine_->connect("GB7DXC", {}, 0).empty())
             return false;
@@ -108,26 +109,8 @@ class LinkRun final : public EngineListener {
         return found;
     }
 
-    void frameArrived(const EngineFrame &frame) override {
-        if (frame.kind == FrameKind::LinkUp)
-            ++ups;
-        else if (frame.kind == FrameKind::LinkDown)
-            ++downs;
-        else if (frame.kind == FrameKind::LinkData)
-            data += frame.text;
-    }
-    void readyForData() override {}
-    void registrationAnswered(bool registered) override { answers_.push_back(registered); }
-    void engineClosed() override { closed_ = true; }
-
-    int ups = 0;
-    int downs = 0;
-    std::string data;
-
   private:
     std::unique_ptr<PacketEngine> engine_;
-    std::vector<bool> answers_;
-    bool closed_ = false;
 };
 
 // What engine B received from N0CALL on the air, from its output ("[0.4] N0CALL>GB7DXC:(I cmd, n(s)=3,
